@@ -15,13 +15,19 @@ elseif(NOT KELVO_SANITIZE STREQUAL "")
   message(FATAL_ERROR "KELVO_SANITIZE must be empty, 'address' or 'thread'")
 endif()
 
-# kelvo_add_test(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
-# Declares a GoogleTest program and registers it with CTest. The label "threads" marks the
-# tests that the ThreadSanitizer build runs.
+# kelvo_add_test(<name> [QT_MAIN] SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# Declares a GoogleTest program and registers it with CTest. QT_MAIN gives the program a main()
+# that creates an application object, for tests of posted messages. The label "threads" marks
+# the tests that the ThreadSanitizer build runs.
 function(kelvo_add_test name)
-  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "QT_MAIN" "" "SOURCES;LIBS;LABELS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
+  if(T_QT_MAIN)
+    target_link_libraries(${name} PRIVATE kelvo_qt_test_main)
+  else()
+    target_link_libraries(${name} PRIVATE GTest::gtest_main)
+  endif()
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS "${T_LABELS}")
 endfunction()

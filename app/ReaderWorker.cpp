@@ -1,0 +1,107 @@
+#include "app/ReaderWorker.h"
+
+#include <exception>
+
+#include "device/KelvoProtocol.h"
+#include "platform/DebugOutput.h"
+#include "platform/PortNames.h"
+#include "platform/ThreadStop.h"
+#include "support/Format.h"
+
+namespace {
+constexpr uint32_t kIdleSleepMs = 100;
+}
+
+TReaderWorker::TReaderWorker(TSelectionReader readSelection)
+    : FReadSelection(std::move(readSelection)), FQueue(std::make_unique<TThreadQueue>(true)) {
+    FQueue->RaiseOnEmpty = false;
+}
+
+TReaderWorker::~TReaderWorker() {
+    Shutdown();
+}
+
+void TReaderWorker::Start(bool suspended) {
+    FWorker = std::make_unique<TEventedThread>(
+        "KelvoReaderWorkingThread", suspended,
+        [this](TEventedThread& thread, void* data) { WorkerLoop(thread, data); }, this);
+}
+
+void TReaderWorker::Resume() {
+    if (FWorker) FWorker->Resume();
+}
+
+void TReaderWorker::Shutdown() {
+    FConnected = false;
+    if (FWorker) {
+        StopThread(FWorker.get());
+        FWorker.reset();
+    }
+    if (FQueue) {
+        // The worker has ended, so nobody else holds these commands: free them rather than
+        // leak them with the queue.
+        while (void* item = FQueue->Pop()) delete static_cast<TReaderCommand*>(item);
+        FQueue.reset();
+    }
+}
+
+void TReaderWorker::QueueCommand(int32_t kind, double value) {
+    if (!FQueue) return;  // after shutdown nobody would carry it out
+    FQueue->Push(new TReaderCommand{kind, value});
+}
+
+void TReaderWorker::WorkerLoop(TEventedThread& thread, void*) {
+    while (!thread.Terminated()) {
+        std::unique_ptr<TReaderCommand> command;
+        try {
+            command.reset(static_cast<TReaderCommand*>(FQueue->Pop()));
+            if (command) {
+                CarryOut(*command);
+                command.reset();
+            }
+            if (FConnected) {
+                PollDevice(kNoAbortEvent);
+            } else {
+                platform::Sleep(kIdleSleepMs);
+            }
+        } catch (const platform::ThreadStopRequested&) {
+            throw;  // the thread is being ended: unwind, freeing the command in hand
+        } catch (const std::exception& e) {
+            platform::DebugOutput(Format("%s", e.what()));
+        } catch (...) {
+            platform::DebugOutput("Unknown error");
+        }
+    }
+}
+
+void TReaderWorker::CarryOut(const TReaderCommand& command) {
+    if (command.Kind == cmdConnect) {
+        if (command.Value != 0) {
+            const TPortChoice choice = FReadSelection();
+            OpenPort(platform::DevicePathFor(choice.Name), choice.Baud);
+        } else {
+            ClosePort();
+        }
+        return;
+    }
+    if (!FConnected) return;  // dropped: kinds 1 to 5 need the connection
+    switch (command.Kind) {
+        case cmdStartStop:
+            SetTestRunning(command.Value != 0, kNoAbortEvent);
+            break;
+        case cmdSetCurrent:
+            WriteCurrentSetpoint(command.Value, kNoAbortEvent);
+            break;
+        case cmdSetCutoffVoltage:
+            WriteCutoffVoltage(command.Value, kNoAbortEvent);
+            break;
+        case cmdSetTestTime:
+            WriteTestTime(TestTimeSeconds(command.Value), kNoAbortEvent);
+            break;
+        case cmdResetCounters:
+            ResetCounters(kNoAbortEvent);
+            break;
+        default:
+            break;  // unknown kinds do nothing
+    }
+}

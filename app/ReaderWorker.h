@@ -1,0 +1,51 @@
+#pragma once
+// The worker side of the console: the command queue, the connected flag and the worker thread
+// that owns all serial input and output. The window queues commands and learns everything else
+// from posted messages (port notices, readings).
+//
+// Threads: QueueCommand, Start, Shutdown and the setters run on the window's thread; WorkerLoop
+// runs on the worker thread. FConnected is written by the window's thread only.
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "app/PortSelection.h"
+#include "app/ReaderCommand.h"
+#include "threads/ThreadClasses.h"
+
+class TReaderWorker {
+  public:
+    // Reads the port and baud rate to connect to; called on the worker thread, at the moment a
+    // connect command is carried out. May throw: the error is caught and logged by the loop.
+    using TSelectionReader = std::function<TPortChoice()>;
+
+    explicit TReaderWorker(TSelectionReader readSelection);
+    ~TReaderWorker();  // Shutdown()
+    TReaderWorker(const TReaderWorker&) = delete;
+    TReaderWorker& operator=(const TReaderWorker&) = delete;
+
+    // Starts the worker thread "KelvoReaderWorkingThread"; its loop begins at once unless
+    // `suspended` (then Resume() lets it go).
+    void Start(bool suspended = false);
+    void Resume();
+    // Clears the connected flag, ends the worker at once and waits for it, then frees it and
+    // the queue. Commands still queued are dropped unexecuted (and freed). Idempotent.
+    void Shutdown();
+
+    // Allocates a command and pushes it; never waits for the worker.
+    void QueueCommand(int32_t kind, double value);
+
+    // The window's connected flag: set on the port-opened notice, cleared on the port-closed
+    // notice, at a disconnect request and at shutdown.
+    std::atomic<bool> FConnected{false};
+
+  private:
+    void WorkerLoop(TEventedThread& thread, void* data);
+    void CarryOut(const TReaderCommand& command);
+
+    TSelectionReader FReadSelection;
+    std::unique_ptr<TThreadQueue> FQueue;  // owns the commands in it
+    std::unique_ptr<TEventedThread> FWorker;
+};

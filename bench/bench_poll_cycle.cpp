@@ -1,0 +1,55 @@
+// One full poll cycle against the simulated tester, its bytes paced at the line's baud rate.
+// Reports line_time_ratio: the cycle's time over the time the line itself needs for the ten
+// exchanges (10 x 13 bytes x 10 bits / baud). 1.0 would be a link that adds nothing.
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <chrono>
+
+#include "device/PollCycle.h"
+#include "device/SerialLink.h"
+#include "platform/DebugOutput.h"
+#include "sim/PtyTester.h"
+
+namespace {
+
+void BM_PollCycle(benchmark::State& state) {
+    const auto baud = static_cast<uint32_t>(state.range(0));
+    sim::Options options;
+    options.paceBaud = baud;
+    sim::PtyTester tester(options);
+    platform::SetDebugSink([](const std::string&) {});  // a line per exchange would dominate
+    if (!OpenPort(tester.DevicePath(), baud)) {
+        state.SkipWithError("cannot open the simulated tester");
+        return;
+    }
+    double seconds = 0;
+    for (auto _ : state) {
+        const auto start = std::chrono::steady_clock::now();
+        PollDevice(kNoAbortEvent);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        // The posted readings are not the subject here; drop them so memory stays flat.
+        state.PauseTiming();
+        QCoreApplication::removePostedEvents(QCoreApplication::instance());
+        state.ResumeTiming();
+    }
+    ClosePort();
+    QCoreApplication::removePostedEvents(QCoreApplication::instance());
+    platform::SetDebugSink({});
+    const double lineLimit = 10.0 * 13 * 10 / baud;
+    state.counters["line_time_ratio"] =
+        seconds / static_cast<double>(state.iterations()) / lineLimit;
+    state.counters["cycle_ms"] = seconds * 1000 / static_cast<double>(state.iterations());
+}
+
+BENCHMARK(BM_PollCycle)->Arg(9600)->Arg(115200)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

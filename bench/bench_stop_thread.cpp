@@ -1,0 +1,64 @@
+// Ending the worker while it is inside a poll of a silent tester (each read there waits 500 ms
+// for an answer that never comes), and destroying its queue right after. Reports stop_ms: the
+// time from the stop request to the return of the shutdown.
+#include <benchmark/benchmark.h>
+
+#include <QCoreApplication>
+#include <chrono>
+
+#include "app/ReaderWorker.h"
+#include "device/SerialLink.h"
+#include "platform/DebugOutput.h"
+#include "sim/PtyTester.h"
+
+namespace {
+
+void BM_StopThreadDuringSilentPoll(benchmark::State& state) {
+    sim::Options options;
+    options.faults.silent = true;
+    sim::PtyTester tester(options);
+    platform::SetDebugSink([](const std::string&) {});
+    double totalMs = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        tester.ClearLog();
+        if (!OpenPort(tester.DevicePath(), 9600)) {
+            state.SkipWithError("cannot open the simulated tester");
+            break;
+        }
+        TReaderWorker worker([] { return TPortChoice{}; });
+        worker.FConnected = true;  // as after the port-opened notice
+        worker.Start();
+        tester.WaitForRequests(1, std::chrono::seconds(20));  // the poll has begun
+        state.ResumeTiming();
+
+        const auto start = std::chrono::steady_clock::now();
+        worker.Shutdown();
+        totalMs +=
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+                .count();
+
+        state.PauseTiming();
+        ClosePort();
+        QCoreApplication::removePostedEvents(QCoreApplication::instance());
+        state.ResumeTiming();
+    }
+    platform::SetDebugSink({});
+    state.counters["stop_ms"] =
+        totalMs / static_cast<double>(std::max<int64_t>(1, state.iterations()));
+}
+
+BENCHMARK(BM_StopThreadDuringSilentPoll)
+    ->Iterations(50)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,103 @@
+#include "device/DeviceProtocol.h"
+
+#include "platform/ThreadStop.h"
+
+bool QueryDevice(uint8_t command, TAnswerData& data, TAbortEvent abortEvent) {
+    const TRequestFrame request = BuildRequest(command);
+    for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
+        TAnswerFrame answer{};
+        const bool received = PortTransaction(request.data(), request.size(), answer.data(),
+                                              answer.size(), kAnswerStart, abortEvent);
+        if (received && CheckAnswer(answer) == TAnswerCheck::Ok) {
+            data = AnswerData(answer);
+            return true;
+        }
+    }
+    return false;
+}
+
+void SendDeviceCommand(uint8_t command, uint8_t param1, uint8_t param2, TAbortEvent abortEvent) {
+    const TRequestFrame request = BuildRequest(command, param1, param2);
+    uint8_t acknowledge = 0;
+    PortTransaction(request.data(), request.size(), &acknowledge, 1, kAcknowledge, abortEvent);
+    platform::Sleep(kCommandPauseMs);
+}
+
+namespace {
+
+// A read whose answer is a 24-bit count over `divisor`, or -1.0.
+double ReadScaled(uint8_t command, double divisor, TAbortEvent abortEvent) {
+    TAnswerData data{};
+    if (!QueryDevice(command, data, abortEvent)) return -1.0;
+    return DecodeCount(data) / divisor;
+}
+
+int32_t ReadClock(uint8_t command, TAbortEvent abortEvent) {
+    TAnswerData data{};
+    if (!QueryDevice(command, data, abortEvent)) return -1;
+    return DecodeClock(data);
+}
+
+}  // namespace
+
+int32_t ReadStatus(TAbortEvent abortEvent) {
+    TAnswerData data{};
+    if (!QueryDevice(codeReadStatus, data, abortEvent)) return -1;
+    return DecodeByte(data);
+}
+
+double ReadVoltage(TAbortEvent a) {
+    return ReadScaled(codeReadVoltage, 1000.0, a);
+}
+double ReadCurrent(TAbortEvent a) {
+    return ReadScaled(codeReadCurrent, 1000.0, a);
+}
+int32_t ReadTestTime(TAbortEvent a) {
+    return ReadClock(codeReadTestTime, a);
+}
+double ReadAmpHours(TAbortEvent a) {
+    return ReadScaled(codeReadAmpHours, 1000.0, a);
+}
+double ReadWattHours(TAbortEvent a) {
+    return ReadScaled(codeReadWattHours, 1000.0, a);
+}
+
+uint8_t ReadTemperature(TAbortEvent abortEvent) {
+    TAnswerData data{};
+    if (!QueryDevice(codeReadTemperature, data, abortEvent)) return 255;
+    return DecodeByte(data);
+}
+
+double ReadCurrentSetpoint(TAbortEvent a) {
+    return ReadScaled(codeReadCurrentSetpoint, 100.0, a);
+}
+double ReadCutoffVoltage(TAbortEvent a) {
+    return ReadScaled(codeReadCutoffVoltage, 100.0, a);
+}
+int32_t ReadTestTimeSetpoint(TAbortEvent a) {
+    return ReadClock(codeReadTestTimeSetpoint, a);
+}
+
+void SetTestRunning(bool run, TAbortEvent abortEvent) {
+    SendDeviceCommand(codeSetTestRunning, run ? 1 : 0, 0, abortEvent);
+    platform::Sleep(kStartStopExtraPauseMs);
+}
+
+void WriteCurrentSetpoint(double amperes, TAbortEvent abortEvent) {
+    const auto p = EncodeSetpoint(amperes);
+    SendDeviceCommand(codeWriteCurrentSetpoint, p[0], p[1], abortEvent);
+}
+
+void WriteCutoffVoltage(double volts, TAbortEvent abortEvent) {
+    const auto p = EncodeSetpoint(volts);
+    SendDeviceCommand(codeWriteCutoffVoltage, p[0], p[1], abortEvent);
+}
+
+void WriteTestTime(uint16_t seconds, TAbortEvent abortEvent) {
+    const auto p = EncodeTestTime(seconds);
+    SendDeviceCommand(codeWriteTestTime, p[0], p[1], abortEvent);
+}
+
+void ResetCounters(TAbortEvent abortEvent) {
+    SendDeviceCommand(codeResetCounters, 0, 0, abortEvent);
+}

@@ -1,0 +1,36 @@
+#pragma once
+// The tester's command set over the serial link: ten reads with four attempts each, five writes
+// with their pauses. Called only on the worker thread, one at a time. Nothing is raised: a read
+// that fails returns its failure value, a write reports nothing.
+
+#include <cstdint>
+
+#include "device/DeviceCodec.h"
+#include "device/SerialLink.h"
+
+inline constexpr int kQueryAttempts = 4;
+inline constexpr uint32_t kCommandPauseMs = 100;          // after every write
+inline constexpr uint32_t kStartStopExtraPauseMs = 1000;  // after start and stop, besides
+
+// One read command with up to four attempts; on success `data` holds d1, d2, d3, otherwise it is
+// unchanged.
+bool QueryDevice(uint8_t command, TAnswerData& data, TAbortEvent abortEvent);
+// One write command: a single transaction whose outcome is not examined, then the pause.
+void SendDeviceCommand(uint8_t command, uint8_t param1, uint8_t param2, TAbortEvent abortEvent);
+
+int32_t ReadStatus(TAbortEvent abortEvent);            // 0 off, 1 on; -1 on failure
+double ReadVoltage(TAbortEvent abortEvent);            // V; -1.0 on failure
+double ReadCurrent(TAbortEvent abortEvent);            // A; -1.0 on failure
+int32_t ReadTestTime(TAbortEvent abortEvent);          // s; -1 on failure
+double ReadAmpHours(TAbortEvent abortEvent);           // Ah; -1.0 on failure
+double ReadWattHours(TAbortEvent abortEvent);          // Wh; -1.0 on failure
+uint8_t ReadTemperature(TAbortEvent abortEvent);       // °C; 255 on failure
+double ReadCurrentSetpoint(TAbortEvent abortEvent);    // A; -1.0 on failure
+double ReadCutoffVoltage(TAbortEvent abortEvent);      // V; -1.0 on failure
+int32_t ReadTestTimeSetpoint(TAbortEvent abortEvent);  // s; -1 on failure
+
+void SetTestRunning(bool run, TAbortEvent abortEvent);
+void WriteCurrentSetpoint(double amperes, TAbortEvent abortEvent);
+void WriteCutoffVoltage(double volts, TAbortEvent abortEvent);
+void WriteTestTime(uint16_t seconds, TAbortEvent abortEvent);
+void ResetCounters(TAbortEvent abortEvent);

@@ -1,0 +1,36 @@
+#include "device/PollCycle.h"
+
+#include "device/DeviceProtocol.h"
+#include "support/DateTime.h"
+#include "threads/InterThreadMsg.h"
+
+namespace {
+
+// A double result stored in single precision; -1.0 stays exactly -1.0.
+float Single(double value) {
+    return static_cast<float>(value);
+}
+
+}  // namespace
+
+TDeviceReading ReadDevice(TAbortEvent abortEvent) {
+    TDeviceReading r{};
+    r.TimeStamp = CurrentDateTime();
+    r.Status = static_cast<int8_t>(static_cast<uint8_t>(ReadStatus(abortEvent) & 0xFF));
+    r.Voltage = Single(ReadVoltage(abortEvent));
+    r.Current = Single(ReadCurrent(abortEvent));
+    r.Power = (r.Voltage == -1.0f || r.Current == -1.0f) ? -1.0f : Single(r.Voltage * r.Current);
+    r.TestTime = ReadTestTime(abortEvent);
+    r.AmpHours = Single(ReadAmpHours(abortEvent));
+    r.WattHours = Single(ReadWattHours(abortEvent));
+    r.Temperature = static_cast<int8_t>(ReadTemperature(abortEvent));
+    r.CurrentSetpoint = Single(ReadCurrentSetpoint(abortEvent));
+    r.CutoffVoltage = Single(ReadCutoffVoltage(abortEvent));
+    r.TestTimeSetpoint = ReadTestTimeSetpoint(abortEvent);
+    return r;
+}
+
+void PollDevice(TAbortEvent abortEvent) {
+    const TDeviceReading reading = ReadDevice(abortEvent);
+    PostBlockToMainThread(&reading, sizeof reading);
+}

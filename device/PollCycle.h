@@ -1,0 +1,12 @@
+#pragma once
+// One poll cycle: every value the tester offers, read in code order 0x10 to 0x19 with no pause,
+// gathered into one TDeviceReading and posted to the window's thread. A record is posted after
+// every cycle, also when every read failed. Runs on the worker thread.
+
+#include "device/DeviceReading.h"
+#include "device/SerialLink.h"
+
+// Reads every value into a record (without posting it).
+TDeviceReading ReadDevice(TAbortEvent abortEvent);
+// ReadDevice(), then PostBlockToMainThread() of the record.
+void PollDevice(TAbortEvent abortEvent);

@@ -1,0 +1,189 @@
+#include "device/SerialLink.h"
+
+#include <algorithm>
+#include <cstring>
+#include <exception>
+
+#include "platform/DebugOutput.h"
+#include "platform/ThreadStop.h"
+#include "support/CommonTools.h"
+#include "support/Format.h"
+#include "support/iifTools.h"
+#include "threads/InterThreadMsg.h"
+
+using platform::CloseHandle;
+using platform::kInvalidPort;
+using platform::SerialHandle;
+using namespace platform;
+
+std::atomic<SerialHandle> PortHandle{kInvalidPort};
+
+namespace {
+
+constexpr uint32_t kInputQueue = 30;
+constexpr uint32_t kOutputQueue = 250;
+constexpr uint32_t kWriteMsPerByte = 2;
+
+std::string ErrorText(int code) {
+    std::string text;
+    GetSysErrorText(static_cast<uint32_t>(code), false, text);
+    return text;
+}
+
+// The steps of an open after the device was opened; false at the first that fails.
+bool ConfigurePort(SerialHandle port, uint32_t baud) {
+    if (!SetCommMask(port, EV_RXCHAR | EV_TXEMPTY)) return false;
+    if (!SetupComm(port, kInputQueue, kOutputQueue)) return false;
+    if (!PurgeComm(port, PURGE_TXCLEAR | PURGE_RXCLEAR)) return false;
+    LineSettings line{};
+    if (!GetCommState(port, line)) return false;
+    line.BaudRate = baud;
+    line.ByteSize = 8;
+    line.Parity = 0;
+    line.StopBits = 0;
+    if (!SetCommState(port, line)) return false;
+    const uint32_t t = IntervalTimeoutMs(baud, line.StopBits, line.ByteSize);
+    CommTimeouts timeouts{};
+    timeouts.ReadIntervalTimeout = t;
+    timeouts.WriteTotalTimeoutMultiplier = kWriteMsPerByte;
+    timeouts.WriteTotalTimeoutConstant = t;
+    return SetCommTimeouts(port, timeouts);
+}
+
+}  // namespace
+
+uint32_t IntervalTimeoutMs(uint32_t baud, uint8_t stopBitsCode, uint8_t dataBits) {
+    if (baud == 0) return 0;
+    const double t = (stopBitsCode / 2.0 + 1.0) / baud * 1000.0 * 2.0 + (dataBits + 1);
+    return static_cast<uint32_t>(t);
+}
+
+bool OpenPort(const std::string& devicePath, uint32_t baud) {
+    // A port left open by an earlier connect is released first, without a notice: the window
+    // hears once about this open.
+    const SerialHandle previous = PortHandle.exchange(kInvalidPort);
+    if (previous != kInvalidPort) CloseHandle(previous);
+
+    const SerialHandle port = CreateFile(devicePath);
+    PortHandle.store(port);
+    if (port != kInvalidPort && ConfigurePort(port, baud)) {
+        PostToMainThread(UM_PORT_OPENED, 0, 0);
+        DebugOutput(Format("PortOpened: %d", port));
+        return true;
+    }
+    const int error = GetLastError();
+    ClosePort();
+    DebugOutput(Format("Error open file %s: %s", devicePath.c_str(), ErrorText(error).c_str()));
+    return false;
+}
+
+void ClosePort() {
+    const SerialHandle port = PortHandle.exchange(kInvalidPort);
+    if (port != kInvalidPort) CloseHandle(port);
+    PostToMainThread(UM_PORT_CLOSED, 0, 0);
+}
+
+bool WritePort(const uint8_t* data, uint32_t count) {
+    const SerialHandle port = PortHandle.load();
+    Event done;
+    Overlapped transfer(done);
+    uint32_t total = 0;
+    while (total < count) {
+        uint32_t written = 0;
+        switch (WriteFile(port, data + total, count - total, transfer)) {
+            case IoStart::Done:
+                GetOverlappedResult(port, transfer, written, false);
+                break;
+            case IoStart::Pending:
+                if (!GetOverlappedResult(port, transfer, written, true)) {
+                    DebugOutput(Format("GetOverlappedResult failed: %s",
+                                       ErrorText(GetLastError()).c_str()));
+                }
+                break;
+            case IoStart::Failed:
+                DebugOutput(
+                    Format("Not written and error occured: %s", ErrorText(GetLastError()).c_str()));
+                break;
+        }
+        // A pass that moves nothing (the port closed or gone) would be repeated for ever.
+        if (written == 0) break;
+        total += written;
+    }
+    CancelIo(port, transfer);
+    return true;
+}
+
+bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t startByte) {
+    bool result = false;
+    SerialHandle port = kInvalidPort;
+    Event done;
+    Overlapped transfer(done);
+    try {
+        uint32_t total = 0;
+        while (total < count) {
+            port = PortHandle.load();
+            if (port == kInvalidPort) break;
+            const IoStart start = ReadFile(port, buffer + total, count - total, transfer);
+            if (start == IoStart::Failed) {
+                DebugOutput(Format("Error on ReadFile: %s", ErrorText(GetLastError()).c_str()));
+                break;
+            }
+            if (start == IoStart::Pending) {
+                const uint32_t wait = WaitForTransfer(port, transfer, abortEvent, kReadWaitMs);
+                if (wait == WAIT_FAILED) {
+                    DebugOutput(Format("Wait failed: %s", ErrorText(GetLastError()).c_str()));
+                    break;
+                }
+                if (wait == WAIT_OBJECT_0 + 1 && abortEvent != nullptr) break;
+                if (wait == WAIT_TIMEOUT) break;
+                if (wait != WAIT_OBJECT_0) {
+                    DebugOutput(Format("Strange wait result: %d", static_cast<int>(wait)));
+                    break;
+                }
+            }
+            uint32_t n = 0;
+            if (!GetOverlappedResult(port, transfer, n, false) || n == 0) break;
+            uint32_t counted = n;
+            if (total == 0) {
+                uint8_t* first = buffer;
+                uint8_t* found = std::find(first, first + n, startByte);
+                if (found == first + n) {
+                    DebugOutput(
+                        Format("Start byte not found in %d read bytes", static_cast<int>(n)));
+                    counted = 0;
+                } else if (found != first) {
+                    counted = static_cast<uint32_t>(first + n - found);
+                    std::memmove(first, found, counted);
+                }
+            }
+            total += counted;
+            if (total >= count) {
+                result = true;
+                break;
+            }
+        }
+    } catch (const ThreadStopRequested&) {
+        throw;
+    } catch (const std::exception& e) {
+        DebugOutput(Format("%s", e.what()));
+        result = false;
+    }
+    CancelIo(port, transfer);
+    return result;
+}
+
+bool PortTransaction(const uint8_t* request, uint32_t requestLength, uint8_t* answer,
+                     uint8_t answerLength, uint8_t startByte, TAbortEvent abortEvent) {
+    const SerialHandle port = PortHandle.load();
+    FlushFileBuffers(port);
+    if (answer != nullptr) std::memset(answer, 0xFF, answerLength);
+    // A late answer to an earlier request may still wait in the input; with no echo in the
+    // frames it would be taken for this request's answer, so the input is discarded first.
+    PurgeComm(port, PURGE_RXCLEAR);
+    WritePort(request, requestLength);
+    if (answerLength == 0 || answer == nullptr) return true;
+    const bool result = ReadPort(abortEvent, answer, answerLength, startByte);
+    DebugOutput(Format("Received: %s %s", IIFStr(result, "False", "True").c_str(),
+                       Buff2HexString(answer, answerLength, ' ').c_str()));
+    return result;
+}

@@ -1,0 +1,114 @@
+#pragma once
+// A protocol-exact tester behind a real pseudo-terminal: the console opens DevicePath() like a
+// serial port. One thread of its own serves the terminal; every public method may be called
+// from any thread while it runs.
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "sim/CellModel.h"
+#include "sim/DischargeModel.h"
+#include "sim/Faults.h"
+#include "sim/Registers.h"
+
+namespace platform {
+class PseudoTerminal;
+}
+
+namespace sim {
+
+struct Options {
+    double acceleration = 1.0;  // model seconds per real second
+    // 0: answer at once; else model the wire at this baud (10 bits per byte)
+    uint32_t paceBaud = 0;
+    CellModel cell;
+    FaultOptions faults;
+    size_t logLimit = 100000;  // frames kept by Requests(), and 8 times as many bytes by WireIn()
+};
+
+class PtyTester {
+  public:
+    // Opens the terminal and starts serving it; throws std::system_error when no terminal can be
+    // had.
+    explicit PtyTester(const Options& options = {});
+    ~PtyTester();  // stops its thread, closes the terminal
+    PtyTester(const PtyTester&) = delete;
+    PtyTester& operator=(const PtyTester&) = delete;
+
+    // The terminal the console opens, e.g. /dev/pts/7; empty while vanished.
+    std::string DevicePath() const;
+
+    // Registers as they would be answered now.
+    Registers State() const;
+    // Puts exact values in place: with the test off they stay exactly so (no drift) until a test
+    // starts; with it on, the model goes on from them.
+    void SetRegisters(const Registers& registers);
+
+    // Replaces the random faults and restarts their generator from the new seed.
+    void SetFaults(const FaultOptions& faults);
+    // The next `count` answers get this fault and no other (deterministic, for tests).
+    void ScriptFault(FaultKind kind, int count = 1);
+
+    // Every complete request frame received, in order, logged once the tester has carried it
+    // out (its effect is in State(), its answer and faults decided).
+    std::vector<std::vector<uint8_t>> Requests() const;
+    std::vector<uint8_t> WireIn() const;  // every byte received, in order
+    // Blocks until `count` frames were logged since the last ClearLog(), or `bound` passes;
+    // true when they were.
+    bool WaitForRequests(size_t count, std::chrono::milliseconds bound) const;
+    void ClearLog();  // forgets Requests() and WireIn()
+    FaultCounters Counters() const;
+
+    // Unplugged: the terminal goes away, the console's reads and writes on it fail. Answers in
+    // progress are lost; the model goes on.
+    void Vanish();
+    // Plugged in again: a new terminal whose DevicePath() differs from the last one (a present
+    // terminal vanishes first).
+    void Reappear();
+
+  private:
+    using Clock = std::chrono::steady_clock;
+    class Server;  // the serving thread's state and loop (PtyTester.cpp)
+
+    // Called with mutex_ held. The model moves lazily, so reading it moves it too.
+    void AdvanceModel(Clock::time_point now) const;
+    void LogRequest(const std::vector<uint8_t>& frame);
+    void LogWire(const uint8_t* bytes, size_t count);
+
+    // Called with lifecycle_ held.
+    void StartServing();
+    void StopServing();
+
+    const Options options_;  // as constructed; the faults there are only the first ones
+
+    mutable std::mutex lifecycle_;  // orders construction, Vanish, Reappear and destruction
+    // Guarded by lifecycle_; the serving thread uses *terminal_ without a lock while it runs.
+    std::unique_ptr<platform::PseudoTerminal> terminal_;
+    std::thread server_;
+    std::atomic<bool> stop_{false};
+    std::string lastPath_;
+
+    // State below is protected by mutex_. The serving thread never holds it while it waits,
+    // sleeps or writes.
+    mutable std::mutex mutex_;
+    mutable std::condition_variable requestLogged_;
+    mutable DischargeModel model_;
+    mutable Clock::time_point modelTime_;  // real time up to which the model has been advanced
+    FaultInjector faults_;
+    FaultCounters counters_;
+    std::deque<std::vector<uint8_t>> requests_;
+    std::deque<uint8_t> wireIn_;
+    size_t requestsSinceClear_ = 0;
+    std::string devicePath_;
+};
+
+}  // namespace sim

@@ -1,0 +1,223 @@
+// The tester protocol and the poll cycle against the simulated tester over a pseudo-terminal.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstring>
+
+#include "device/DeviceProtocol.h"
+#include "device/PollCycle.h"
+#include "device/SerialLink.h"
+#include "sim/PtyTester.h"
+#include "support/DateTime.h"
+#include "tests/fixtures/DebugCapture.h"
+#include "tests/fixtures/MessageCatcher.h"
+#include "tests/fixtures/ScriptedTerminal.h"
+#include "threads/InterThreadMsg.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+sim::Registers SampleRegisters() {
+    sim::Registers r;
+    r.status = 0;
+    r.voltage_mV = 3060;
+    r.current_mA = 4801;
+    r.testTime_s = 3752;
+    r.ampHours_mAh = 1234;
+    r.wattHours_mWh = 4567;
+    r.temperature = 26;
+    r.currentSetpoint_cA = 250;
+    r.cutoffVoltage_cV = 800;
+    r.testTimeSetpoint_s = 3723;
+    return r;
+}
+
+class PollCycleTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ASSERT_TRUE(OpenPort(tester.DevicePath(), 9600));
+        messages.Drain();
+        messages.Clear();
+        tester.ClearLog();
+    }
+    void TearDown() override {
+        ClosePort();
+        messages.Drain();
+    }
+
+    // The one reading posted by PollDevice().
+    TDeviceReading PollAndCatch() {
+        PollDevice(kNoAbortEvent);
+        EXPECT_TRUE(
+            messages.WaitUntil([&] { return messages.Count(SendStringToMainFormMsg) == 1; }));
+        const auto& m = messages.Messages().back();
+        EXPECT_EQ(m.lParam, static_cast<std::intptr_t>(sizeof(TDeviceReading)));
+        TDeviceReading reading{};
+        std::memcpy(&reading, m.block.data(), sizeof reading);
+        return reading;
+    }
+
+    DebugCapture debug;
+    MessageCatcher messages;
+    sim::PtyTester tester;
+};
+
+TEST_F(PollCycleTest, ReadingEqualsTheTestersRegisters) {
+    tester.SetRegisters(SampleRegisters());
+    const double before = CurrentDateTime();
+    const TDeviceReading r = PollAndCatch();
+    EXPECT_GE(r.TimeStamp, before);
+    EXPECT_EQ(r.Status, 0);
+    EXPECT_EQ(r.Voltage, 3.06f);
+    EXPECT_EQ(r.Current, 4.801f);
+    EXPECT_EQ(r.Power, 3.06f * 4.801f);
+    EXPECT_NEAR(r.Power, 14.691, 0.001);
+    EXPECT_EQ(r.TestTime, 3752);
+    EXPECT_EQ(r.AmpHours, 1.234f);
+    EXPECT_EQ(r.WattHours, 4.567f);
+    EXPECT_EQ(r.Temperature, 26);
+    EXPECT_EQ(r.CurrentSetpoint, 2.5f);
+    EXPECT_EQ(r.CutoffVoltage, 8.0f);
+    EXPECT_EQ(r.TestTimeSetpoint, 3723);
+}
+
+TEST_F(PollCycleTest, ReadsGoOutInCodeOrderOneEach) {
+    PollAndCatch();
+    const auto requests = tester.Requests();
+    ASSERT_EQ(requests.size(), 10u);
+    for (uint8_t i = 0; i < 10; ++i) {
+        EXPECT_EQ(requests[i], (Bytes{0xB1, 0xB2, static_cast<uint8_t>(0x10 + i), 0, 0, 0xB6}));
+    }
+}
+
+TEST_F(PollCycleTest, TemperatureAndStatusBytesAreTakenAsSigned) {
+    auto regs = SampleRegisters();
+    regs.temperature = 200;
+    regs.status = 1;
+    tester.SetRegisters(regs);
+    EXPECT_EQ(PollAndCatch().Temperature, -56);
+    messages.Clear();
+    regs = tester.State();
+    regs.temperature = 255;
+    regs.status = 0;
+    tester.SetRegisters(regs);
+    const auto r = PollAndCatch();
+    EXPECT_EQ(r.Temperature, -1);
+    EXPECT_EQ(r.Status, 0);
+}
+
+TEST_F(PollCycleTest, ZeroVoltageIsAReadingNotAFailure) {
+    auto regs = SampleRegisters();
+    regs.voltage_mV = 0;
+    tester.SetRegisters(regs);
+    const auto r = PollAndCatch();
+    EXPECT_EQ(r.Voltage, 0.0f);
+    EXPECT_EQ(r.Power, 0.0f);
+}
+
+TEST_F(PollCycleTest, StrayByteBeforeAnAnswerStillSucceeds) {
+    tester.SetRegisters(SampleRegisters());
+    tester.ScriptFault(sim::FaultKind::Noise, 1);
+    EXPECT_EQ(ReadStatus(kNoAbortEvent), 0);
+    EXPECT_EQ(tester.Counters().noise, 1u);
+    EXPECT_EQ(tester.Requests().size(), 1u) << "no retry was needed";
+}
+
+TEST_F(PollCycleTest, WrongTrailerFourTimesGivesTheFailureValue) {
+    tester.SetRegisters(SampleRegisters());
+    tester.ScriptFault(sim::FaultKind::CorruptTrailer, 4);
+    EXPECT_EQ(ReadVoltage(kNoAbortEvent), -1.0);
+    EXPECT_EQ(tester.Requests().size(), 4u);
+    tester.ScriptFault(sim::FaultKind::CorruptTrailer, 3);
+    EXPECT_EQ(ReadVoltage(kNoAbortEvent), 3.06);
+}
+
+TEST_F(PollCycleTest, SilentTesterGivesTheAllFailureRecord) {
+    sim::FaultOptions silent;
+    silent.silent = true;
+    tester.SetFaults(silent);
+    const auto r = PollAndCatch();
+    EXPECT_EQ(r.Status, -1);
+    EXPECT_EQ(r.Voltage, -1.0f);
+    EXPECT_EQ(r.Current, -1.0f);
+    EXPECT_EQ(r.Power, -1.0f);
+    EXPECT_EQ(r.TestTime, -1);
+    EXPECT_EQ(r.AmpHours, -1.0f);
+    EXPECT_EQ(r.WattHours, -1.0f);
+    EXPECT_EQ(r.Temperature, -1);
+    EXPECT_EQ(r.CurrentSetpoint, -1.0f);
+    EXPECT_EQ(r.CutoffVoltage, -1.0f);
+    EXPECT_EQ(r.TestTimeSetpoint, -1);
+    EXPECT_EQ(tester.Requests().size(), 40u);  // four attempts for each of the ten reads
+}
+
+TEST_F(PollCycleTest, WritesPutTheirFramesOnTheWire) {
+    WriteCurrentSetpoint(4.5, kNoAbortEvent);
+    WriteCutoffVoltage(4.996, kNoAbortEvent);
+    WriteTestTime(3723, kNoAbortEvent);
+    ResetCounters(kNoAbortEvent);
+    SetTestRunning(false, kNoAbortEvent);
+    const std::vector<Bytes> expected{
+        {0xB1, 0xB2, 0x02, 0x04, 0x32, 0xB6}, {0xB1, 0xB2, 0x03, 0x04, 0x64, 0xB6},
+        {0xB1, 0xB2, 0x04, 0x0E, 0x8B, 0xB6}, {0xB1, 0xB2, 0x05, 0x00, 0x00, 0xB6},
+        {0xB1, 0xB2, 0x01, 0x00, 0x00, 0xB6},
+    };
+    EXPECT_EQ(tester.Requests(), expected);
+    EXPECT_EQ(debug.Count("Received: True 6F "), 5);
+    const auto regs = tester.State();
+    EXPECT_EQ(regs.currentSetpoint_cA, 450u);
+    EXPECT_EQ(regs.testTimeSetpoint_s, 3723u);
+}
+
+TEST_F(PollCycleTest, StartPausesAtLeastElevenHundredMilliseconds) {
+    const auto start = std::chrono::steady_clock::now();
+    SetTestRunning(true, kNoAbortEvent);
+    const auto took = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(took, std::chrono::milliseconds(1100));  // a lower bound the pauses guarantee
+    EXPECT_EQ(tester.Requests(), (std::vector<Bytes>{{0xB1, 0xB2, 0x01, 0x01, 0x00, 0xB6}}));
+    EXPECT_EQ(tester.State().status, 1);
+}
+
+TEST_F(PollCycleTest, UnacknowledgedWriteStillReturns) {
+    sim::FaultOptions silent;
+    silent.silent = true;
+    tester.SetFaults(silent);
+    ResetCounters(kNoAbortEvent);
+    EXPECT_EQ(debug.Count("Received: False FF "), 1);
+}
+
+// A far end that answers the cycle's reads from a script, so that single reads can fail.
+TEST(PollCycleScripted, FailedVoltageReadMakesPowerAFailureToo) {
+    DebugCapture debug;
+    MessageCatcher messages;
+    ScriptedTerminal far;
+    ASSERT_TRUE(OpenPort(far.DevicePath(), 9600));
+    auto answer = [](uint8_t d1, uint8_t d2, uint8_t d3) {
+        return Bytes{0xCA, 0xCB, d1, d2, d3, 0xCE, 0xCF};
+    };
+    far.Script({answer(0, 0, 1),  // status: on
+                {},
+                {},
+                {},
+                {},                        // voltage: four attempts unanswered
+                answer(0x00, 0x12, 0xC1),  // current 4.801 A
+                answer(0, 0, 5),
+                answer(0, 0, 0),
+                answer(0, 0, 0),
+                answer(0, 0, 26),
+                answer(0, 0, 0),
+                answer(0, 0, 0),
+                answer(0, 0, 0)});
+    const TDeviceReading r = ReadDevice(kNoAbortEvent);
+    ClosePort();
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_EQ(r.Voltage, -1.0f);
+    EXPECT_EQ(r.Current, 4.801f);
+    EXPECT_EQ(r.Power, -1.0f);
+    EXPECT_EQ(r.TestTime, 5);
+    EXPECT_EQ(r.Temperature, 26);
+    EXPECT_EQ(far.Requests().size(), 13u);  // one for each read, four for the voltage
+}
+
+}  // namespace
