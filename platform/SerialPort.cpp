@@ -40,7 +40,12 @@ bool ConsumeEvent(int fd) {
 // when the last of them lets go, so it is never reused under an operation.
 struct Port {
     explicit Port(int descriptor) : fd(descriptor) {}
-    ~Port() { ::close(fd); }  // also releases the advisory lock
+    ~Port() {
+        // The terminal's exclusive mode outlives this descriptor while anything else holds the
+        // device open (a simulator keeps its side open), so it is cleared before closing.
+        ::ioctl(fd, TIOCNXCL);
+        ::close(fd);  // also releases the advisory lock
+    }
     Port(const Port&) = delete;
     Port& operator=(const Port&) = delete;
 
