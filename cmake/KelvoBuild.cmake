@@ -31,3 +31,17 @@ function(kelvo_add_test name)
   add_test(NAME ${name} COMMAND ${name})
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS "${T_LABELS}")
 endfunction()
+
+# kelvo_add_qtest(<name> SOURCES <files...> LIBS <targets...> [LABELS <labels...>])
+# Declares a Qt Test program (its source ends with QTEST_MAIN) for widgets; it runs on the
+# offscreen platform.
+function(kelvo_add_qtest name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  find_package(Qt6 REQUIRED COMPONENTS Test Widgets)
+  add_executable(${name} ${T_SOURCES})
+  set_target_properties(${name} PROPERTIES AUTOMOC ON)
+  target_link_libraries(${name} PRIVATE ${T_LIBS} Qt6::Test Qt6::Widgets)
+  add_test(NAME ${name} COMMAND ${name})
+  set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS "${T_LABELS}"
+    ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+endfunction()
