@@ -1,1 +1,14 @@
-int main() { return 0; }
+// The console program: the application with its title, the console window, the (hidden)
+// protocol description window, and the event loop.
+#include "app/ErrorBox.h"
+#include "app/uProtoInfo.h"
+#include "app/uReader.h"
+
+int main(int argc, char** argv) {
+    TConsoleApplication app(argc, argv);
+    QApplication::setApplicationDisplayName("Battery tester Kelvo console");
+    TForm1 form;
+    TFProtoInfo protoInfo(&form);  // created hidden; the menu shows fresh windows of its own
+    form.show();
+    return QApplication::exec();
+}

@@ -1,0 +1,160 @@
+#include "app/TestLog.h"
+
+#include <QFile>
+#include <QLocale>
+#include <QString>
+#include <cerrno>
+#include <charconv>
+
+#include "platform/DebugOutput.h"
+#include "platform/LogFile.h"
+#include "support/CommonTools.h"
+#include "support/DateTime.h"
+#include "support/Errors.h"
+#include "support/Format.h"
+#include "support/LocaleText.h"
+#include "support/TimeText.h"
+#include "support/versionUtils.h"
+
+namespace {
+
+// How far the numbering of a taken name goes before the creation is given up.
+constexpr int kLastNameNumber = 9999;
+
+// The locale's long time format without its time-zone part ("t" sequences), which a log row
+// does not carry; blanks and brackets left around it go too. Quoted literal text is kept.
+QString LongTimeFormat(const QLocale& locale) {
+    const QString format = locale.timeFormat(QLocale::LongFormat);
+    QString result;
+    bool quoted = false;
+    for (qsizetype i = 0; i < format.size(); ++i) {
+        const QChar c = format[i];
+        if (c == u'\'') quoted = !quoted;
+        if (quoted || c != u't') {
+            result += c;
+            continue;
+        }
+        while (i + 1 < format.size() && format[i + 1] == u't') ++i;
+        if (result.endsWith(u'(') && i + 1 < format.size() && format[i + 1] == u')') {
+            result.chop(1);
+            ++i;
+        }
+        while (!result.isEmpty() && result.back().isSpace()) result.chop(1);
+        if (result.isEmpty()) {
+            while (i + 1 < format.size() && format[i + 1].isSpace()) ++i;
+        }
+    }
+    return result;
+}
+
+// %f with 2 decimals: every integer digit, the locale's decimal separator.
+std::string LogNumber(double value) {
+    char buffer[400];  // room for the digits of any double
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2).ptr;
+    std::string text(buffer, end);
+    const size_t point = text.find('.');
+    if (point != std::string::npos) text[point] = LocaleDecimalSeparator();
+    return text;
+}
+
+std::string DateTimeText(double dateTime, const QLocale& locale) {
+    const QDateTime local = FromDateTime(dateTime);
+    QString text = locale.toString(local.date(), QLocale::ShortFormat);
+    const QTime time = local.time();
+    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
+        text += u' ' + locale.toString(time, LongTimeFormat(locale));
+    }
+    return text.toStdString();
+}
+
+std::string TimeOfDayText(int32_t seconds, const QLocale& locale) {
+    const QTime time = FromDateTime(seconds / 86400.0).time();
+    return locale.toString(time, LongTimeFormat(locale)).toStdString();
+}
+
+// `path` (ending in ".csv") with "_<number>" before its extension.
+std::string NumberedPath(const std::string& path, int number) {
+    return path.substr(0, path.size() - 4) + "_" + std::to_string(number) + ".csv";
+}
+
+std::string SysErrorText(int error) {
+    std::string text;
+    GetSysErrorText(static_cast<uint32_t>(error), false, text);
+    return text;
+}
+
+}  // namespace
+
+std::string LogFilePath(const std::string& exeFileName, double dateTime) {
+    const size_t slash = exeFileName.rfind('/');
+    std::string folder;
+    if (slash != std::string::npos) folder = exeFileName.substr(0, slash == 0 ? 1 : slash);
+
+    const QDateTime local = FromDateTime(dateTime);
+    const QDate date = local.date();
+    const QTime time = local.time();
+    return folder + "/Log_" +
+           Format("%s%s%s_%s%s%s.csv", std::to_string(date.year()).c_str(),
+                  TwoDigits(date.month()).c_str(), TwoDigits(date.day()).c_str(),
+                  TwoDigits(time.hour()).c_str(), TwoDigits(time.minute()).c_str(),
+                  TwoDigits(time.second()).c_str());
+}
+
+std::string LogRow(const TDeviceReading& reading) {
+    const QLocale locale = QLocale::system();
+    return Format("%s;%s;%d;%s;%s;%s;%s;%s;%d", DateTimeText(reading.TimeStamp, locale).c_str(),
+                  TimeOfDayText(reading.TestTime, locale).c_str(), reading.Status,
+                  LogNumber(reading.Voltage).c_str(), LogNumber(reading.Current).c_str(),
+                  LogNumber(reading.Power).c_str(), LogNumber(reading.WattHours).c_str(),
+                  LogNumber(reading.AmpHours).c_str(), reading.Temperature);
+}
+
+TTestLog::TTestLog(TClock clock, TExeFileNameSource exeFileName)
+    : FClock(clock ? std::move(clock) : CurrentDateTime),
+      FExeFileName(exeFileName ? std::move(exeFileName) : GetExeFileName) {}
+
+TTestLog::~TTestLog() = default;
+
+void TTestLog::OpenLog() {
+    CloseLog();
+    const std::string path = LogFilePath(FExeFileName(), FClock());
+    FWriteFailureText.clear();
+    FLineUnfinished = false;
+
+    int error = 0;
+    for (int number = 1; number <= kLastNameNumber; ++number) {
+        FPath = number == 1 ? path : NumberedPath(path, number);
+        FLogStream = platform::TLogFile::Create(FPath, error);
+        if (FLogStream || error != EEXIST) break;
+    }
+    if (!FLogStream) {
+        platform::DebugOutput(
+            Format("Error create file %s: %s", FPath.c_str(), SysErrorText(error).c_str()));
+        throw Exception(Format("Cannot create file %s", FPath.c_str()));
+    }
+
+    if (!WriteStreamLine(*FLogStream, kLogHeader, true)) {
+        platform::DebugOutput(Format("Error write file %s: %s", FPath.c_str(),
+                                     SysErrorText(FLogStream->LastError()).c_str()));
+        FLogStream.reset();
+        QFile::remove(QFile::decodeName(FPath.c_str()));
+        throw Exception(Format("Cannot create file %s", FPath.c_str()));
+    }
+}
+
+void TTestLog::CloseLog() {
+    FLogStream.reset();
+}
+
+bool TTestLog::WriteLogRow(const TDeviceReading& reading) {
+    if (!FLogStream) return false;
+    const std::string row = (FLineUnfinished ? "\r\n" : "") + LogRow(reading);
+    FLineUnfinished = !WriteStreamLine(*FLogStream, row, true);
+    if (!FLineUnfinished || WriteFailed()) return false;
+
+    FWriteFailureText = Format("Error write file %s: %s", FPath.c_str(),
+                               SysErrorText(FLogStream->LastError()).c_str());
+    platform::DebugOutput(FWriteFailureText);
+    return true;
+}

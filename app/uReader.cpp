@@ -1,0 +1,315 @@
+#include "app/uReader.h"
+
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QApplication>
+#include <QMouseEvent>
+#include <cstring>
+
+#include "app/AboutBox.h"
+#include "app/ChartView.h"
+#include "app/EllipsisEdit.h"
+#include "app/ErrorBox.h"
+#include "app/Indicator.h"
+#include "app/PortList.h"
+#include "app/PortWatcher.h"
+#include "app/ReadingDisplay.h"
+#include "app/SetpointInputs.h"
+#include "app/TestLog.h"
+#include "app/uProtoInfo.h"
+#include "device/SerialLink.h"
+#include "support/CommonTools.h"
+#include "support/Errors.h"
+#include "support/LocaleText.h"
+#include "support/NumberText.h"
+#include "threads/InterThreadMsg.h"
+
+bool PortConnected = false;
+bool TestRunning = false;
+
+namespace {
+
+const QColor kOn(0x00, 0xFF, 0x00);              // lime
+const QColor kOff(0xC0, 0xC0, 0xC0);             // silver
+constexpr double kInitialBottomMax = 1.0 / 144;  // 10 minutes, in days
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent) : QMainWindow(parent), LogStream(std::make_unique<TTestLog>()) {
+    BuildActions();
+    BuildLayout();
+    FormCreate();
+}
+
+TForm1::~TForm1() {
+    FormDestroy();
+}
+
+void TForm1::FormCreate() {
+    // The watch comes before the listing, so that no port arriving in between is missed.
+    FPortWatcher = std::make_unique<TPortWatcher>();
+    connect(FPortWatcher.get(), &TPortWatcher::DeviceChanged, this,
+            [this](quint32 code, quint32 type, const QString& name) {
+                RunGuarded([&] { WMDeviceChange(code, type, name); });
+            });
+    FPortList = std::make_unique<TPortList>(cbPort, [] { ClosePort(); });
+    FPortList->Fill();  // selects the first port when there is one
+
+    // The hook comes before the worker, so that no message of the worker can pass it by.
+    qApp->installEventFilter(this);
+
+    for (int i = 0; i < cbSpeed->count(); ++i)
+        cbSpeed->setItemData(i, cbSpeed->itemText(i).toInt());
+    cbSpeed->setCurrentIndex(0);
+
+    for (QLineEdit* box : {eVoltage, eCurrent, eWatt, eWH, eAH}) box->setText("0.000");
+    eTime->setText("00:00:00");
+    eTemp->setText("0");
+    cbT->SetText("00:00:00");
+    ceA->SetText("0.00");
+    ceV->SetText("0.00");
+
+    Chart1->SetBottomAxisMax(kInitialBottomMax);
+
+    connect(cbPort, &QComboBox::currentIndexChanged, this, &TForm1::PublishPortSelection);
+    connect(cbSpeed, &QComboBox::currentIndexChanged, this, &TForm1::PublishPortSelection);
+    PublishPortSelection();
+
+    auto guarded = [](auto handler) { return [handler] { RunGuarded(handler); }; };
+    connect(aOpen, &QAction::triggered, this, guarded([this] { aOpenExecute(); }));
+    connect(aStart, &QAction::triggered, this,
+            guarded([this] { QueueCommand(cmdStartStop, 1.0); }));
+    connect(aStop, &QAction::triggered, this, guarded([this] { QueueCommand(cmdStartStop, 0.0); }));
+    connect(aReset, &QAction::triggered, this,
+            guarded([this] { QueueCommand(cmdResetCounters, 0.0); }));
+    connect(aClear, &QAction::triggered, this, guarded([this] { bClearClick(); }));
+    connect(bClear, &QPushButton::clicked, this, guarded([this] { bClearClick(); }));
+    connect(Exit1, &QAction::triggered, this, guarded([this] { Exit1Click(); }));
+    connect(Protocolinfo1, &QAction::triggered, this, guarded([this] { bSaveClick(); }));
+    connect(About1, &QAction::triggered, this, guarded([this] { About1Click(); }));
+    connect(ceA, &TEllipsisEdit::ButtonClick, this, guarded([this] { ceAButtonClick(); }));
+    connect(ceV, &TEllipsisEdit::ButtonClick, this, guarded([this] { ceVButtonClick(); }));
+    connect(cbT, &TEllipsisEdit::ButtonClick, this, guarded([this] { cbTButtonClick(); }));
+    connect(Chart1, &TChartView::LeftAxisButtonClicked, this,
+            guarded([this] { bLeftAxisClick(); }));
+    connect(Chart1, &TChartView::RightAxisButtonClicked, this,
+            guarded([this] { bRightAxisClick(); }));
+    StatusPanel->installEventFilter(this);
+
+    // The actions' rules run whenever the application falls idle.
+    connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
+            &TForm1::UpdateActions);
+    UpdateActions();
+
+    FWorker = std::make_unique<TReaderWorker>([this] { return FPortSelection.Current(); });
+    FWorker->Start();
+}
+
+void TForm1::FormDestroy() {
+    if (!FWorker) return;
+    qApp->removeEventFilter(this);
+    FWorker->Shutdown();  // clears the connected flag, ends the worker, frees it and the queue
+    FWorker.reset();
+}
+
+void TForm1::PublishPortSelection() {
+    FPortSelection.Publish({cbPort->currentText().toStdString(), cbSpeed->currentData().toUInt()});
+}
+
+void TForm1::QueueCommand(int32_t kind, double value) {
+    FWorker->QueueCommand(kind, value);
+}
+
+void TForm1::UpdateActions() {
+    aOpenUpdate();
+    aStartUpdate();
+    aStopUpdate();
+    aResetUpdate();
+}
+
+void TForm1::aOpenUpdate() {
+    const bool checked = FWorker && FWorker->FConnected;
+    aOpen->setChecked(checked);
+    aOpen->setText(checked ? "Disconnect" : "Connect");
+}
+
+void TForm1::aOpenExecute() {
+    // A checkable action has already flipped its check mark when this runs.
+    const bool wasChecked = !aOpen->isChecked();
+    if (wasChecked) {
+        FWorker->FConnected = false;  // at once: the worker stops polling from its next pass
+        QueueCommand(cmdConnect, 0.0);
+    } else {
+        QueueCommand(cmdConnect, 1.0);
+    }
+    aOpenUpdate();
+}
+
+void TForm1::aStartUpdate() {
+    aStart->setEnabled(PortConnected && !TestRunning);
+}
+void TForm1::aStopUpdate() {
+    aStop->setEnabled(PortConnected && TestRunning);
+}
+void TForm1::aResetUpdate() {
+    aReset->setEnabled(PortConnected);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (const auto* message = dynamic_cast<const TThreadMessage*>(event)) {
+        return AppMessage(*message);
+    }
+    if (watched == centralWidget() && event->type() == QEvent::Resize) LayOutChart();
+    if (watched == StatusPanel && event->type() == QEvent::MouseButtonRelease) {
+        RunGuarded([this] { StatusBar1Click(); });
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+bool TForm1::AppMessage(const TThreadMessage& message) {
+    if (message.Msg() == SendStringToMainFormMsg) {
+        // The block is the event's own; Qt frees it with the event once this returns.
+        TDeviceReading reading{};
+        if (message.Block() != nullptr && message.LParam() == sizeof reading) {
+            std::memcpy(&reading, message.Block(), sizeof reading);
+            RunGuarded([&] { HandleReading(reading); });
+        }
+        return true;
+    }
+    if (message.Msg() == UM_PORT_OPENED) {
+        FWorker->FConnected = true;
+        ShowConnectionState(true);
+        RunGuarded([this] { OpenLog(); });
+        UpdateActions();  // at once, not only when the application next falls idle
+        return true;
+    }
+    if (message.Msg() == UM_PORT_CLOSED) {
+        FWorker->FConnected = false;
+        ShowConnectionState(false);
+        RunGuarded([this] { CloseLog(); });
+        UpdateActions();
+        return true;
+    }
+    return false;
+}
+
+void TForm1::ShowConnectionState(bool connected) {
+    shPort->SetBrushColor(connected ? kOn : kOff);
+    for (TEllipsisEdit* box : {ceA, ceV, cbT}) box->setEnabled(connected);
+    PortConnected = connected;
+    cbPort->setEnabled(!connected);
+    cbSpeed->setEnabled(!connected);
+}
+
+void TForm1::HandleReading(const TDeviceReading& reading) {
+    const TReadingTexts t = ReadingTexts(reading);
+    auto show = [](QLineEdit* box, const std::optional<QString>& text) {
+        if (text) box->setText(*text);
+    };
+    show(eVoltage, t.Voltage);
+    show(eCurrent, t.Current);
+    show(eTime, t.Time);
+    if (t.TestRunning) {
+        shStarted->SetBrushColor(*t.TestRunning ? kOn : kOff);
+        TestRunning = *t.TestRunning;
+    }
+    show(eWatt, t.Power);
+    show(eWH, t.WattHours);
+    show(eAH, t.AmpHours);
+    if (t.CurrentSetpoint) ceA->SetText(*t.CurrentSetpoint);
+    if (t.CutoffVoltage) ceV->SetText(*t.CutoffVoltage);
+    show(eTemp, t.Temperature);
+    if (t.TestTimeSetpoint) cbT->SetText(*t.TestTimeSetpoint);
+    if (reading.Status == 1) AddChartPoints(reading);
+    WriteLogRow(reading);
+    aStartUpdate();
+    aStopUpdate();
+}
+
+void TForm1::AddChartPoints(const TDeviceReading& reading) {
+    Chart1->AddChartPoints(reading);
+}
+
+void TForm1::bClearClick() {
+    Chart1->Clear();
+}
+
+void TForm1::OpenLog() {
+    LogFailure->hide();
+    // The path is shown also when the file cannot be created.
+    struct ShowPath {
+        TForm1* form;
+        ~ShowPath() { form->StatusPanel->setText(QString::fromStdString(form->LogStream->Path())); }
+    } showPath{this};
+    LogStream->OpenLog();
+}
+
+void TForm1::CloseLog() {
+    LogStream->CloseLog();
+}
+
+void TForm1::WriteLogRow(const TDeviceReading& reading) {
+    if (LogStream->WriteLogRow(reading)) {
+        // Once per log: the operator must know that the log misses rows from here on.
+        LogFailure->setText(QString::fromStdString(LogStream->WriteFailureText()) +
+                            " - the log is incomplete");
+        LogFailure->show();
+    }
+}
+
+void TForm1::SetpointInput(TEllipsisEdit* box, int32_t kind, const QString& title,
+                           const QString& prompt) {
+    if (!box->isEnabled()) return;
+    const auto text = AskText(this, title, prompt, box->Text());
+    if (!text) return;
+    double value = 0;
+    if (kind == cmdSetTestTime) {
+        value = TestTimeFromText(text->toStdString());
+    } else {
+        value = ParseFloatDef(text->toStdString(), 0);
+    }
+    if (const auto refusal = SetpointRefusal(kind, value)) throw Exception(refusal->toStdString());
+    QueueCommand(kind, value);
+}
+
+void TForm1::ceAButtonClick() {
+    SetpointInput(ceA, cmdSetCurrent, "Enter discharge current", "A=");
+}
+void TForm1::ceVButtonClick() {
+    SetpointInput(ceV, cmdSetCutoffVoltage, "Enter minimal voltage", "V=");
+}
+void TForm1::cbTButtonClick() {
+    SetpointInput(cbT, cmdSetTestTime, "Enter test time", "H:M:S=");
+}
+
+void TForm1::bLeftAxisClick() {
+    const QString initial = QString::fromStdString(FormatFixed(Chart1->LeftAxisMax(), 2));
+    const auto text = AskText(this, "Maximum value for left axis", "maxV=", initial);
+    if (text) Chart1->SetLeftAxisMax(ParseFloatDef(text->toStdString(), 0));
+}
+
+void TForm1::bRightAxisClick() {
+    const QString initial = QString::fromStdString(FormatFixed(Chart1->RightAxisMax(), 2));
+    const auto text = AskText(this, "Maximum value for right axis", "maxI=", initial);
+    if (text) Chart1->SetRightAxisMax(ParseFloatDef(text->toStdString(), 0));
+}
+
+void TForm1::Exit1Click() {
+    QApplication::quit();
+}
+void TForm1::bSaveClick() {
+    TFProtoInfo protoInfo(this);  // a fresh window for every click
+    protoInfo.exec();
+}
+
+void TForm1::About1Click() {
+    ShowAboutBox("", "", nullptr);
+}
+
+void TForm1::StatusBar1Click() {
+    OpenInExplorer(StatusPanel->text().toStdString());
+}
+
+int TForm1::WMDeviceChange(uint32_t eventCode, uint32_t deviceType, const QString& name) {
+    return FPortList->WMDeviceChange(eventCode, deviceType, name);
+}

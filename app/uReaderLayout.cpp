@@ -1,0 +1,197 @@
+// The console window's controls, actions and menu, at their design positions (pixels within
+// the window's client area); the chart grows with the window.
+#include <QAction>
+#include <QMenuBar>
+
+#include "app/ChartView.h"
+#include "app/EllipsisEdit.h"
+#include "app/Indicator.h"
+#include "app/uReader.h"
+
+namespace {
+
+// The client area at the design size; the chart keeps its distance to the right and bottom
+// edges when the window is resized.
+constexpr int kDesignWidth = 745;
+constexpr int kDesignHeight = 456;
+constexpr QRect kChartAtDesign(216, 8, 522, 440);
+constexpr int kChartRightMargin = kDesignWidth - (216 + 522);
+constexpr int kChartBottomMargin = kDesignHeight - (8 + 440);
+
+QFont ValueFont(bool bold) {
+    QFont font("Arial");
+    font.setPixelSize(19);
+    font.setBold(bold);
+    return font;
+}
+
+QLabel* MakeLabel(QWidget* parent, const QString& text, int x, int y, bool big, bool bold,
+                  const QColor& color = Qt::black) {
+    auto* label = new QLabel(text, parent);
+    if (big) label->setFont(ValueFont(bold));
+    QPalette palette = label->palette();
+    palette.setColor(QPalette::WindowText, color);
+    label->setPalette(palette);
+    label->adjustSize();
+    label->move(x, y);
+    return label;
+}
+
+QLineEdit* MakeValueBox(QWidget* parent, const QRect& at, const QString& hint,
+                        const QColor& color = Qt::black) {
+    auto* box = new QLineEdit(parent);
+    box->setReadOnly(true);
+    box->setGeometry(at);
+    box->setFont(ValueFont(true));
+    box->setToolTip(hint);
+    QPalette palette = box->palette();
+    palette.setColor(QPalette::Base, palette.color(QPalette::Button));
+    palette.setColor(QPalette::Text, color);
+    box->setPalette(palette);
+    box->setTextMargins(0, 0, 0, 0);
+    return box;
+}
+
+// A push button that shows and follows an action: caption, hint, enabled state; a click
+// triggers the action.
+QPushButton* MakeActionButton(QWidget* parent, QAction* action, const QRect& at) {
+    auto* button = new QPushButton(parent);
+    button->setGeometry(at);
+    auto follow = [button, action] {
+        button->setText(action->text());
+        button->setToolTip(action->toolTip());
+        button->setEnabled(action->isEnabled());
+    };
+    follow();
+    QObject::connect(action, &QAction::changed, button, follow);
+    QObject::connect(button, &QPushButton::clicked, action, &QAction::trigger);
+    return button;
+}
+
+}  // namespace
+
+void TForm1::BuildActions() {
+    auto make = [this](const QString& text, const QString& hint, const QKeySequence& key) {
+        auto* action = new QAction(text, this);
+        action->setToolTip(hint.isEmpty() ? text : hint);
+        action->setStatusTip(hint);
+        action->setShortcut(key);
+        action->setShortcutContext(Qt::WindowShortcut);
+        return action;
+    };
+    aOpen = make("Connect", "Connect to device", QKeySequence(Qt::CTRL | Qt::Key_R));
+    aOpen->setCheckable(true);
+    aStart = make("Start", "", QKeySequence(Qt::Key_F5));
+    aStop = make("Stop", "", QKeySequence(Qt::Key_F5));
+    aReset = make("Reset", "Reset counters", QKeySequence(Qt::CTRL | Qt::Key_0));
+    aClear = make("Clear", "Clear chart", QKeySequence(Qt::Key_F8));
+    Exit1 = new QAction("Exit", this);
+    Protocolinfo1 = new QAction("Protocol info", this);
+    About1 = new QAction("About", this);
+
+    QMenu* connection = menuBar()->addMenu("Connection");
+    connection->addAction(aOpen);
+    connection->addSeparator();
+    connection->addAction(Exit1);
+    QMenu* test = menuBar()->addMenu("Test");
+    test->addAction(aStart);
+    test->addAction(aStop);
+    test->addSeparator();
+    test->addAction(aReset);
+    test->addAction(aClear);
+    QMenu* help = menuBar()->addMenu("?");
+    help->addAction(Protocolinfo1);
+    help->addSeparator();
+    help->addAction(About1);
+    // Shortcuts work while the menus are closed.
+    addActions({aOpen, aStart, aStop, aReset, aClear});
+}
+
+void TForm1::BuildLayout() {
+    setWindowTitle("Kelvo");
+    // The design's small sans-serif face; Arial's metrics keep every caption within its place.
+    QFont face("Arial");
+    face.setPointSize(8);
+    setFont(face);
+    auto* client = new QWidget(this);
+    setCentralWidget(client);
+
+    cbPort = new QComboBox(client);
+    cbPort->setGeometry(8, 8, 89, 21);
+    cbPort->setEditable(false);
+    cbSpeed = new QComboBox(client);
+    cbSpeed->setGeometry(104, 8, 97, 21);
+    cbSpeed->addItems({"9600", "19200", "38400", "57600", "115200"});
+    bOpen = MakeActionButton(client, aOpen, QRect(7, 37, 75, 25));
+    shPort = new TIndicator(client);
+    shPort->setGeometry(174, 39, 25, 25);
+
+    const QColor blue(0, 0, 255), red(255, 0, 0), green(0, 128, 0);
+    Label1 = MakeLabel(client, "V", 8, 84, true, true, blue);
+    eVoltage = MakeValueBox(client, QRect(24, 80, 73, 32), "Voltage", blue);
+    Label2 = MakeLabel(client, "A", 112, 84, true, true, red);
+    eCurrent = MakeValueBox(client, QRect(128, 80, 73, 32), "Discharge current", red);
+    Label3 = MakeLabel(client, "T", 8, 124, true, true);
+    eTime = MakeValueBox(client, QRect(24, 120, 89, 32), "Remaining time/Test time");
+    Label7 = MakeLabel(client, "t", 135, 124, true, false, green);
+    eTemp = MakeValueBox(client, QRect(144, 120, 57, 32), "Temperature", green);
+    bStart = MakeActionButton(client, aStart, QRect(8, 160, 75, 25));
+    bStop = MakeActionButton(client, aStop, QRect(96, 160, 75, 25));
+    shStarted = new TIndicator(client);
+    shStarted->setGeometry(176, 160, 25, 25);
+    Label4 = MakeLabel(client, "W=", 40, 204, true, true);
+    eWatt = MakeValueBox(client, QRect(80, 200, 81, 32), "");
+    Label5 = MakeLabel(client, "WH=", 25, 244, true, true);
+    eWH = MakeValueBox(client, QRect(80, 240, 81, 32), "");
+    Label6 = MakeLabel(client, "AH=", 30, 284, true, true);
+    eAH = MakeValueBox(client, QRect(80, 280, 81, 32), "");
+
+    Label8 = MakeLabel(client, "Discharge current", 32, 324, false, false);
+    ceA = new TEllipsisEdit(client);
+    ceA->setGeometry(128, 320, 73, 21);
+    Label9 = MakeLabel(client, "Minimum voltage", 32, 348, false, false);
+    ceV = new TEllipsisEdit(client);
+    ceV->setGeometry(128, 344, 73, 21);
+    Label10 = MakeLabel(client, "Test time:", 32, 372, false, false);
+    cbT = new TEllipsisEdit(client);
+    cbT->setGeometry(128, 368, 73, 21);
+    for (TEllipsisEdit* box : {ceA, ceV, cbT}) box->setEnabled(false);
+
+    bReset = MakeActionButton(client, aReset, QRect(8, 400, 75, 25));
+    bClear = new QPushButton("Clear", client);
+    bClear->setGeometry(136, 400, 75, 25);
+    bClear->setToolTip("Clear chart");
+
+    Chart1 = new TChartView(client);
+    Chart1->setGeometry(kChartAtDesign);
+    client->installEventFilter(this);  // resizes reach LayOutChart()
+
+    StatusBar1 = statusBar();
+    StatusPanel = new QLabel(StatusBar1);
+    StatusPanel->setMinimumWidth(50);
+    StatusBar1->addWidget(StatusPanel, 1);
+    LogFailure = new QLabel(StatusBar1);
+    QPalette warning = LogFailure->palette();
+    warning.setColor(QPalette::WindowText, Qt::red);
+    LogFailure->setPalette(warning);
+    LogFailure->hide();
+    StatusBar1->addPermanentWidget(LogFailure);
+
+    setTabOrder(cbPort, cbSpeed);
+    QWidget* order[] = {cbSpeed, bOpen, eVoltage, eCurrent, eTime, eTemp,  bStart, bStop, eWatt,
+                        eWH,     eAH,   ceA,      ceV,      cbT,   bReset, bClear, Chart1};
+    for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
+
+    // The design size is that of the client area; the menu and the status bar come on top.
+    const int frameExtra = menuBar()->sizeHint().height() + StatusBar1->sizeHint().height();
+    resize(kDesignWidth, kDesignHeight + frameExtra);
+    setMinimumSize(460 - 8, kDesignHeight + frameExtra);
+    move(192, 114);
+}
+
+void TForm1::LayOutChart() {
+    const QSize client = centralWidget()->size();
+    Chart1->setGeometry(kChartAtDesign.x(), kChartAtDesign.y(),
+                        std::max(0, client.width() - kChartAtDesign.x() - kChartRightMargin),
+                        std::max(0, client.height() - kChartAtDesign.y() - kChartBottomMargin));
+}

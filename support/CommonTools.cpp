@@ -2,9 +2,11 @@
 
 #include <chrono>
 #include <cmath>
+#include <vector>
 
 #include "platform/DebugOutput.h"
 #include "platform/FileManager.h"
+#include "platform/PortDiscovery.h"
 #include "platform/SysError.h"
 #include "support/Errors.h"
 #include "support/Format.h"
@@ -39,6 +41,12 @@ void OpenInExplorer(const std::string& path) {
     } else {
         platform::ShowFileInFileManager(bare);
     }
+}
+
+void ListSerialPorts(TPortFoundProc callback, void* context) {
+    const std::vector<std::string> names = platform::SerialPortNames();
+    if (callback == nullptr) return;
+    for (const std::string& name : names) callback(name.c_str(), context);
 }
 
 bool WriteStreamLine(TStream& stream, const std::string& text, bool lineBreak) {

@@ -13,6 +13,15 @@
 // path.
 void OpenInExplorer(const std::string& path);
 
+// Called once per port found, with its bare name (valid only during the call: copy it) and the
+// context given to ListSerialPorts, passed through unchanged.
+using TPortFoundProc = void (*)(const char* name, void* context);
+
+// Finds the serial ports: those backed by hardware in the order the system enumerates them, then
+// the virtual ports in the order of their folder. Reports each to `callback`; with a null
+// callback the search still runs and reports nothing. Reports no error.
+void ListSerialPorts(TPortFoundProc callback, void* context);
+
 // Writes the bytes of `text` (no terminator) to `stream`, then CR LF when `lineBreak` is set.
 // Both writes are made in any case; returns whether every byte was written.
 bool WriteStreamLine(TStream& stream, const std::string& text, bool lineBreak);

@@ -1,0 +1,43 @@
+#pragma once
+// Arrival and removal of ports while the console runs: owns the two sources (udev for hardware
+// ports, inotify for the virtual port folder) and reads them on the thread that created it (the
+// window's) as their descriptors become readable.
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class QSocketNotifier;
+
+namespace platform {
+class UdevPortMonitor;
+class VirtualPortWatch;
+}  // namespace platform
+
+class TPortWatcher : public QObject {
+    Q_OBJECT
+
+  public:
+    // Starts watching at once. A source that cannot be had (no udev, a virtual port folder that
+    // cannot be made or is not private to this user) is left out with a debug line; the other
+    // still works.
+    explicit TPortWatcher(QObject* parent = nullptr);
+    ~TPortWatcher() override;
+
+    bool WatchesHardwarePorts() const { return udevNotifier_ != nullptr; }
+    bool WatchesVirtualPorts() const { return virtualNotifier_ != nullptr; }
+
+  signals:
+    // One per event, in the order the source reported them: the event code (0x8000 arrival,
+    // 0x8004 removal), the device type (3 for a port) and the bare name.
+    void DeviceChanged(quint32 eventCode, quint32 deviceType, const QString& name);
+
+  private:
+    template <typename Source>
+    void Emit(Source& source);
+
+    std::unique_ptr<platform::UdevPortMonitor> udev_;
+    std::unique_ptr<platform::VirtualPortWatch> virtual_;
+    QSocketNotifier* udevNotifier_ = nullptr;     // child of this object; null when not watched
+    QSocketNotifier* virtualNotifier_ = nullptr;  // likewise
+};

@@ -1,0 +1,86 @@
+#pragma once
+// The CSV test log of the console: one file per connection, in the program's folder, one row per
+// reading. The window owns one TTestLog and calls it on its own thread only; nothing here locks.
+//
+// File: "Log_" + YYYYMMDD + "_" + hhmmss + ".csv" beside the executable, named from one reading
+// of the clock when the log opens. A name that is taken gets "_2", "_3", ... before ".csv": an
+// earlier log is never opened again or truncated. The file is created for this log alone and
+// locked while open (other programs cannot lock it), every line ends with CR LF, there is no
+// byte-order mark, and each line is handed to the file system as it is written.
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "device/DeviceReading.h"
+
+namespace platform {
+class TLogFile;
+}
+
+// The header line, without its line break.
+inline constexpr char kLogHeader[] = "DT;TestTime;TestOn;Voltage;Current;W;WH;AH;Temperature";
+
+// The path of a log opened at `dateTime` (local time, days since 30 December 1899) by the
+// executable `exeFileName`: its folder (the root folder keeps its slash, so the path then holds
+// "//"), then "/Log_", the date as YYYYMMDD, "_", the time as hhmmss and ".csv". The time is taken
+// to the millisecond before it is cut to whole seconds.
+std::string LogFilePath(const std::string& exeFileName, double dateTime);
+
+// One row for `reading`, without its line break, in the user's locale at this moment:
+// "%s;%s;%d;%f;%f;%f;%f;%f;%d" with the time stamp (short date, a blank and the long time; the
+// blank and the time left out at midnight), the test time as a time of day in the long time
+// format (25 h reads as 1 h), Status, Voltage, Current, Power, WattHours, AmpHours with 2 decimals
+// and the locale's decimal separator, and Temperature. Values that were not read appear as they
+// are (-1, -1.00).
+std::string LogRow(const TDeviceReading& reading);
+
+class TTestLog {
+  public:
+    // The local date and time now, in days since 30 December 1899.
+    using TClock = std::function<double()>;
+    // The full file name of the executable whose folder receives the logs.
+    using TExeFileNameSource = std::function<std::string()>;
+
+    // Null arguments stand for the local clock (CurrentDateTime) and the running executable
+    // (GetExeFileName); tests pass a fixed clock and a name inside a folder of their own.
+    explicit TTestLog(TClock clock = nullptr, TExeFileNameSource exeFileName = nullptr);
+    ~TTestLog();  // closes the log
+    TTestLog(const TTestLog&) = delete;
+    TTestLog& operator=(const TTestLog&) = delete;
+
+    // Closes the open log, then creates a new one named from the clock and writes its header.
+    // Path() holds the new path once this returns or throws, so the window can show it either
+    // way. Throws Exception("Cannot create file <path>") when the file cannot be created or its
+    // header cannot be written (nothing is left open then, and a file made without its header is
+    // removed); the next call tries again under a new name.
+    void OpenLog();
+
+    // Closes the log if one is open. Path() keeps its value.
+    void CloseLog();
+
+    // Appends the row of `reading` and CR LF; does nothing when no log is open. Returns true only
+    // when this write failed and it is the first failure of the current log: the window then
+    // tells the operator (WriteFailureText()) that the log is incomplete. A failure also writes
+    // one debug line, once per log. Later rows are still attempted; a row cut short by a failure
+    // is ended before the next one, so later rows stay whole lines.
+    bool WriteLogRow(const TDeviceReading& reading);
+
+    bool IsOpen() const { return FLogStream != nullptr; }
+    // The full path of the current or last log, or of the last creation that failed; empty before
+    // the first OpenLog.
+    const std::string& Path() const { return FPath; }
+    // Whether a write to the current (or last) log has failed.
+    bool WriteFailed() const { return !FWriteFailureText.empty(); }
+    // "Error write file <path>: <system text>" after the first failed write of the current (or
+    // last) log; empty otherwise.
+    const std::string& WriteFailureText() const { return FWriteFailureText; }
+
+  private:
+    TClock FClock;
+    TExeFileNameSource FExeFileName;
+    std::unique_ptr<platform::TLogFile> FLogStream;  // the open log, or null
+    std::string FPath;
+    std::string FWriteFailureText;
+    bool FLineUnfinished = false;  // the last write failed, maybe in the middle of a line
+};

@@ -1,0 +1,141 @@
+#pragma once
+// The console window. It owns every widget, the worker (through TReaderWorker), the chart, the
+// port list and the test log; it hears from the worker only through posted messages, which its
+// application-wide hook AppMessage takes out of the event stream. Everything here runs on the
+// window's thread.
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QStatusBar>
+#include <memory>
+
+#include "app/PortSelection.h"
+#include "app/ReaderWorker.h"
+#include "device/DeviceReading.h"
+
+class QAction;
+class TChartView;
+class TEllipsisEdit;
+class TIndicator;
+class TPortList;
+class TTestLog;
+class TPortWatcher;
+class TThreadMessage;
+
+// The port is open (set on the port-opened notice, cleared on the port-closed notice).
+extern bool PortConnected;
+// The tester reports a test in progress (from the last reading whose status was 0 or 1).
+extern bool TestRunning;
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+  public:
+    explicit TForm1(QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // Controls, named as the operator's manual names them.
+    QComboBox* cbPort;
+    QComboBox* cbSpeed;
+    QPushButton* bOpen;
+    TIndicator* shPort;
+    QLabel* Label1;
+    QLineEdit* eVoltage;
+    QLabel* Label2;
+    QLineEdit* eCurrent;
+    QLabel* Label3;
+    QLineEdit* eTime;
+    QLabel* Label7;
+    QLineEdit* eTemp;
+    QPushButton* bStart;
+    QPushButton* bStop;
+    TIndicator* shStarted;
+    QLabel* Label4;
+    QLineEdit* eWatt;
+    QLabel* Label5;
+    QLineEdit* eWH;
+    QLabel* Label6;
+    QLineEdit* eAH;
+    QLabel* Label8;
+    TEllipsisEdit* ceA;
+    QLabel* Label9;
+    TEllipsisEdit* ceV;
+    QLabel* Label10;
+    TEllipsisEdit* cbT;
+    QPushButton* bReset;
+    QPushButton* bClear;
+    TChartView* Chart1;
+    QStatusBar* StatusBar1;
+    QLabel* StatusPanel;  // the status bar's one panel: the test log's path
+    QLabel* LogFailure;   // beside it: shown when rows of the current log could not be written
+
+    QAction* aOpen;
+    QAction* aStart;
+    QAction* aStop;
+    QAction* aReset;
+    QAction* aClear;
+    QAction* Exit1;
+    QAction* Protocolinfo1;
+    QAction* About1;
+
+    // Handles one arrival or removal of a device; answers 1.
+    int WMDeviceChange(uint32_t eventCode, uint32_t deviceType, const QString& name);
+
+    // The connected flag the worker reads (FConnected).
+    bool Connected() const { return FWorker->FConnected; }
+
+    // Re-evaluates every action's rule; also done whenever the application falls idle.
+    void UpdateActions();
+    // Queues a command for the worker; never waits.
+    void QueueCommand(int32_t kind, double value);
+
+  protected:
+    // AppMessage: the application-wide hook that takes the worker's messages.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void BuildLayout();
+    void BuildActions();
+    // The chart is anchored to all four edges of the client area.
+    void LayOutChart();
+    void FormCreate();
+    void FormDestroy();
+
+    bool AppMessage(const TThreadMessage& message);
+    void ShowConnectionState(bool connected);
+    void HandleReading(const TDeviceReading& reading);
+    void PublishPortSelection();
+
+    void aOpenUpdate();
+    void aOpenExecute();
+    void aStartUpdate();
+    void aStopUpdate();
+    void aResetUpdate();
+
+    void AddChartPoints(const TDeviceReading& reading);
+    void bClearClick();
+    void OpenLog();
+    void CloseLog();
+    void WriteLogRow(const TDeviceReading& reading);
+
+    void ceAButtonClick();
+    void ceVButtonClick();
+    void cbTButtonClick();
+    void bLeftAxisClick();
+    void bRightAxisClick();
+    void SetpointInput(TEllipsisEdit* box, int32_t kind, const QString& title,
+                       const QString& prompt);
+
+    void Exit1Click();
+    void bSaveClick();
+    void About1Click();
+    void StatusBar1Click();
+
+    TPortSelection FPortSelection;               // cbPort and cbSpeed as the worker may read them
+    std::unique_ptr<TPortWatcher> FPortWatcher;  // arrivals and removals of ports
+    std::unique_ptr<TPortList> FPortList;        // cbPort's items
+    std::unique_ptr<TTestLog> LogStream;         // the CSV log of the current connection
+    std::unique_ptr<TReaderWorker> FWorker;      // owns the queue and the worker thread
+};

@@ -1,0 +1,67 @@
+// One reading on a chart that already holds N points per series: three points added and the
+// chart repainted at once, on the offscreen platform at the window's design size. Reports
+// ms_per_reading; the figures for N = 10 000, 100 000 and 1 000 000 show how the cost grows
+// with N (a reading arrives once per poll cycle, so it should stay far below a cycle).
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <chrono>
+#include <cstdlib>
+
+#include "app/ChartView.h"
+
+namespace {
+
+// A discharge that looks like a real one: voltage falling with a little noise, current steady
+// with a last-digit jitter, temperature creeping up in whole degrees.
+TDeviceReading ReadingAt(int second, int total) {
+    TDeviceReading reading{};
+    const double progress = static_cast<double>(second) / total;
+    reading.TestTime = second;
+    reading.Voltage = static_cast<float>(12.6 - 2.6 * progress + 0.003 * (second * 7919 % 5));
+    reading.Current = static_cast<float>(2.0 + 0.001 * (second * 31 % 3));
+    reading.Temperature = static_cast<int8_t>(25 + 10 * progress);
+    reading.Status = 1;
+    return reading;
+}
+
+void BM_AddReading(benchmark::State& state) {
+    const int points = static_cast<int>(state.range(0));
+    TChartView chart;
+    chart.resize(522, 440);
+    for (int second = 0; second < points; ++second) {
+        chart.AddChartPointsWithoutRepaint(ReadingAt(second, points));
+    }
+    chart.show();
+    QApplication::processEvents();
+    chart.replot(QCustomPlot::rpImmediateRefresh);
+
+    int second = points;
+    double seconds = 0;
+    for (auto _ : state) {
+        const TDeviceReading reading = ReadingAt(second++, points);
+        const auto start = std::chrono::steady_clock::now();
+        chart.AddChartPoints(reading);
+        seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    }
+    state.counters["ms_per_reading"] = seconds * 1000 / static_cast<double>(state.iterations());
+}
+
+BENCHMARK(BM_AddReading)
+    ->Arg(10000)
+    ->Arg(100000)
+    ->Arg(1000000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

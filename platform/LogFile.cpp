@@ -1,0 +1,48 @@
+#include "platform/LogFile.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+namespace platform {
+
+std::unique_ptr<TLogFile> TLogFile::Create(const std::string& path, int& error) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
+    if (fd < 0) {
+        error = errno;
+        return nullptr;
+    }
+    // The file is new and ours, so a refused lock leaves nothing worth keeping.
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        error = errno;
+        ::close(fd);
+        ::unlink(path.c_str());
+        return nullptr;
+    }
+    error = 0;
+    return std::unique_ptr<TLogFile>(new TLogFile(fd));
+}
+
+TLogFile::~TLogFile() {
+    ::close(fd_);  // also releases the lock
+}
+
+bool TLogFile::Write(const void* data, size_t count) {
+    const auto* bytes = static_cast<const char*>(data);
+    while (count > 0) {
+        const ssize_t written = ::write(fd_, bytes, count);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) {
+            // A write that takes nothing without an error would only repeat itself.
+            lastError_ = written < 0 ? errno : EIO;
+            return false;
+        }
+        bytes += written;
+        count -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+}  // namespace platform

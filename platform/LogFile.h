@@ -1,0 +1,40 @@
+#pragma once
+// A log file that belongs to its writer alone: created new (an existing file is never opened
+// or truncated), held under an exclusive advisory lock while open, and written straight to the
+// file system with no buffer of our own, so the file holds every byte written up to any moment.
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+#include "support/Stream.h"
+
+namespace platform {
+
+class TLogFile final : public TStream {
+  public:
+    // Creates the file at `path` (read and write, mode 0666 less the umask) and takes its
+    // exclusive lock. Returns null with `error` set to the errno value on failure: EEXIST when
+    // the name is taken (by a file, folder or link of any kind).
+    static std::unique_ptr<TLogFile> Create(const std::string& path, int& error);
+
+    // Releases the lock and closes the file.
+    ~TLogFile() override;
+    TLogFile(const TLogFile&) = delete;
+    TLogFile& operator=(const TLogFile&) = delete;
+
+    // Hands the bytes to the file system at once, resuming after short writes. False when not
+    // every byte was written; LastError() then tells why.
+    bool Write(const void* data, size_t count) override;
+
+    // The errno value of the last failed Write (ENOSPC, EFBIG, EIO, ...); 0 before any failure.
+    int LastError() const { return lastError_; }
+
+  private:
+    explicit TLogFile(int fd) : fd_(fd) {}
+
+    const int fd_;
+    int lastError_ = 0;
+};
+
+}  // namespace platform

@@ -1,0 +1,21 @@
+#pragma once
+// The signals that ask a program to end (Ctrl+C in its terminal, a plain kill), taken as events
+// to wait for rather than as asynchronous handlers, so that the program can clean up in order.
+
+#include <cstdint>
+
+namespace platform {
+
+enum class EndSignal { Interrupt, Terminate };  // SIGINT, SIGTERM
+
+// Blocks both for the calling thread and for every thread it starts afterwards: call first in
+// main(), before any thread exists, or one of them may take the signal and end the program.
+void BlockEndSignals();
+
+// Waits until one of them is pending (they must be blocked) and takes it.
+EndSignal WaitForEndSignal();
+
+// Sends one to the process `processId`; false when it cannot be delivered.
+bool SendEndSignal(int64_t processId, EndSignal signal);
+
+}  // namespace platform

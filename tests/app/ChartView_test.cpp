@@ -1,0 +1,368 @@
+// The chart against its real drawing: points, axes, the sampled lines of long series and the
+// axis buttons, on the offscreen platform.
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QToolButton>
+#include <QtTest>
+#include <cmath>
+#include <limits>
+
+#include "app/ChartView.h"
+#include "app/ElapsedTimeTicker.h"
+#include "support/Errors.h"
+
+namespace {
+
+constexpr double kDay = 86400;
+
+TDeviceReading Reading(int testTime, float voltage, float current, int8_t temperature) {
+    TDeviceReading reading{};
+    reading.TestTime = testTime;
+    reading.Voltage = voltage;
+    reading.Current = current;
+    reading.Temperature = temperature;
+    reading.Status = 1;
+    return reading;
+}
+
+QList<QPointF> PointsOf(const TChartView& chart, int series) {
+    QList<QPointF> points;
+    const TIndexedPoints& data = chart.Series(series)->Points();
+    for (auto it = data.constBegin(); it != data.constEnd(); ++it)
+        points.append({it->key, it->value});
+    return points;
+}
+
+// The chart on screen at the window's design size, so that drawing and layout are real.
+void ShowAtDesignSize(TChartView& chart) {
+    chart.resize(522, 440);
+    chart.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&chart));
+}
+
+bool IsBlue(QRgb pixel) {
+    return qBlue(pixel) > 200 && qRed(pixel) < 80 && qGreen(pixel) < 80;
+}
+
+// Whether the voltage line passes within two pixels of (key, value) in what is on screen.
+bool VoltageLineNear(TChartView& chart, double key, double value) {
+    chart.replot(QCustomPlot::rpImmediateRefresh);
+    const QImage image = chart.grab().toImage();
+    const QPointF at(chart.xAxis->coordToPixel(key), chart.yAxis->coordToPixel(value));
+    if (!QRectF(image.rect()).contains(at)) return false;  // off screen: nothing to see there
+    const int x = qRound(at.x());
+    const int y = qRound(at.y());
+    for (int dx = -2; dx <= 2; ++dx) {
+        for (int dy = -2; dy <= 2; ++dy) {
+            if (image.valid(x + dx, y + dy) && IsBlue(image.pixel(x + dx, y + dy))) return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+class ChartViewTest : public QObject {
+    Q_OBJECT
+
+  private slots:
+    void SeriesAndAxesAsDesigned() {
+        TChartView chart;
+        ShowAtDesignSize(chart);
+        chart.replot();
+        const struct {
+            const char* title;
+            QColor colour;
+            QCPAxis* valueAxis;
+        } expected[] = {{"V", QColor(0, 0, 255), chart.yAxis},
+                        {"A", QColor(255, 0, 0), chart.yAxis2},
+                        {"t", QColor(0, 128, 0), chart.yAxis}};
+        QCOMPARE(chart.graphCount(), 3);
+        for (int i = 0; i < 3; ++i) {
+            QCPGraph* series = chart.Series(i);
+            QCOMPARE(series, chart.graph(i));
+            QCOMPARE(series->name(), QString::fromLatin1(expected[i].title));
+            QCOMPARE(series->pen().color(), expected[i].colour);
+            QCOMPARE(series->pen().widthF(), 2.0);
+            QCOMPARE(series->valueAxis(), expected[i].valueAxis);
+            QCOMPARE(series->lineStyle(), QCPGraph::lsLine);
+            QVERIFY(series->scatterStyle().isNone());
+        }
+        QCOMPARE(chart.yAxis->range(), QCPRange(0, 60));
+        QCOMPARE(chart.yAxis->label(), QStringLiteral("V, t"));
+        QCOMPARE(chart.yAxis->labelColor(), QColor(Qt::blue));
+        QVERIFY(chart.yAxis2->visible());
+        QCOMPARE(chart.yAxis2->range(), QCPRange(0, 10));
+        QCOMPARE(chart.yAxis2->label(), QStringLiteral("A"));
+        QCOMPARE(chart.yAxis2->labelColor(), QColor(Qt::red));
+        QCOMPARE(chart.LeftAxisMax(), 60.0);
+        QCOMPARE(chart.RightAxisMax(), 10.0);
+
+        QVERIFY(chart.legend->visible());
+        const QRect plotArea = chart.axisRect()->rect();
+        const QRect legend = chart.legend->outerRect();
+        QVERIFY(plotArea.contains(legend));
+        QVERIFY(qAbs(legend.top() - plotArea.top() - 0.08 * plotArea.height()) <= 1);
+    }
+
+    void SameTestTimeAddsTwoPointsAtOneX() {
+        TChartView chart;
+        chart.AddChartPoints(Reading(30, 12.5f, 2.0f, 25));
+        chart.AddChartPoints(Reading(30, 12.4f, 2.1f, 26));
+        const double x = 30 / kDay;
+        QCOMPARE(PointsOf(chart, 0), (QList<QPointF>{{x, 12.5f}, {x, 12.4f}}));
+        QCOMPARE(PointsOf(chart, 1), (QList<QPointF>{{x, 2.0f}, {x, 2.1f}}));
+        QCOMPARE(PointsOf(chart, 2), (QList<QPointF>{{x, 25}, {x, 26}}));
+    }
+
+    // A new test's points land among the points of an earlier one; a point goes after every
+    // point with the same x, also where it is neither the first nor the last.
+    void EarlierTestTimeGoesAfterEqualX_data() {
+        QTest::addColumn<int>("testTime");
+        QTest::addColumn<int>("position");
+        QTest::newRow("before every point") << 5 << 0;
+        QTest::newRow("equal to the first x") << 10 << 2;
+        QTest::newRow("equal to a middle x") << 20 << 4;
+        QTest::newRow("between two x") << 25 << 4;
+        QTest::newRow("equal to the last x") << 30 << 5;
+    }
+    void EarlierTestTimeGoesAfterEqualX() {
+        QFETCH(int, testTime);
+        QFETCH(int, position);
+        TChartView chart;
+        for (const int time : {10, 10, 20, 20, 30}) chart.AddChartPoints(Reading(time, 1, 1, 1));
+        chart.AddChartPoints(Reading(testTime, 9, 9, 9));
+        for (int series = 0; series < 3; ++series) {
+            const QList<QPointF> points = PointsOf(chart, series);
+            QCOMPARE(points.size(), 6);
+            QCOMPARE(points.at(position), QPointF(testTime / kDay, 9));
+        }
+    }
+
+    void ClearEmptiesEverySeries() {
+        TChartView chart;
+        for (int time = 0; time < 5; ++time) chart.AddChartPoints(Reading(time, 12, 2, 25));
+        chart.Clear();
+        for (int series = 0; series < 3; ++series) QVERIFY(PointsOf(chart, series).isEmpty());
+        chart.AddChartPoints(Reading(6, 11, 1, 24));
+        QCOMPARE(PointsOf(chart, 0), QList<QPointF>{QPointF(6 / kDay, 11)});
+    }
+
+    void BottomAxisSpansPlottedPoints() {
+        TChartView chart;
+        chart.SetBottomAxisMax(1.0 / 144);
+        chart.replot();
+        QCOMPARE(chart.xAxis->range(), QCPRange(0, 1.0 / 144));
+        // One point is no span: the range as set, holding it.
+        chart.AddChartPoints(Reading(60, 12, 2, 25));
+        QCOMPARE(chart.xAxis->range(), QCPRange(0, 1.0 / 144));
+        for (int time = 120; time <= 7200; time += 60)
+            chart.AddChartPoints(Reading(time, 12, 2, 25));
+        QCOMPARE(chart.BottomAxisMax(), 1.0 / 12);
+        QCOMPARE(chart.xAxis->range(), QCPRange(60 / kDay, 1.0 / 12));
+    }
+
+    // Nothing is tested for "not read": -1 is plotted as it is.
+    void NotReadValuesPlottedAsMinusOne() {
+        TChartView chart;
+        chart.AddChartPoints(Reading(-1, -1, -1, -1));
+        for (int series = 0; series < 3; ++series) {
+            QCOMPARE(PointsOf(chart, series), QList<QPointF>{QPointF(-1 / kDay, -1)});
+        }
+    }
+
+    void MaximumBelowMinimumRefused_data() {
+        QTest::addColumn<int>("axis");  // 0 left, 1 right, 2 bottom
+        QTest::addColumn<double>("value");
+        QTest::newRow("left -5") << 0 << -5.0;
+        QTest::newRow("right -0.01") << 1 << -0.01;
+        QTest::newRow("bottom -1") << 2 << -1.0;
+        QTest::newRow("left not a number") << 0 << std::nan("");
+    }
+    void MaximumBelowMinimumRefused() {
+        QFETCH(int, axis);
+        QFETCH(double, value);
+        TChartView chart;
+        chart.SetBottomAxisMax(1.0 / 144);
+        const auto maxima = [&] {
+            return QList<double>{chart.LeftAxisMax(), chart.RightAxisMax(), chart.BottomAxisMax()};
+        };
+        const QList<double> before = maxima();
+        const QList<QCPAxis*> axes = {chart.yAxis, chart.yAxis2, chart.xAxis};
+        const QCPRange shownBefore = axes[axis]->range();
+        try {
+            if (axis == 0) chart.SetLeftAxisMax(value);
+            if (axis == 1) chart.SetRightAxisMax(value);
+            if (axis == 2) chart.SetBottomAxisMax(value);
+            QFAIL("the maximum was accepted");
+        } catch (const Exception& error) {
+            QCOMPARE(QString::fromUtf8(error.what()),
+                     QStringLiteral("Axis Maximum Value must be >= Minimum"));
+        }
+        QCOMPARE(maxima(), before);
+        QCOMPARE(axes[axis]->range(), shownBefore);
+    }
+
+    // The axis itself cannot hold a range without width; the chart keeps the 0 that was set and
+    // shows it as one tick at 0, with every reading above it off the plot.
+    void ZeroMaximumKeptAndShown() {
+        TChartView chart;
+        ShowAtDesignSize(chart);
+        chart.SetLeftAxisMax(0);
+        chart.SetRightAxisMax(0);
+        chart.AddChartPoints(Reading(10, 12, 2, 25));
+        chart.AddChartPoints(Reading(20, 11, 2, 26));
+        QCOMPARE(chart.LeftAxisMax(), 0.0);
+        QCOMPARE(chart.RightAxisMax(), 0.0);
+        QCOMPARE(chart.yAxis->range().lower, 0.0);
+        QCOMPARE(chart.yAxis->tickVector(), QVector<double>{0});
+        QCOMPARE(chart.yAxis->tickVectorLabels(), QVector<QString>{QStringLiteral("0")});
+        QVERIFY(!VoltageLineNear(chart, 15 / kDay, 11.5));
+        QVERIFY(!VoltageLineNear(chart, 15 / kDay, 0));
+
+        chart.SetLeftAxisMax(60);
+        chart.replot();
+        QCOMPARE(chart.yAxis->range(), QCPRange(0, 60));
+        QVERIFY(chart.yAxis->tickVector().size() > 2);
+    }
+
+    // Any float a reading can hold is drawn in the direction it lies, however far off the plot:
+    // the line to it leaves the plot straight up or down right after the point before it.
+    void ExtremeValueLeavesThePlotItsWay_data() {
+        QTest::addColumn<float>("voltage");
+        QTest::addColumn<double>("passes");
+        QTest::addColumn<double>("avoids");
+        QTest::newRow("largest float") << std::numeric_limits<float>::max() << 55.0 << 5.0;
+        QTest::newRow("lowest float") << std::numeric_limits<float>::lowest() << 5.0 << 55.0;
+    }
+    void ExtremeValueLeavesThePlotItsWay() {
+        QFETCH(float, voltage);
+        QFETCH(double, passes);
+        QFETCH(double, avoids);
+        TChartView chart;
+        ShowAtDesignSize(chart);
+        for (const int time : {0, 100, 300}) chart.AddChartPoints(Reading(time, 10, 2, 25));
+        chart.AddChartPoints(Reading(200, voltage, 2, 25));
+        QVERIFY(VoltageLineNear(chart, 100 / kDay, passes));
+        QVERIFY(!VoltageLineNear(chart, 100 / kDay, avoids));
+    }
+
+    void AddChartPointsRepaintsBeforeReturning() {
+        TChartView chart;
+        ShowAtDesignSize(chart);
+        struct TPaintCounter : QObject {
+            int Count = 0;
+            bool eventFilter(QObject*, QEvent* event) override {
+                if (event->type() == QEvent::Paint) ++Count;
+                return false;
+            }
+        } paints;
+        chart.installEventFilter(&paints);
+        chart.AddChartPoints(Reading(1, 12, 2, 25));
+        QVERIFY(paints.Count > 0);
+    }
+
+    void AxisButtonsStayAtTheirCorners() {
+        TChartView chart;
+        ShowAtDesignSize(chart);
+        QToolButton* left = chart.LeftAxisButton();
+        QToolButton* right = chart.RightAxisButton();
+        QCOMPARE(left->objectName(), QStringLiteral("bLeftAxis"));
+        QCOMPARE(right->objectName(), QStringLiteral("bRightAxis"));
+        QCOMPARE(left->toolTip(), QStringLiteral("Set maximum value for voltage axis"));
+        QCOMPARE(right->toolTip(), QStringLiteral("Set maximum value for current axis"));
+        QCOMPARE(left->text(), QStringLiteral("..."));
+        QCOMPARE(left->geometry(), QRect(0, 0, 17, 17));
+        QCOMPARE(right->geometry(), QRect(465, 0, 17, 17));
+
+        chart.resize(800, 300);
+        QCOMPARE(left->geometry(), QRect(0, 0, 17, 17));
+        QCOMPARE(right->geometry(), QRect(chart.width() - 57, 0, 17, 17));
+
+        QSignalSpy leftClicks(&chart, &TChartView::LeftAxisButtonClicked);
+        QSignalSpy rightClicks(&chart, &TChartView::RightAxisButtonClicked);
+        right->click();
+        QCOMPARE(leftClicks.count(), 0);
+        QCOMPARE(rightClicks.count(), 1);
+        left->click();
+        QCOMPARE(leftClicks.count(), 1);
+    }
+
+    // The index answers for any run of points exactly what a look at every point would, after
+    // points were appended, inserted in front and in the middle, some of them not numbers.
+    void ValueRangeIndexMatchesEveryPoint() {
+        QRandomGenerator random(20240601);
+        TIndexedPoints points;
+        for (int i = 0; i < 6000; ++i) {
+            const double key = i % 3 == 0 ? random.bounded(6000) : i;
+            const double value = i % 97 == 0 ? std::nan("") : random.bounded(1000.0) - 500;
+            points.Insert(key, value);
+        }
+        QVERIFY(points.IndexCurrent());
+        for (int check = 0; check < 2000; ++check) {
+            int first = check == 0 ? 0 : random.bounded(points.size() + 1);
+            int last = check == 0 ? points.size() : random.bounded(points.size() + 1);
+            if (first > last) std::swap(first, last);
+            TValueSpan expected;
+            for (int i = first; i < last; ++i) {
+                const double value = points.at(i)->value;
+                if (!std::isnan(value)) expected.Extend({value, value});
+            }
+            const TValueSpan found = points.ValueRange(first, last);
+            QCOMPARE(found.Low, expected.Low);
+            QCOMPARE(found.High, expected.High);
+        }
+        for (int i = 1; i < points.size(); ++i) QVERIFY(points.at(i - 1)->key <= points.at(i)->key);
+    }
+
+    // Thousands of points share a pixel column; the one reading that stands out must still be
+    // drawn, wherever it was inserted.
+    void SampledLineKeepsLoneSpike_data() {
+        QTest::addColumn<int>("spikeTime");
+        QTest::newRow("appended") << 100000;
+        QTest::newRow("inserted among earlier points") << 50000;
+        QTest::newRow("inserted before every point") << -1;
+    }
+    void SampledLineKeepsLoneSpike() {
+        QFETCH(int, spikeTime);
+        TChartView chart;
+        ShowAtDesignSize(chart);
+        for (int time = 0; time < 100001; ++time) {
+            chart.AddChartPointsWithoutRepaint(Reading(time, 10, 1, 20));
+        }
+        chart.AddChartPoints(Reading(spikeTime, 50, 1, 20));
+        QVERIFY(VoltageLineNear(chart, spikeTime / kDay, 30));
+        QVERIFY(!VoltageLineNear(chart, 25000 / kDay, 30));
+        QVERIFY(VoltageLineNear(chart, 25000 / kDay, 10));
+    }
+
+    void ElapsedTimeText_data() {
+        QTest::addColumn<double>("seconds");
+        QTest::addColumn<QString>("text");
+        QTest::newRow("zero") << 0.0 << "00:00:00";
+        QTest::newRow("one hour two minutes five seconds") << 3725.0 << "01:02:05";
+        QTest::newRow("just under 100 hours") << 359999.0 << "99:59:59";
+        QTest::newRow("100 hours") << 360000.0 << "100:00:00";
+        QTest::newRow("past 255 hours, no wrap") << 1080001.0 << "300:00:01";
+        QTest::newRow("before the start") << -1.0 << "-00:00:01";
+    }
+    void ElapsedTimeText() {
+        QFETCH(double, seconds);
+        QFETCH(QString, text);
+        QCOMPARE(TElapsedTimeTicker::ElapsedTimeText(seconds / kDay), text);
+    }
+
+    void BottomTicksFallOnWholeHoursOverLongTests() {
+        TChartView chart;
+        ShowAtDesignSize(chart);
+        chart.AddChartPoints(Reading(0, 12, 2, 25));
+        chart.AddChartPoints(Reading(300 * 3600, 11, 2, 25));
+        const QVector<QString> labels = chart.xAxis->tickVectorLabels();
+        QVERIFY2(labels.size() >= 2 && labels.size() <= 10,
+                 qPrintable(QStringList(labels).join(' ')));
+        for (const QString& label : labels) QVERIFY2(label.endsWith(":00:00"), qPrintable(label));
+    }
+};
+
+QTEST_MAIN(ChartViewTest)
+#include "ChartView_test.moc"

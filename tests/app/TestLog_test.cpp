@@ -1,0 +1,323 @@
+// The test log on the real file system. CTest runs this program under LC_ALL=C, en_US.UTF-8 and
+// de_DE.UTF-8, and once more with a file size limit (see testlog.cmake) for the failed writes.
+#include "app/TestLog.h"
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QFile>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <clocale>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "support/DateTime.h"
+#include "support/Errors.h"
+#include "tests/fixtures/DebugCapture.h"
+
+namespace {
+
+// What the environment's locale writes: the texts of the CLDR formats that Qt carries.
+struct LocaleTexts {
+    char separator;
+    std::string dateTime;  // 3 February 2027, 09:05:07
+    std::string date;      // 3 February 2027
+    std::string time90s;   // 00:01:30
+    std::string time25h;   // 25:00:00 as a time of day
+    std::string time13h;   // 13:05:00
+};
+
+bool LocaleTextsOfEnvironment(LocaleTexts& texts) {
+    const char* all = std::getenv("LC_ALL");
+    const std::string locale = all != nullptr ? all : "";
+    if (locale == "C") {
+        texts = {'.', "3 Feb 2027 09:05:07", "3 Feb 2027", "00:01:30", "01:00:00", "13:05:00"};
+    } else if (locale == "en_US.UTF-8") {
+        texts = {'.', "2/3/27 9:05:07 AM", "2/3/27", "12:01:30 AM", "1:00:00 AM", "1:05:00 PM"};
+    } else if (locale == "de_DE.UTF-8") {
+        texts = {',', "03.02.27 09:05:07", "03.02.27", "00:01:30", "01:00:00", "13:05:00"};
+    } else {
+        return false;
+    }
+    return true;
+}
+
+double At(int year, int month, int day, int hour, int minute, int second, int ms = 0) {
+    return ToDateTime(QDateTime(QDate(year, month, day), QTime(hour, minute, second, ms)));
+}
+
+// When the log is opened: 3 February 2027, 09:05:07.
+double OpenTime() {
+    return At(2027, 2, 3, 9, 5, 7);
+}
+
+TDeviceReading SampleReading() {
+    TDeviceReading reading{};
+    reading.TimeStamp = OpenTime();
+    reading.Status = 1;
+    reading.Voltage = 12.3456f;
+    reading.Current = 1.5f;
+    reading.Power = 18.5184f;
+    reading.WattHours = 0.25f;
+    reading.AmpHours = 0.02f;
+    reading.Temperature = 31;
+    reading.TestTime = 90;
+    return reading;
+}
+
+TDeviceReading FailedReading() {
+    TDeviceReading reading{};
+    reading.TimeStamp = OpenTime();
+    reading.Voltage = reading.Current = reading.AmpHours = reading.Power = reading.WattHours = -1;
+    reading.CurrentSetpoint = reading.CutoffVoltage = -1;
+    reading.TestTime = reading.TestTimeSetpoint = -1;
+    reading.Temperature = reading.Status = -1;
+    return reading;
+}
+
+std::vector<std::string> Columns(const std::string& row) {
+    std::vector<std::string> columns;
+    size_t begin = 0;
+    for (size_t end; (end = row.find(';', begin)) != std::string::npos; begin = end + 1) {
+        columns.push_back(row.substr(begin, end - begin));
+    }
+    columns.push_back(row.substr(begin));
+    return columns;
+}
+
+// Columns 3 to 9 joined again.
+std::string Values(const std::string& row) {
+    const std::vector<std::string> columns = Columns(row);
+    std::string values;
+    for (size_t i = 2; i < columns.size(); ++i) values += (i > 2 ? ";" : "") + columns[i];
+    return values;
+}
+
+std::string WithSeparator(std::string text, char separator) {
+    for (char& c : text) {
+        if (c == '.') c = separator;
+    }
+    return text;
+}
+
+std::string ReadFile(const std::string& path) {
+    QFile file(QString::fromStdString(path));
+    if (!file.open(QIODevice::ReadOnly)) return "<unreadable>";
+    return file.readAll().toStdString();
+}
+
+bool WriteFile(const std::string& path, const std::string& content) {
+    QFile file(QString::fromStdString(path));
+    return file.open(QIODevice::NewOnly) &&
+           file.write(content.data(), static_cast<qint64>(content.size())) ==
+               static_cast<qint64>(content.size());
+}
+
+// Every line break is CR LF, and the text does not start with a byte-order mark.
+void ExpectCrLfTextWithoutBom(const std::string& content) {
+    EXPECT_NE(content.rfind("\xEF\xBB\xBF", 0), 0u);
+    for (size_t i = 0; i < content.size(); ++i) {
+        if (content[i] == '\n') {
+            EXPECT_TRUE(i > 0 && content[i - 1] == '\r') << "at " << i;
+        } else if (content[i] == '\r') {
+            EXPECT_TRUE(i + 1 < content.size() && content[i + 1] == '\n') << "at " << i;
+        }
+    }
+}
+
+class TestLogRowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        std::setlocale(LC_ALL, "");  // as the application object does; rows must not depend on it
+        if (!LocaleTextsOfEnvironment(texts_)) GTEST_SKIP() << "LC_ALL names no known locale";
+    }
+    LocaleTexts texts_;
+};
+
+TEST_F(TestLogRowTest, ReadingGivesLocaleDateTimesAndTwoDecimals) {
+    const std::string row = LogRow(SampleReading());
+    const std::vector<std::string> columns = Columns(row);
+    ASSERT_EQ(columns.size(), 9u) << row;
+    EXPECT_EQ(columns[0], texts_.dateTime);
+    EXPECT_EQ(columns[1], texts_.time90s);
+    EXPECT_EQ(Values(row), WithSeparator("1;12.35;1.50;18.52;0.25;0.02;31", texts_.separator));
+}
+
+TEST_F(TestLogRowTest, FailedReadsAreWrittenAsMinusOne) {
+    const std::string row = LogRow(FailedReading());
+    ASSERT_EQ(Columns(row).size(), 9u) << row;
+    EXPECT_EQ(Columns(row)[0], texts_.dateTime);
+    EXPECT_EQ(Values(row), WithSeparator("-1;-1.00;-1.00;-1.00;-1.00;-1.00;-1", texts_.separator));
+}
+
+TEST_F(TestLogRowTest, TestTimeIsATimeOfDayInTheLongFormat) {
+    TDeviceReading reading = SampleReading();
+    reading.TestTime = 25 * 3600;
+    EXPECT_EQ(Columns(LogRow(reading))[1], texts_.time25h);
+    reading.TestTime = 13 * 3600 + 5 * 60;
+    EXPECT_EQ(Columns(LogRow(reading))[1], texts_.time13h);  // AM/PM under a 12-hour clock
+}
+
+TEST_F(TestLogRowTest, MidnightTimeStampShowsTheDateAlone) {
+    TDeviceReading reading = SampleReading();
+    reading.TimeStamp = At(2027, 2, 3, 0, 0, 0);
+    EXPECT_EQ(Columns(LogRow(reading))[0], texts_.date);
+    reading.TimeStamp = At(2027, 2, 3, 0, 0, 0, 400);
+    EXPECT_EQ(Columns(LogRow(reading))[0], texts_.date);
+    reading.TimeStamp = At(2027, 2, 3, 0, 0, 1);
+    EXPECT_NE(Columns(LogRow(reading))[0], texts_.date);
+    EXPECT_EQ(Columns(LogRow(reading))[0].rfind(texts_.date + " ", 0), 0u);
+}
+
+TEST(LogFilePathTest, NameComesFromTheDateAndTimeInTheExecutablesFolder) {
+    EXPECT_EQ(LogFilePath("/opt/kelvo/KelvoReader", OpenTime()),
+              "/opt/kelvo/Log_20270203_090507.csv");
+    EXPECT_EQ(LogFilePath("/KelvoReader", OpenTime()), "//Log_20270203_090507.csv");
+    EXPECT_EQ(LogFilePath("/opt/kelvo/KelvoReader", At(2026, 12, 6, 19, 3, 57)),
+              "/opt/kelvo/Log_20261206_190357.csv");
+    EXPECT_EQ(LogFilePath("/a/b", At(2027, 12, 31, 23, 59, 59, 999)), "/a/Log_20271231_235959.csv");
+}
+
+// Cutting a day fraction to seconds without rounding it first loses a second now and then.
+TEST(LogFilePathTest, EverySecondOfADayKeepsItsOwnName) {
+    for (int second = 0; second < 86400; ++second) {
+        const QTime time = QTime(0, 0).addSecs(second);
+        const std::string expected =
+            "/x/Log_20270203_" + time.toString("HHmmss").toStdString() + ".csv";
+        const std::string path =
+            LogFilePath("/x/p", At(2027, 2, 3, time.hour(), time.minute(), time.second()));
+        if (path != expected) {
+            ADD_FAILURE() << path << " instead of " << expected;
+            break;
+        }
+    }
+}
+
+class TestLogFileTest : public ::testing::Test {
+  protected:
+    void SetUp() override { ASSERT_TRUE(folder_.isValid()); }
+
+    std::string FolderPath() const { return folder_.path().toStdString(); }
+    std::string ExpectedPath(const std::string& suffix = "") const {
+        return FolderPath() + "/Log_20270203_090507" + suffix + ".csv";
+    }
+
+    QTemporaryDir folder_;
+    double now_ = OpenTime();
+    TTestLog log_{[this] { return now_; }, [this] { return FolderPath() + "/KelvoReader"; }};
+};
+
+TEST_F(TestLogFileTest, EachRowIsInTheFileAsSoonAsItIsWritten) {
+    log_.OpenLog();
+    ASSERT_TRUE(log_.IsOpen());
+    EXPECT_EQ(log_.Path(), ExpectedPath());
+    const std::string header = std::string(kLogHeader) + "\r\n";
+    EXPECT_EQ(ReadFile(log_.Path()), header);
+
+    EXPECT_FALSE(log_.WriteLogRow(SampleReading()));
+    EXPECT_EQ(ReadFile(log_.Path()), header + LogRow(SampleReading()) + "\r\n");
+    EXPECT_FALSE(log_.WriteLogRow(FailedReading()));
+    const std::string content = ReadFile(log_.Path());
+    EXPECT_EQ(content,
+              header + LogRow(SampleReading()) + "\r\n" + LogRow(FailedReading()) + "\r\n");
+    ExpectCrLfTextWithoutBom(content);
+    EXPECT_FALSE(log_.WriteFailed());
+}
+
+TEST_F(TestLogFileTest, ExistingFileOfTheSameNameIsKept) {
+    ASSERT_TRUE(WriteFile(ExpectedPath(), "earlier test\r\n"));
+    log_.OpenLog();
+    EXPECT_EQ(log_.Path(), ExpectedPath("_2"));
+    log_.WriteLogRow(SampleReading());
+    log_.OpenLog();  // a reconnection within the same second
+    EXPECT_EQ(log_.Path(), ExpectedPath("_3"));
+
+    EXPECT_EQ(ReadFile(ExpectedPath()), "earlier test\r\n");
+    EXPECT_EQ(ReadFile(ExpectedPath("_2")),
+              std::string(kLogHeader) + "\r\n" + LogRow(SampleReading()) + "\r\n");
+    EXPECT_EQ(ReadFile(ExpectedPath("_3")), std::string(kLogHeader) + "\r\n");
+}
+
+TEST_F(TestLogFileTest, ReconnectionGivesANewFileAndClosingStopsTheRows) {
+    log_.OpenLog();
+    const std::string first = log_.Path();
+    now_ = At(2027, 2, 3, 9, 6, 0);
+    log_.OpenLog();
+    EXPECT_EQ(log_.Path(), FolderPath() + "/Log_20270203_090600.csv");
+    log_.CloseLog();
+    EXPECT_FALSE(log_.IsOpen());
+    EXPECT_EQ(log_.Path(), FolderPath() + "/Log_20270203_090600.csv");
+    EXPECT_FALSE(log_.WriteLogRow(SampleReading()));
+    log_.CloseLog();
+    EXPECT_EQ(ReadFile(first), std::string(kLogHeader) + "\r\n");
+    EXPECT_EQ(ReadFile(log_.Path()), std::string(kLogHeader) + "\r\n");
+}
+
+TEST_F(TestLogFileTest, UncreatableFileRaisesWithItsPath) {
+    TTestLog log([this] { return now_; }, [this] { return FolderPath() + "/missing/KelvoReader"; });
+    DebugCapture debug;
+    try {
+        log.OpenLog();
+        FAIL() << "no error raised";
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()),
+                  "Cannot create file " + FolderPath() + "/missing/Log_20270203_090507.csv");
+    }
+    EXPECT_EQ(log.Path(), FolderPath() + "/missing/Log_20270203_090507.csv");
+    EXPECT_FALSE(log.IsOpen());
+    EXPECT_FALSE(log.WriteLogRow(SampleReading()));
+    EXPECT_EQ(debug.Count("Error create file " + log.Path()), 1);
+}
+
+// Another program asking for the file's lock (flock(1), non-blocking) is refused while the log
+// is open, and served once it is closed.
+TEST_F(TestLogFileTest, NoOtherProgramCanLockTheOpenLog) {
+    if (QStandardPaths::findExecutable("flock").isEmpty()) GTEST_SKIP() << "no flock program";
+    auto otherProgramLocks = [](const std::string& path) {
+        QProcess flock;
+        flock.start("flock", {"--nonblock", "--conflict-exit-code", "7",
+                              QString::fromStdString(path), "true"});
+        EXPECT_TRUE(flock.waitForFinished(60000));
+        return flock.exitCode() == 0;
+    };
+    log_.OpenLog();
+    EXPECT_FALSE(otherProgramLocks(log_.Path()));
+    log_.CloseLog();
+    EXPECT_TRUE(otherProgramLocks(log_.Path()));
+}
+
+// Runs only under the file size limit that testlog.cmake sets up: writes beyond it fail.
+TEST_F(TestLogFileTest, FailedWriteIsReportedOnceAndLoggedOnce) {
+    const char* limit = std::getenv("KELVO_TEST_FILE_SIZE_LIMIT");
+    if (limit == nullptr) GTEST_SKIP() << "runs under a file size limit only";
+    DebugCapture debug;
+    log_.OpenLog();
+
+    int reports = 0;
+    int rows = 0;
+    for (; rows < 200; ++rows) {
+        if (log_.WriteLogRow(SampleReading())) ++reports;
+    }
+    EXPECT_EQ(reports, 1);
+    EXPECT_TRUE(log_.WriteFailed());
+    EXPECT_TRUE(log_.IsOpen());
+    EXPECT_EQ(log_.WriteFailureText().rfind("Error write file " + log_.Path() + ": ", 0), 0u);
+    EXPECT_EQ(debug.Lines(), std::vector<std::string>{log_.WriteFailureText()});
+    EXPECT_EQ(ReadFile(log_.Path()).size(), std::stoul(limit));
+
+    // A new log starts without a failure and reports its own.
+    now_ = At(2027, 2, 3, 9, 6, 0);
+    log_.OpenLog();
+    EXPECT_FALSE(log_.WriteFailed());
+    reports = 0;
+    for (rows = 0; rows < 200; ++rows) {
+        if (log_.WriteLogRow(SampleReading())) ++reports;
+    }
+    EXPECT_EQ(reports, 1);
+    EXPECT_EQ(debug.Lines().size(), 2u);
+}
+
+}  // namespace

@@ -1,0 +1,353 @@
+// The console window driven by its actions and keys, against the simulated tester over a
+// pseudo-terminal, on the offscreen platform.
+#include <QAction>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QTimer>
+#include <QtTest>
+#include <functional>
+
+#include "app/ChartView.h"
+#include "app/EllipsisEdit.h"
+#include "app/ErrorBox.h"
+#include "app/Indicator.h"
+#include "app/uReader.h"
+#include "device/SerialLink.h"
+#include "platform/DebugOutput.h"
+#include "sim/PtyTester.h"
+#include "support/LocaleText.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+constexpr int kBound = 30000;  // ms: generous bound for anything the worker does
+
+const QColor kGreen(0x00, 0xFF, 0x00);
+const QColor kGrey(0xC0, 0xC0, 0xC0);
+
+// A number text as the window shows it under the current locale.
+QString L(const char* text) {
+    return QString(text).replace('.', QChar(LocaleDecimalSeparator()));
+}
+
+// Points of the voltage series (every reading charts one point in each series).
+int PointCount(const TChartView& chart) {
+    return chart.Series(TChartView::kVoltageSeries)->dataCount();
+}
+
+bool IsWrite(const Bytes& frame) {
+    return frame[2] >= 0x01 && frame[2] <= 0x05;
+}
+
+std::vector<Bytes> Writes(const sim::PtyTester& tester) {
+    std::vector<Bytes> writes;
+    for (const auto& frame : tester.Requests()) {
+        if (IsWrite(frame)) writes.push_back(frame);
+    }
+    return writes;
+}
+
+// Answers the next modal dialog once it is shown: `answer` gets it and closes it.
+void WhenDialogOpens(std::function<void(QWidget*)> answer) {
+    auto* poll = new QTimer;
+    poll->setInterval(10);
+    QObject::connect(poll, &QTimer::timeout, [poll, answer] {
+        QWidget* modal = QApplication::activeModalWidget();
+        if (modal == nullptr || !modal->isVisible()) return;
+        poll->stop();
+        poll->deleteLater();
+        answer(modal);
+    });
+    poll->start();
+}
+
+// Types `text` into the input box and presses OK; records its title and prompt.
+struct InputAnswer {
+    QString title, prompt;
+    void Arm(const QString& text) {
+        WhenDialogOpens([this, text](QWidget* modal) {
+            auto* input = qobject_cast<QInputDialog*>(modal);
+            QVERIFY(input != nullptr);
+            title = input->windowTitle();
+            prompt = input->labelText();
+            input->setTextValue(text);
+            input->accept();
+        });
+    }
+};
+
+// Closes the next error box, recording its message.
+struct ErrorAnswer {
+    QString message;
+    void Arm() {
+        WhenDialogOpens([this](QWidget* modal) {
+            auto* box = qobject_cast<QMessageBox*>(modal);
+            QVERIFY(box != nullptr);
+            message = box->text();
+            box->accept();
+        });
+    }
+};
+
+sim::Registers ShownRegisters() {
+    sim::Registers r;
+    r.status = 0;
+    r.voltage_mV = 12346;  // 12.346 V
+    r.current_mA = 1500;
+    r.testTime_s = 100 * 3600;
+    r.ampHours_mAh = 20;
+    r.wattHours_mWh = 250;
+    r.temperature = 25;
+    r.currentSetpoint_cA = 250;
+    r.cutoffVoltage_cV = 310;
+    r.testTimeSetpoint_s = 3723;
+    return r;
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+  private:
+    std::unique_ptr<sim::PtyTester> tester;
+    std::unique_ptr<TForm1> form;
+
+    void SelectSimulatedPort() {
+        const QString name = QString::fromStdString(tester->DevicePath().substr(5));  // pts/N
+        form->cbPort->addItem(name);
+        form->cbPort->setCurrentIndex(form->cbPort->count() - 1);
+    }
+    void Connect() {
+        SelectSimulatedPort();
+        QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier);
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGreen, kBound);
+    }
+    // Waits until the next reading after now has been shown.
+    void WaitForReadings(int count) {
+        const size_t target = tester->Requests().size() + 10 * static_cast<size_t>(count);
+        QTRY_VERIFY_WITH_TIMEOUT(tester->Requests().size() >= target, kBound);
+        QTest::qWait(50);
+    }
+
+  private slots:
+    void init() {
+        platform::SetDebugSink([](const std::string&) {});
+        PortConnected = false;
+        TestRunning = false;
+        tester = std::make_unique<sim::PtyTester>();
+        tester->SetRegisters(ShownRegisters());
+        form = std::make_unique<TForm1>();
+        form->show();
+        QApplication::setActiveWindow(form.get());  // shortcuts reach the active window only
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    }
+    void cleanup() {
+        form.reset();
+        ClosePort();
+        QCoreApplication::removePostedEvents(nullptr);
+        tester.reset();
+        platform::SetDebugSink({});
+    }
+
+    void startUpStateIsDisconnected() {
+        QCOMPARE(form->shPort->BrushColor(), QColor(Qt::white));
+        QVERIFY(!form->ceA->isEnabled() && !form->ceV->isEnabled() && !form->cbT->isEnabled());
+        QVERIFY(form->cbPort->isEnabled() && form->cbSpeed->isEnabled());
+        QCOMPARE(form->aOpen->text(), QString("Connect"));
+        QVERIFY(!form->aOpen->isChecked());
+        QVERIFY(!form->aStart->isEnabled() && !form->aStop->isEnabled() &&
+                !form->aReset->isEnabled());
+        QStringList bauds;
+        for (int i = 0; i < form->cbSpeed->count(); ++i) bauds << form->cbSpeed->itemText(i);
+        QCOMPARE(bauds, QStringList({"9600", "19200", "38400", "57600", "115200"}));
+        QCOMPARE(form->cbSpeed->currentText(), QString("9600"));
+        QCOMPARE(form->cbSpeed->currentData().toInt(), 9600);
+        QCOMPARE(form->eVoltage->text(),
+                 QString("0.000"));  // the start-up text, whatever the locale
+        QCOMPARE(form->eTime->text(), QString("00:00:00"));
+        QCOMPARE(form->eTemp->text(), QString("0"));
+        QCOMPARE(form->ceA->Text(), QString("0.00"));
+        QCOMPARE(form->cbT->Text(), QString("00:00:00"));
+        QCOMPARE(form->windowTitle(), QString("Kelvo"));
+    }
+
+    void connectShowsOpenStateAndReadings() {
+        Connect();
+        QVERIFY(form->ceA->isEnabled() && form->ceV->isEnabled() && form->cbT->isEnabled());
+        QVERIFY(!form->cbPort->isEnabled() && !form->cbSpeed->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(form->eVoltage->text(), L("12.346"), kBound);
+        form->UpdateActions();
+        QCOMPARE(form->aOpen->text(), QString("Disconnect"));
+        QVERIFY(form->aOpen->isChecked());
+        QVERIFY(form->aStart->isEnabled());
+        QVERIFY(!form->aStop->isEnabled());
+        QVERIFY(form->aReset->isEnabled());
+        QCOMPARE(form->eCurrent->text(), L("1.500"));
+        QCOMPARE(form->eWatt->text(), L("18.519"));
+        QCOMPARE(form->eWH->text(), L("0.250"));
+        QCOMPARE(form->eAH->text(), L("0.020"));
+        QCOMPARE(form->eTime->text(), QString("100:00:00"));
+        QCOMPARE(form->eTemp->text(), QString("25°C"));
+        QCOMPARE(form->ceA->Text(), L("2.50"));
+        QCOMPARE(form->ceV->Text(), L("3.10"));
+        QCOMPARE(form->cbT->Text(), QString("01:02:03"));
+        QCOMPARE(form->shStarted->BrushColor(), kGrey);
+    }
+
+    void disconnectTurnsCaptionAtOnceAndStateOnTheNotice() {
+        Connect();
+        form->UpdateActions();
+        QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier);
+        // Before the port-closed notice has been handled:
+        QCOMPARE(form->aOpen->text(), QString("Connect"));
+        QVERIFY(!form->aOpen->isChecked());
+        QCOMPARE(form->shPort->BrushColor(), kGreen);
+        QVERIFY(form->aReset->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
+        form->UpdateActions();
+        QVERIFY(!form->ceA->isEnabled());
+        QVERIFY(form->cbPort->isEnabled() && form->cbSpeed->isEnabled());
+        QVERIFY(!form->aStart->isEnabled() && !form->aStop->isEnabled() &&
+                !form->aReset->isEnabled());
+    }
+
+    void failedConnectShowsClosedState() {
+        form->cbPort->addItem("kelvo-no-such-port");
+        form->cbPort->setCurrentIndex(form->cbPort->count() - 1);
+        form->aOpen->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
+        form->UpdateActions();
+        QCOMPARE(form->aOpen->text(), QString("Connect"));
+        QVERIFY(!form->aReset->isEnabled());
+    }
+
+    void startAndStopFollowTheTestAndOnlyRunningReadingsAreCharted() {
+        Connect();
+        WaitForReadings(1);
+        QCOMPARE(PointCount(*form->Chart1), 0);
+        QTest::keyClick(form.get(), Qt::Key_F5);  // reaches Start, the enabled one
+        QTRY_COMPARE_WITH_TIMEOUT(form->shStarted->BrushColor(), kGreen, kBound);
+        QVERIFY(TestRunning);
+        QVERIFY(!form->aStart->isEnabled());
+        QVERIFY(form->aStop->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(PointCount(*form->Chart1) >= 2, kBound);
+        QTest::keyClick(form.get(), Qt::Key_F8);  // Test > Clear
+        QCOMPARE(PointCount(*form->Chart1), 0);
+        QTest::keyClick(form.get(), Qt::Key_F5);  // now reaches Stop
+        QTRY_COMPARE_WITH_TIMEOUT(form->shStarted->BrushColor(), kGrey, kBound);
+        const int charted = PointCount(*form->Chart1);
+        WaitForReadings(2);
+        QCOMPARE(PointCount(*form->Chart1), charted);
+        const std::vector<Bytes> expected{{0xB1, 0xB2, 0x01, 0x01, 0x00, 0xB6},
+                                          {0xB1, 0xB2, 0x01, 0x00, 0x00, 0xB6}};
+        QCOMPARE(Writes(*tester), expected);
+    }
+
+    void setpointInputsPutTheirFramesOnTheWire() {
+        Connect();
+        InputAnswer answer;
+        answer.Arm("4.5");
+        QTest::keyClick(form->ceA->Edit(), Qt::Key_X);  // any character key opens the box
+        QCOMPARE(answer.title, QString("Enter discharge current"));
+        QCOMPARE(answer.prompt, QString("A="));
+        answer.Arm("3,1");
+        form->ceV->Button()->click();
+        QCOMPARE(answer.title, QString("Enter minimal voltage"));
+        answer.Arm("1:30");
+        form->cbT->Button()->click();
+        QCOMPARE(answer.title, QString("Enter test time"));
+        QCOMPARE(answer.prompt, QString("H:M:S="));
+        answer.Arm("18:12:15");
+        form->cbT->Button()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(Writes(*tester).size() >= 4, kBound);
+        const std::vector<Bytes> expected{
+            {0xB1, 0xB2, 0x02, 0x04, 0x32, 0xB6},
+            {0xB1, 0xB2, 0x03, 0x03, 0x0A, 0xB6},
+            {0xB1, 0xB2, 0x04, 0x15, 0x18, 0xB6},  // 5400 s
+            {0xB1, 0xB2, 0x04, 0xFF, 0xFF, 0xB6},  // 65535 s, the largest the tester holds
+        };
+        QCOMPARE(Writes(*tester), expected);
+    }
+
+    void setpointsThatWouldWrapAreRefusedAndNothingIsSent() {
+        Connect();
+        const std::pair<TEllipsisEdit*, QString> cases[] = {
+            {form->ceA, "300.5"}, {form->ceA, "-1.5"},     {form->ceA, "256"},
+            {form->ceV, "-0.01"}, {form->cbT, "24:00:00"}, {form->cbT, "18:12:16"},
+        };
+        for (const auto& [box, text] : cases) {
+            InputAnswer input;
+            ErrorAnswer error;
+            input.Arm(text);
+            QTimer::singleShot(0, [&error] { error.Arm(); });
+            box->Button()->click();
+            QVERIFY2(error.message.contains("was not sent"), qPrintable(text));
+        }
+        WaitForReadings(1);
+        QVERIFY(Writes(*tester).empty());
+        // Text that is not a number still means 0, which is sent.
+        InputAnswer input;
+        input.Arm("abc");
+        form->ceA->Button()->click();
+        QTRY_COMPARE_WITH_TIMEOUT(Writes(*tester).size(), size_t{1}, kBound);
+        QCOMPARE(Writes(*tester)[0], (Bytes{0xB1, 0xB2, 0x02, 0x00, 0x00, 0xB6}));
+    }
+
+    void disabledSetpointBoxIgnoresKeys() {
+        QTest::keyClick(form->ceA->Edit(), Qt::Key_X);
+        QVERIFY(QApplication::activeModalWidget() == nullptr);
+    }
+
+    void negativeAxisMaximumIsRefusedInTheErrorBox() {
+        InputAnswer input;
+        ErrorAnswer error;
+        input.Arm("-5");
+        QTimer::singleShot(0, [&error] { error.Arm(); });
+        emit form->Chart1->LeftAxisButtonClicked();
+        QCOMPARE(error.message, QString("Axis Maximum Value must be >= Minimum"));
+        QCOMPARE(form->Chart1->LeftAxisMax(), 60.0);
+        input.Arm("12,5");
+        emit form->Chart1->RightAxisButtonClicked();
+        QCOMPARE(input.title, QString("Maximum value for right axis"));
+        QCOMPARE(form->Chart1->RightAxisMax(), 12.5);
+    }
+
+    // What an operator sees during a running test; saved for a look, not compared.
+    void screenshotOfARunningTest() {
+        sim::Options fast;
+        fast.acceleration = 60;
+        tester = std::make_unique<sim::PtyTester>(fast);
+        sim::Registers r = ShownRegisters();
+        r.voltage_mV = 4100;
+        r.testTime_s = 0;
+        r.currentSetpoint_cA = 150;
+        r.cutoffVoltage_cV = 300;
+        r.testTimeSetpoint_s = 0;
+        tester->SetRegisters(r);
+        Connect();
+        QTest::keyClick(form.get(), Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(PointCount(*form->Chart1) >= 10, kBound);
+        const QString folder = qEnvironmentVariable("KELVO_SCREENSHOT_DIR", QDir::tempPath());
+        QDir().mkpath(folder);
+        const QString path = folder + "/kelvo-window.png";
+        QVERIFY(form->grab().save(path));
+        qInfo("window screenshot: %s", qPrintable(path));
+    }
+
+    // Last: it makes the application quit.
+    void exitWhilePollingASilentTesterEndsPromptly() {
+        Connect();
+        sim::FaultOptions silent;
+        silent.silent = true;
+        tester->SetFaults(silent);
+        tester->ClearLog();
+        QVERIFY(tester->WaitForRequests(1, std::chrono::seconds(30)));  // inside a 20 s cycle
+        QTimer::singleShot(0, form->Exit1, &QAction::trigger);
+        QCOMPARE(QApplication::exec(), 0);  // Exit ends the application's event loop
+        form.reset();                       // the window's shutdown ends the worker at once
+    }
+};
+
+QTEST_MAIN(WindowTest)
+#include "Window_test.moc"
