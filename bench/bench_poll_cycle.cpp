@@ -45,11 +45,3 @@ void BM_PollCycle(benchmark::State& state) {
 BENCHMARK(BM_PollCycle)->Arg(9600)->Arg(115200)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
-}

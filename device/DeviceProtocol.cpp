@@ -25,27 +25,26 @@ void SendDeviceCommand(uint8_t command, uint8_t param1, uint8_t param2, TAbortEv
 
 namespace {
 
-// A read whose answer is a 24-bit count over `divisor`, or -1.0.
-double ReadScaled(uint8_t command, double divisor, TAbortEvent abortEvent) {
+// One read: the decoded answer, or `failure` when all attempts failed.
+template <typename T, typename Decode>
+T ReadValue(uint8_t command, T failure, Decode decode, TAbortEvent abortEvent) {
     TAnswerData data{};
-    if (!QueryDevice(command, data, abortEvent)) return -1.0;
-    return DecodeCount(data) / divisor;
+    if (!QueryDevice(command, data, abortEvent)) return failure;
+    return static_cast<T>(decode(data));
 }
 
-int32_t ReadClock(uint8_t command, TAbortEvent abortEvent) {
-    TAnswerData data{};
-    if (!QueryDevice(command, data, abortEvent)) return -1;
-    return DecodeClock(data);
+// A read whose answer is a 24-bit count over `divisor`, or -1.0.
+double ReadScaled(uint8_t command, double divisor, TAbortEvent abortEvent) {
+    return ReadValue(
+        command, -1.0, [divisor](const TAnswerData& d) { return DecodeCount(d) / divisor; },
+        abortEvent);
 }
 
 }  // namespace
 
-int32_t ReadStatus(TAbortEvent abortEvent) {
-    TAnswerData data{};
-    if (!QueryDevice(codeReadStatus, data, abortEvent)) return -1;
-    return DecodeByte(data);
+int32_t ReadStatus(TAbortEvent a) {
+    return ReadValue<int32_t>(codeReadStatus, -1, DecodeByte, a);
 }
-
 double ReadVoltage(TAbortEvent a) {
     return ReadScaled(codeReadVoltage, 1000.0, a);
 }
@@ -53,7 +52,7 @@ double ReadCurrent(TAbortEvent a) {
     return ReadScaled(codeReadCurrent, 1000.0, a);
 }
 int32_t ReadTestTime(TAbortEvent a) {
-    return ReadClock(codeReadTestTime, a);
+    return ReadValue(codeReadTestTime, -1, DecodeClock, a);
 }
 double ReadAmpHours(TAbortEvent a) {
     return ReadScaled(codeReadAmpHours, 1000.0, a);
@@ -61,13 +60,9 @@ double ReadAmpHours(TAbortEvent a) {
 double ReadWattHours(TAbortEvent a) {
     return ReadScaled(codeReadWattHours, 1000.0, a);
 }
-
-uint8_t ReadTemperature(TAbortEvent abortEvent) {
-    TAnswerData data{};
-    if (!QueryDevice(codeReadTemperature, data, abortEvent)) return 255;
-    return DecodeByte(data);
+uint8_t ReadTemperature(TAbortEvent a) {
+    return ReadValue<uint8_t>(codeReadTemperature, 255, DecodeByte, a);
 }
-
 double ReadCurrentSetpoint(TAbortEvent a) {
     return ReadScaled(codeReadCurrentSetpoint, 100.0, a);
 }
@@ -75,7 +70,7 @@ double ReadCutoffVoltage(TAbortEvent a) {
     return ReadScaled(codeReadCutoffVoltage, 100.0, a);
 }
 int32_t ReadTestTimeSetpoint(TAbortEvent a) {
-    return ReadClock(codeReadTestTimeSetpoint, a);
+    return ReadValue(codeReadTestTimeSetpoint, -1, DecodeClock, a);
 }
 
 void SetTestRunning(bool run, TAbortEvent abortEvent) {

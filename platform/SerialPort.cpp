@@ -135,32 +135,18 @@ void Complete(Overlapped& transfer, int error) {
     transfer.event.Set();
 }
 
-// Moves whatever the terminal has for a pending read into its buffer. Completes the transfer on
-// a full count, on an error, or on a hang-up (the device went away).
-void PumpRead(Port& port, Overlapped& transfer) {
+// Moves what the terminal takes or has now for a pending transfer. Completes the transfer on a
+// full count, on an error, or on a hang-up (a read of 0 bytes: the device went away).
+void Pump(Port& port, Overlapped& transfer) {
+    const bool reading = transfer.kind == Overlapped::Kind::Read;
     while (!transfer.complete && transfer.transferred < transfer.requested) {
-        ssize_t n = ::read(port.fd, transfer.readInto + transfer.transferred,
-                           transfer.requested - transfer.transferred);
+        const size_t left = transfer.requested - transfer.transferred;
+        const ssize_t n = reading
+                              ? ::read(port.fd, transfer.readInto + transfer.transferred, left)
+                              : ::write(port.fd, transfer.writeFrom + transfer.transferred, left);
         if (n > 0) {
             transfer.transferred += static_cast<uint32_t>(n);
-            transfer.lastByteAtMs = NowMs();
-            continue;
-        }
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-        Complete(transfer, n == 0 ? EIO : errno);
-        return;
-    }
-    if (!transfer.complete) Complete(transfer, 0);
-}
-
-// Writes what the terminal takes now; completes the transfer when all is out or on an error.
-void PumpWrite(Port& port, Overlapped& transfer) {
-    while (!transfer.complete && transfer.transferred < transfer.requested) {
-        ssize_t n = ::write(port.fd, transfer.writeFrom + transfer.transferred,
-                            transfer.requested - transfer.transferred);
-        if (n > 0) {
-            transfer.transferred += static_cast<uint32_t>(n);
+            if (reading) transfer.lastByteAtMs = NowMs();
             continue;
         }
         if (n < 0 && errno == EINTR) continue;
@@ -216,11 +202,7 @@ uint32_t Drive(Port& port, Overlapped& transfer, Event* abort, int64_t timeoutMs
             continue;
         }
         if (fds[0].revents != 0) {
-            if (reading) {
-                PumpRead(port, transfer);
-            } else {
-                PumpWrite(port, transfer);
-            }
+            Pump(port, transfer);
             if (!transfer.complete && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
                 Complete(transfer, EIO);
             }
@@ -395,7 +377,7 @@ IoStart WriteFile(SerialHandle handle, const uint8_t* data, uint32_t count, Over
         lastError = EBADF;
         return IoStart::Failed;
     }
-    PumpWrite(*port, transfer);
+    Pump(*port, transfer);
     if (!transfer.complete) return IoStart::Pending;
     ConsumeEvent(transfer.event.Descriptor());
     if (transfer.error != 0 && transfer.transferred == 0) {
