@@ -14,6 +14,7 @@ namespace {
 
 constexpr double kLargestEncodableSetpoint = 256.0;  // exclusive: the integer part is one byte
 constexpr double kLargestTestTime = 65535.0;         // the tester's field is 16 bits wide
+constexpr double kLongestDurationText = 255 * 3600 + 59 * 60 + 59;  // s, what DurationText shows
 
 // A token as a decimal integer with optional leading blanks and sign; 0 for anything else.
 int TokenValue(const std::string& token) {
@@ -70,9 +71,14 @@ std::optional<QString> SetpointRefusal(int kind, double value) {
             return std::nullopt;
         case cmdSetTestTime:
             if (value > kLargestTestTime) {
+                // A duration text holds at most 255:59:59; a larger value (up to infinity) is
+                // shown in seconds rather than converted to int and wrapped.
+                const std::string shown = value <= kLongestDurationText
+                                              ? DurationText(static_cast<int>(value))
+                                              : FormatFixed(value, 0) + " s";
                 return QString("The test time must not exceed %1 (65535 s); %2 was not sent.")
                     .arg(QString::fromStdString(DurationText(65535)),
-                         QString::fromStdString(DurationText(static_cast<int>(value))));
+                         QString::fromStdString(shown));
             }
             return std::nullopt;
         default:

@@ -47,16 +47,20 @@ std::vector<Bytes> Writes(const sim::PtyTester& tester) {
     return writes;
 }
 
-// Answers the next modal dialog once it is shown: `answer` gets it and closes it.
-void WhenDialogOpens(std::function<void(QWidget*)> answer) {
-    auto* poll = new QTimer;
+// Owns the watches for dialogs of the running test function; cleared after each.
+QObject* dialogWatches = nullptr;
+
+// Answers the next modal dialog of type Dialog once it is shown: `answer` gets it and closes it.
+template <class Dialog>
+void WhenDialogOpens(std::function<void(Dialog*)> answer) {
+    auto* poll = new QTimer(dialogWatches);
     poll->setInterval(10);
     QObject::connect(poll, &QTimer::timeout, [poll, answer] {
-        QWidget* modal = QApplication::activeModalWidget();
-        if (modal == nullptr || !modal->isVisible()) return;
+        auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible()) return;
         poll->stop();
         poll->deleteLater();
-        answer(modal);
+        answer(dialog);
     });
     poll->start();
 }
@@ -65,9 +69,7 @@ void WhenDialogOpens(std::function<void(QWidget*)> answer) {
 struct InputAnswer {
     QString title, prompt;
     void Arm(const QString& text) {
-        WhenDialogOpens([this, text](QWidget* modal) {
-            auto* input = qobject_cast<QInputDialog*>(modal);
-            QVERIFY(input != nullptr);
+        WhenDialogOpens<QInputDialog>([this, text](QInputDialog* input) {
             title = input->windowTitle();
             prompt = input->labelText();
             input->setTextValue(text);
@@ -80,9 +82,7 @@ struct InputAnswer {
 struct ErrorAnswer {
     QString message;
     void Arm() {
-        WhenDialogOpens([this](QWidget* modal) {
-            auto* box = qobject_cast<QMessageBox*>(modal);
-            QVERIFY(box != nullptr);
+        WhenDialogOpens<QMessageBox>([this](QMessageBox* box) {
             message = box->text();
             box->accept();
         });
@@ -132,6 +132,7 @@ class WindowTest : public QObject {
 
   private slots:
     void init() {
+        dialogWatches = new QObject;
         platform::SetDebugSink([](const std::string&) {});
         PortConnected = false;
         TestRunning = false;
@@ -143,6 +144,8 @@ class WindowTest : public QObject {
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
     }
     void cleanup() {
+        delete dialogWatches;  // a watch whose dialog never came
+        dialogWatches = nullptr;
         form.reset();
         ClosePort();
         QCoreApplication::removePostedEvents(nullptr);
@@ -280,7 +283,7 @@ class WindowTest : public QObject {
             InputAnswer input;
             ErrorAnswer error;
             input.Arm(text);
-            QTimer::singleShot(0, [&error] { error.Arm(); });
+            error.Arm();
             box->Button()->click();
             QVERIFY2(error.message.contains("was not sent"), qPrintable(text));
         }
@@ -303,7 +306,7 @@ class WindowTest : public QObject {
         InputAnswer input;
         ErrorAnswer error;
         input.Arm("-5");
-        QTimer::singleShot(0, [&error] { error.Arm(); });
+        error.Arm();
         emit form->Chart1->LeftAxisButtonClicked();
         QCOMPARE(error.message, QString("Axis Maximum Value must be >= Minimum"));
         QCOMPARE(form->Chart1->LeftAxisMax(), 60.0);
