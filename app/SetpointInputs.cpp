@@ -70,10 +70,10 @@ std::optional<QString> SetpointRefusal(int kind, double value) {
             }
             return std::nullopt;
         case cmdSetTestTime:
-            if (value > kLargestTestTime) {
-                // A duration text holds at most 255:59:59; a larger value (up to infinity) is
-                // shown in seconds rather than converted to int and wrapped.
-                const std::string shown = value <= kLongestDurationText
+            if (!(value >= 0 && value <= kLargestTestTime)) {
+                // A duration text holds 0 to 255:59:59; any other value (negative, huge, not a
+                // number) is shown in seconds rather than converted to int and wrapped.
+                const std::string shown = value >= 0 && value <= kLongestDurationText
                                               ? DurationText(static_cast<int>(value))
                                               : FormatFixed(value, 0) + " s";
                 return QString("The test time must not exceed %1 (65535 s); %2 was not sent.")

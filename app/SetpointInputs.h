@@ -17,5 +17,6 @@ std::optional<QString> AskText(QWidget* parent, const QString& title, const QStr
 int TestTimeFromText(const std::string& text);
 
 // Why a setpoint cannot be sent, or nothing when it can: a current or a voltage below 0 or of
-// 256 or more, a test time above 65535 s, would reach the tester wrapped.
+// 256 or more, a test time below 0 or above 65535 s, or not a number, would reach the tester
+// wrapped.
 std::optional<QString> SetpointRefusal(int kind, double value);

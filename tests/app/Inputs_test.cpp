@@ -82,6 +82,10 @@ TEST(SetpointRefusal, ValuesTheEncodingWouldWrapAreRefused) {
     EXPECT_FALSE(SetpointRefusal(cmdSetTestTime, 65535));
     EXPECT_TRUE(SetpointRefusal(cmdSetTestTime, 65536));
     EXPECT_TRUE(SetpointRefusal(cmdSetTestTime, 86400));
+    EXPECT_TRUE(SetpointRefusal(cmdSetTestTime, 1e40));  // shown in seconds, not wrapped
+    EXPECT_TRUE(SetpointRefusal(cmdSetTestTime, INFINITY));
+    EXPECT_TRUE(SetpointRefusal(cmdSetTestTime, -1));
+    EXPECT_TRUE(SetpointRefusal(cmdSetTestTime, std::nan("")));
     EXPECT_FALSE(SetpointRefusal(cmdStartStop, 1e9));
 }
 
