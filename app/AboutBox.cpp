@@ -1,5 +1,6 @@
 #include "app/AboutBox.h"
 
+#include <QEventLoop>
 #include <QMessageBox>
 #include <QString>
 
@@ -37,6 +38,12 @@ int ShowAboutBox(const std::string& pattern, const std::string& caption, QWidget
     box.setIconPixmap(icon.pixmap(kIconSize, kIconSize));
     box.setWindowIcon(icon);
     box.setStandardButtons(QMessageBox::Ok);
-    box.exec();
+    // Not modal: the console stays usable while the box is open; this call still returns only
+    // once the box is closed.
+    box.setWindowModality(Qt::NonModal);
+    QEventLoop untilClosed;
+    QObject::connect(&box, &QMessageBox::finished, &untilClosed, &QEventLoop::quit);
+    box.show();
+    untilClosed.exec();
     return 0;
 }

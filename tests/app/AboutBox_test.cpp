@@ -86,6 +86,18 @@ class AboutBoxTest : public QObject {
         QCOMPARE(seen.parent, nullptr);
     }
 
+    void boxLeavesTheConsoleUsable() {
+        bool modalSeen = true;
+        SeenBox seen;
+        QTimer::singleShot(0, [&] {
+            modalSeen = QApplication::activeModalWidget() != nullptr;
+            InspectThenPressOk(seen);
+        });
+        QCOMPARE(ShowAboutBox(), 0);
+        QVERIFY(seen.found);
+        QVERIFY(!modalSeen);
+    }
+
     void givenPatternCaptionAndOwnerAreUsed() {
         QWidget owner;
         SeenBox seen;
