@@ -156,7 +156,7 @@ void TForm1::aResetUpdate() {
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (const auto* message = dynamic_cast<const TThreadMessage*>(event)) {
+    if (const auto* message = AsThreadMessage(event)) {
         return AppMessage(*message);
     }
     if (watched == centralWidget() && event->type() == QEvent::Resize) LayOutChart();

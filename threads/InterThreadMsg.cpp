@@ -5,6 +5,26 @@
 
 const int SendStringToMainFormMsg = QEvent::registerEventType();
 
+// Qt's event queue is guarded by a lock that ThreadSanitizer does not see (Qt itself is not
+// instrumented), so the hand-over of a message from the poster to the receiver is declared here.
+#if defined(__SANITIZE_THREAD__)
+#define KELVO_TSAN 1
+#elif defined(__has_feature)
+#if __has_feature(thread_sanitizer)
+#define KELVO_TSAN 1
+#endif
+#endif
+
+#ifdef KELVO_TSAN
+extern "C" void __tsan_acquire(void* address);
+extern "C" void __tsan_release(void* address);
+#define HANDED_OVER(address) __tsan_release(const_cast<void*>(static_cast<const void*>(address)))
+#define TAKEN_OVER(address) __tsan_acquire(const_cast<void*>(static_cast<const void*>(address)))
+#else
+#define HANDED_OVER(address) static_cast<void>(address)
+#define TAKEN_OVER(address) static_cast<void>(address)
+#endif
+
 TThreadMessage::TThreadMessage(int msg, std::uintptr_t wParam, std::intptr_t lParam)
     : QEvent(static_cast<QEvent::Type>(msg)), wParam_(wParam), lParam_(lParam) {}
 
@@ -22,11 +42,17 @@ bool Post(TThreadMessage* message) {
         delete message;
         return false;
     }
+    HANDED_OVER(message);
     QCoreApplication::postEvent(app, message);  // takes ownership
     return true;
 }
 
 }  // namespace
+
+const TThreadMessage* AsThreadMessage(const QEvent* event) {
+    TAKEN_OVER(event);
+    return dynamic_cast<const TThreadMessage*>(event);
+}
 
 bool PostToMainThread(int msg, std::uintptr_t wParam, std::intptr_t lParam) {
     return Post(new TThreadMessage(msg, wParam, lParam));

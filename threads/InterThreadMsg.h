@@ -36,6 +36,11 @@ class TThreadMessage : public QEvent {
     std::intptr_t lParam_;
 };
 
+// The posted thread message that `event` is, or null; for the receiving filter. Call this before
+// touching the event in any other way: it also tells ThreadSanitizer that the message was handed
+// over through the application's event queue, whose lock it cannot see.
+const TThreadMessage* AsThreadMessage(const QEvent* event);
+
 // Posts a message to the window's thread. Callable from any thread; false when there is no
 // application object to receive it.
 bool PostToMainThread(int msg, std::uintptr_t wParam, std::intptr_t lParam);

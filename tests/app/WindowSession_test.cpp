@@ -31,7 +31,7 @@ class ReadingTap : public QObject {
 
   protected:
     bool eventFilter(QObject*, QEvent* event) override {
-        const auto* message = dynamic_cast<const TThreadMessage*>(event);
+        const auto* message = AsThreadMessage(event);
         if (message != nullptr && message->Msg() == SendStringToMainFormMsg) {
             TDeviceReading reading{};
             std::memcpy(&reading, message->Block(), sizeof reading);
