@@ -59,7 +59,9 @@ void TReaderWorker::WorkerLoop(TEventedThread& thread, void*) {
                 CarryOut(*command);
                 command.reset();
             }
-            if (FConnected) {
+            // Connected but with the port closed: the window has yet to handle the notice of a
+            // close on its side (the device went away); there is nothing to poll.
+            if (FConnected && PortOpen()) {
                 PollDevice(kNoAbortEvent);
             } else {
                 platform::Sleep(kIdleSleepMs);

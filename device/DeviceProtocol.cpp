@@ -1,6 +1,31 @@
 #include "device/DeviceProtocol.h"
 
+#include <algorithm>
+
+#include "platform/DebugOutput.h"
 #include "platform/ThreadStop.h"
+#include "support/CommonTools.h"
+#include "support/Format.h"
+
+namespace {
+
+// Read requests that got no answer in time since the line was last known to be in step; each
+// may still be answered. Worker thread only, like every call here.
+int answersOwed = 0;
+constexpr int kMostOwed = 10 * kQueryAttempts;  // a whole poll cycle's attempts
+
+// Takes in and drops the answers still owed, until one whole wait passes without an answer.
+void DiscardOwedAnswers(TAbortEvent abortEvent) {
+    for (; answersOwed > 0; --answersOwed) {
+        TAnswerFrame stray{};
+        if (!ReadPort(abortEvent, stray.data(), stray.size(), kAnswerStart)) break;
+        platform::DebugOutput(Format("Late answer discarded: %s",
+                                     Buff2HexString(stray.data(), stray.size(), ' ').c_str()));
+    }
+    answersOwed = 0;
+}
+
+}  // namespace
 
 bool QueryDevice(uint8_t command, TAnswerData& data, TAbortEvent abortEvent) {
     const TRequestFrame request = BuildRequest(command);
@@ -10,8 +35,11 @@ bool QueryDevice(uint8_t command, TAnswerData& data, TAbortEvent abortEvent) {
                                               answer.size(), kAnswerStart, abortEvent);
         if (received && CheckAnswer(answer) == TAnswerCheck::Ok) {
             data = AnswerData(answer);
+            DiscardOwedAnswers(abortEvent);
             return true;
         }
+        // A whole frame that was wrong is an answer, not one owed.
+        if (!received) answersOwed = std::min(answersOwed + 1, kMostOwed);
     }
     return false;
 }

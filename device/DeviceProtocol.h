@@ -13,7 +13,11 @@ inline constexpr uint32_t kCommandPauseMs = 100;          // after every write
 inline constexpr uint32_t kStartStopExtraPauseMs = 1000;  // after start and stop, besides
 
 // One read command with up to four attempts; on success `data` holds d1, d2, d3, otherwise it is
-// unchanged.
+// unchanged. An attempt that got no answer in time may still be answered late, and with no echo
+// in the frames that answer is taken for a later request's; the tester's answer to that request
+// would then be taken for the next one's, and so on, every later value one read off. So once an
+// answer is taken after such an attempt, the answers still owed are waited for (each for as long
+// as any answer) and discarded, before the next request goes out.
 bool QueryDevice(uint8_t command, TAnswerData& data, TAbortEvent abortEvent);
 // One write command: a single transaction whose outcome is not examined, then the pause.
 void SendDeviceCommand(uint8_t command, uint8_t param1, uint8_t param2, TAbortEvent abortEvent);

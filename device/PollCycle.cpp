@@ -1,6 +1,7 @@
 #include "device/PollCycle.h"
 
 #include "device/DeviceProtocol.h"
+#include "platform/DebugOutput.h"
 #include "support/DateTime.h"
 #include "threads/InterThreadMsg.h"
 
@@ -31,6 +32,12 @@ TDeviceReading ReadDevice(TAbortEvent abortEvent) {
 }
 
 void PollDevice(TAbortEvent abortEvent) {
+    const platform::SerialHandle port = PortHandle.load();
     const TDeviceReading reading = ReadDevice(abortEvent);
-    PostBlockToMainThread(&reading, sizeof reading);
+    // The port's close (its device went away) cut this cycle short and was told to the window
+    // first, which has closed the connection's log: a reading after that would be shown but never
+    // logged, so it is not posted.
+    const bool posted =
+        PostWhilePortOpen(port, [&] { PostBlockToMainThread(&reading, sizeof reading); });
+    if (!posted) platform::DebugOutput("Reading dropped: the port closed during the poll cycle");
 }

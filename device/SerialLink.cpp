@@ -1,8 +1,10 @@
 #include "device/SerialLink.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <exception>
+#include <mutex>
 
 #include "platform/DebugOutput.h"
 #include "platform/ThreadStop.h"
@@ -23,6 +25,9 @@ namespace {
 constexpr uint32_t kInputQueue = 30;
 constexpr uint32_t kOutputQueue = 250;
 constexpr uint32_t kWriteMsPerByte = 2;
+
+// Held while a close is posted, and while a reading is posted that must come before it.
+std::mutex closeNotice;
 
 std::string ErrorText(int code) {
     std::string text;
@@ -78,9 +83,21 @@ bool OpenPort(const std::string& devicePath, uint32_t baud) {
 }
 
 void ClosePort() {
+    std::lock_guard lock(closeNotice);
     const SerialHandle port = PortHandle.exchange(kInvalidPort);
     if (port != kInvalidPort) CloseHandle(port);
     PostToMainThread(UM_PORT_CLOSED, 0, 0);
+}
+
+bool PortOpen() {
+    return PortHandle.load() != kInvalidPort;
+}
+
+bool PostWhilePortOpen(SerialHandle port, const std::function<void()>& post) {
+    std::lock_guard lock(closeNotice);
+    if (port == kInvalidPort || PortHandle.load() != port) return false;
+    post();
+    return true;
 }
 
 bool WritePort(const uint8_t* data, uint32_t count) {
@@ -118,6 +135,11 @@ bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t st
     SerialHandle port = kInvalidPort;
     Event done;
     Overlapped transfer(done);
+    // Chunks without the start byte are dropped and the read goes on; a far end that never stops
+    // sending such bytes (another kind of device, a wrong baud rate) would keep it going for
+    // ever, so the search gives up once it has run for a whole read wait.
+    const auto searchEnds =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(kReadWaitMs);
     try {
         uint32_t total = 0;
         while (total < count) {
@@ -151,6 +173,7 @@ bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t st
                     DebugOutput(
                         Format("Start byte not found in %d read bytes", static_cast<int>(n)));
                     counted = 0;
+                    if (std::chrono::steady_clock::now() >= searchEnds) break;
                 } else if (found != first) {
                     counted = static_cast<uint32_t>(first + n - found);
                     std::memmove(first, found, counted);

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "platform/SerialPort.h"
@@ -30,6 +31,12 @@ inline constexpr uint32_t kReadWaitMs = 500;
 // closed first, without a notice, so that each open is followed by exactly one notice.
 bool OpenPort(const std::string& devicePath, uint32_t baud);
 void ClosePort();
+// True while a port is open.
+bool PortOpen();
+// Runs `post` (which posts to the window's thread) only while `port` is still the open port, and
+// returns whether it ran. ClosePort() posts its notice under the same lock, so nothing posted
+// here can reach the window after the notice of that port's close.
+bool PostWhilePortOpen(platform::SerialHandle port, const std::function<void()>& post);
 // Always true; gives up as soon as a pass writes nothing.
 bool WritePort(const uint8_t* data, uint32_t count);
 // True when `count` bytes beginning with `startByte` are in `buffer`.

@@ -3,6 +3,7 @@
 
 #include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "device/DeviceProtocol.h"
 #include "device/PollCycle.h"
@@ -150,6 +151,40 @@ TEST_F(PollCycleTest, SilentTesterGivesTheAllFailureRecord) {
     EXPECT_EQ(r.CutoffVoltage, -1.0f);
     EXPECT_EQ(r.TestTimeSetpoint, -1);
     EXPECT_EQ(tester.Requests().size(), 40u);  // four attempts for each of the ten reads
+}
+
+// With no echo in the frames, a late answer is taken for a later request's; the answer still owed
+// for that request must not be taken for the next one's in turn.
+TEST_F(PollCycleTest, LateAnswerPutsAtMostOneReadOutOfStep) {
+    tester.SetRegisters(SampleRegisters());
+    tester.ScriptFault(sim::FaultKind::Late, 1);  // comes during the retry, so it fits
+    EXPECT_EQ(ReadStatus(kNoAbortEvent), 0);
+    EXPECT_EQ(ReadVoltage(kNoAbortEvent), 3.06);
+    EXPECT_EQ(ReadCurrent(kNoAbortEvent), 4.801);
+    EXPECT_EQ(debug.Count("Late answer discarded: CA CB 00 00 00 CE CF"), 1);
+
+    tester.ScriptFault(sim::FaultKind::Drop, 3);
+    tester.ScriptFault(sim::FaultKind::Late, 1);  // the last attempt's, after the read gave up
+    EXPECT_EQ(ReadTestTime(kNoAbortEvent), -1);
+    ReadAmpHours(kNoAbortEvent);  // takes the late answer: the one read out of step
+    EXPECT_EQ(ReadWattHours(kNoAbortEvent), 4.567);
+    EXPECT_EQ(ReadTemperature(kNoAbortEvent), 26);
+}
+
+// The device went away during the cycle: the window has been told of the close already, so a
+// reading after that notice could never be logged.
+TEST_F(PollCycleTest, CycleCutShortByACloseIsNotPosted) {
+    sim::FaultOptions silent;
+    silent.silent = true;
+    tester.SetFaults(silent);
+    std::thread worker([] { PollDevice(kNoAbortEvent); });
+    ASSERT_TRUE(tester.WaitForRequests(1, std::chrono::seconds(30)));
+    ClosePort();  // as the window's thread does when the device is removed
+    worker.join();
+    messages.Drain();
+    EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 1);
+    EXPECT_EQ(messages.Count(SendStringToMainFormMsg), 0);
+    EXPECT_EQ(debug.Count("Reading dropped: the port closed during the poll cycle"), 1);
 }
 
 TEST_F(PollCycleTest, WritesPutTheirFramesOnTheWire) {

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <future>
 #include <thread>
 
 #include "tests/fixtures/DebugCapture.h"
@@ -153,6 +155,27 @@ TEST_F(SerialLinkTest, DroppedChunkIsFollowedByAGoodAnswer) {
     late.join();
     EXPECT_EQ(answer, kVoltageAnswer);
     EXPECT_EQ(debug.Count("Start byte not found in 3 read bytes"), 1);
+}
+
+TEST_F(SerialLinkTest, EndlessBytesWithoutStartByteEndTheRead) {
+    Open();
+    std::atomic<bool> reading{true};
+    std::thread chatter([&] {  // like a device of another kind that talks all the time
+        while (reading) {
+            far.Send({0x24, 0x47, 0x50});
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    });
+    auto read = std::async(std::launch::async, [&] {
+        Bytes answer;
+        return Transact(answer);
+    });
+    const bool ended = read.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
+    if (!ended) ClosePort();  // lets the read end, so that the test can report
+    reading = false;
+    chatter.join();
+    ASSERT_TRUE(ended);
+    EXPECT_FALSE(read.get());
 }
 
 TEST_F(SerialLinkTest, AnswerInTwoPiecesAfterAGapIsJoined) {
