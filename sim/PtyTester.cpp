@@ -75,7 +75,10 @@ class PtyTester::Server {
             if (!answer.empty()) {  // an unknown code gets no answer, so no fault either
                 const AnswerFaults faults = tester_.faults_.Next(tester_.counters_);
                 bytes = WireBytes(faults, answer);
-                if (!bytes.empty()) ++tester_.counters_.answers;
+                if (!bytes.empty()) {
+                    ++tester_.counters_.answers;
+                    tester_.LogAnswer(frame.bytes[2], answer, faults.late);
+                }
                 late = faults.late;
                 lateMs = tester_.faults_.Options().lateMs;
             }
@@ -238,6 +241,13 @@ void PtyTester::ClearLog() {
     requestsSinceClear_ = 0;
 }
 
+std::vector<SentAnswer> PtyTester::TakeAnswers() {
+    std::lock_guard lock(mutex_);
+    std::vector<SentAnswer> taken(answers_.begin(), answers_.end());
+    answers_.clear();
+    return taken;
+}
+
 FaultCounters PtyTester::Counters() const {
     std::lock_guard lock(mutex_);
     return counters_;
@@ -266,6 +276,12 @@ void PtyTester::LogRequest(const std::vector<uint8_t>& frame) {
     while (requests_.size() > options_.logLimit) requests_.pop_front();
     ++requestsSinceClear_;
     ++counters_.requests;
+}
+
+void PtyTester::LogAnswer(uint8_t code, const std::vector<uint8_t>& answer, bool late) {
+    if (answer.size() != kAnswerLength) return;  // an acknowledgement carries no value
+    answers_.push_back({code, {answer[2], answer[3], answer[4]}, late});
+    while (answers_.size() > options_.logLimit) answers_.pop_front();
 }
 
 void PtyTester::LogWire(const uint8_t* bytes, size_t count) {

@@ -19,12 +19,20 @@
 #include "sim/DischargeModel.h"
 #include "sim/Faults.h"
 #include "sim/Registers.h"
+#include "sim/TesterProtocol.h"
 
 namespace platform {
 class PseudoTerminal;
 }
 
 namespace sim {
+
+// A read answer that the tester put on the wire (also when late or with a corrupted trailer).
+struct SentAnswer {
+    uint8_t code;     // the read it answers, 0x10 to 0x19
+    AnswerData data;  // d1 d2 d3 as sent
+    bool late;
+};
 
 struct Options {
     double acceleration = 1.0;  // model seconds per real second
@@ -66,6 +74,8 @@ class PtyTester {
     // true when they were.
     bool WaitForRequests(size_t count, std::chrono::milliseconds bound) const;
     void ClearLog();  // forgets Requests() and WireIn()
+    // The read answers sent since the last call, oldest first (at most the last logLimit).
+    std::vector<SentAnswer> TakeAnswers();
     FaultCounters Counters() const;
 
     // Unplugged: the terminal goes away, the console's reads and writes on it fail. Answers in
@@ -83,6 +93,7 @@ class PtyTester {
     void AdvanceModel(Clock::time_point now) const;
     void LogRequest(const std::vector<uint8_t>& frame);
     void LogWire(const uint8_t* bytes, size_t count);
+    void LogAnswer(uint8_t code, const std::vector<uint8_t>& answer, bool late);
 
     // Called with lifecycle_ held.
     void StartServing();
@@ -107,6 +118,7 @@ class PtyTester {
     FaultCounters counters_;
     std::deque<std::vector<uint8_t>> requests_;
     std::deque<uint8_t> wireIn_;
+    std::deque<SentAnswer> answers_;
     size_t requestsSinceClear_ = 0;
     std::string devicePath_;
 };

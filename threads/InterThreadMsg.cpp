@@ -1,6 +1,7 @@
 #include "threads/InterThreadMsg.h"
 
 #include <QCoreApplication>
+#include <atomic>
 #include <cstring>
 
 const int SendStringToMainFormMsg = QEvent::registerEventType();
@@ -36,6 +37,8 @@ TThreadMessage::TThreadMessage(int msg, std::unique_ptr<std::byte[]> block, int 
 
 namespace {
 
+std::atomic<std::uint64_t> postedMessages{0};
+
 bool Post(TThreadMessage* message) {
     QCoreApplication* app = QCoreApplication::instance();
     if (app == nullptr) {
@@ -43,6 +46,7 @@ bool Post(TThreadMessage* message) {
         return false;
     }
     HANDED_OVER(message);
+    postedMessages.fetch_add(1, std::memory_order_relaxed);
     QCoreApplication::postEvent(app, message);  // takes ownership
     return true;
 }
@@ -52,6 +56,10 @@ bool Post(TThreadMessage* message) {
 const TThreadMessage* AsThreadMessage(const QEvent* event) {
     TAKEN_OVER(event);
     return dynamic_cast<const TThreadMessage*>(event);
+}
+
+std::uint64_t PostedMessageCount() {
+    return postedMessages.load(std::memory_order_relaxed);
 }
 
 bool PostToMainThread(int msg, std::uintptr_t wParam, std::intptr_t lParam) {

@@ -45,6 +45,10 @@ const TThreadMessage* AsThreadMessage(const QEvent* event);
 // application object to receive it.
 bool PostToMainThread(int msg, std::uintptr_t wParam, std::intptr_t lParam);
 
+// How many messages have been posted since the program started (a diagnostic: each one must
+// reach the window's thread exactly once).
+std::uint64_t PostedMessageCount();
+
 // Posts a copy of `len` bytes at `data` with SendStringToMainFormMsg. Nothing happens when `len`
 // is 0 or negative. Callable from any thread.
 void PostBlockToMainThread(const void* data, int len);
