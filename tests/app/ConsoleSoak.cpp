@@ -30,6 +30,7 @@
 #include "sim/PtyTester.h"
 #include "support/Format.h"
 #include "tests/app/SoakTap.h"
+#include "tests/fixtures/LogLines.h"
 #include "threads/InterThreadMsg.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -153,14 +154,6 @@ Usage MeasureUsage() {
     u.heapBytes = mallinfo2().uordblks;
     u.rssKiB = StatusKiB("VmRSS");
     return u;
-}
-
-QStringList FileLines(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    QStringList lines = QString::fromUtf8(file.readAll()).split("\r\n");
-    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-    return lines;
 }
 
 class Soak {
@@ -319,7 +312,7 @@ class Soak {
 
     // The log of the connection just closed holds the header and one row per reading, in order.
     void CheckLog(const QString& path) {
-        const QStringList lines = FileLines(path);
+        const QStringList lines = LogLines(path);
         QStringList expected{kLogHeader};
         expected << tap_->ConnectionRows();
         rowsLogged_ += static_cast<uint64_t>(std::max<qsizetype>(lines.size() - 1, 0));

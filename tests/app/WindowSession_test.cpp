@@ -14,6 +14,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/VirtualPorts.h"
 #include "sim/PtyTester.h"
+#include "tests/fixtures/LogLines.h"
 #include "threads/InterThreadMsg.h"
 
 namespace {
@@ -40,15 +41,6 @@ class ReadingTap : public QObject {
         return false;
     }
 };
-
-QStringList FileLines(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    const QByteArray bytes = file.readAll();
-    QStringList lines = QString::fromUtf8(bytes).split("\r\n");
-    if (!lines.isEmpty() && lines.last().isEmpty()) lines.removeLast();
-    return lines;
-}
 
 }  // namespace
 
@@ -96,7 +88,7 @@ class WindowSessionTest : public QObject {
         const QStringList firstRows = tap.rows;
         QStringList expected{kLogHeader};
         expected << firstRows;
-        QCOMPARE(FileLines(firstLog), expected);
+        QCOMPARE(LogLines(firstLog), expected);
 
         tap.rows.clear();
         form->aOpen->trigger();
@@ -108,8 +100,8 @@ class WindowSessionTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
         expected = QStringList{kLogHeader};
         expected << tap.rows;
-        QCOMPARE(FileLines(secondLog), expected);
-        QCOMPARE(FileLines(firstLog).size(), firstRows.size() + 1);  // the first file is kept
+        QCOMPARE(LogLines(secondLog), expected);
+        QCOMPARE(LogLines(firstLog).size(), firstRows.size() + 1);  // the first file is kept
         QFile::remove(firstLog);
         QFile::remove(secondLog);
     }

@@ -9,6 +9,6 @@ set_tests_properties(window_test_de PROPERTIES TIMEOUT 600 LABELS window ENVIRON
 kelvo_add_test(window_inputs_test SOURCES Inputs_test.cpp LIBS kelvo_console_ui)
 
 kelvo_add_qtest(window_session_test SOURCES WindowSession_test.cpp
-  LIBS kelvo_console_ui kelvo_sim LABELS window)
+  LIBS kelvo_console_ui kelvo_sim kelvo_test_fixtures LABELS window)
 set_tests_properties(window_session_test PROPERTIES ENVIRONMENT
   "QT_QPA_PLATFORM=offscreen;LC_ALL=en_US.UTF-8;XDG_RUNTIME_DIR=${CMAKE_CURRENT_BINARY_DIR}/session-runtime")
