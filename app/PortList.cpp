@@ -21,8 +21,9 @@ void AddPortName(const char* name, void* context) {
     AppendKeepingSelection(*static_cast<QComboBox*>(context), QString::fromUtf8(name));
 }
 
-TPortList::TPortList(QComboBox* box, std::function<void()> closePort)
-    : box_(box), closePort_(std::move(closePort)) {}
+TPortList::TPortList(QComboBox* box, std::function<void()> closePort,
+                     std::function<QString()> portInUse)
+    : box_(box), closePort_(std::move(closePort)), portInUse_(std::move(portInUse)) {}
 
 void TPortList::Fill() {
     ListSerialPorts(AddPortName, box_);
@@ -46,7 +47,11 @@ void TPortList::Arrive(const QString& name) {
 }
 
 void TPortList::Remove(const QString& name) {
-    if (box_->currentText() == name && closePort_) closePort_();
+    // Not the selection: once another removal has moved it to item 0, it no longer names the
+    // open port.
+    const QString open = portInUse_ ? portInUse_() : QString();
+    const QString inUse = open.isEmpty() ? box_->currentText() : open;
+    if (inUse == name && closePort_) closePort_();
     for (int i = 0; i < box_->count(); ++i) {
         if (box_->itemText(i).compare(name, Qt::CaseInsensitive) == 0) {
             box_->removeItem(i);

@@ -17,15 +17,18 @@ void AddPortName(const char* name, void* context);
 class TPortList {
   public:
     // `box` must outlive this object. `closePort` closes the serial link (ClosePort); it is
-    // called on the window's thread when the selected port goes, whether or not it is open.
-    TPortList(QComboBox* box, std::function<void()> closePort);
+    // called on the window's thread when the port in use goes. `portInUse` names the port the
+    // link has open, or is empty when none is: then the selected port counts as the one in use,
+    // and its removal closes the link too, whether or not it is open.
+    TPortList(QComboBox* box, std::function<void()> closePort,
+              std::function<QString()> portInUse = nullptr);
 
     // Start-up: lists the ports through ListSerialPorts, then selects item 0 if there is one.
     void Fill();
 
     // One device-change event. Arrival of a port: appended (a name announced twice is listed
     // twice), selected when it is now the only item. Removal of a port: the link is closed when
-    // the current text equals `name` exactly; the first item equal to it ignoring case is
+    // the port in use is `name` exactly; the first item equal to it ignoring case is
     // deleted; then item 0 is selected, or nothing when the list is empty. Other codes and
     // device types change nothing. The result is that of the message: always 1.
     int WMDeviceChange(uint32_t eventCode, uint32_t deviceType, const QString& name);
@@ -36,4 +39,5 @@ class TPortList {
 
     QComboBox* box_;  // not owned
     std::function<void()> closePort_;
+    std::function<QString()> portInUse_;
 };

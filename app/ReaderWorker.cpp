@@ -50,6 +50,14 @@ void TReaderWorker::QueueCommand(int32_t kind, double value) {
     FQueue->Push(new TReaderCommand{kind, value});
 }
 
+TPortChoice TReaderWorker::LastConnect() const {
+    return FLastConnect.Current();
+}
+
+std::string TReaderWorker::PortInUse() const {
+    return PortOpen() ? FLastConnect.Current().Name : std::string();
+}
+
 void TReaderWorker::WorkerLoop(TEventedThread& thread, void*) {
     while (!thread.Terminated()) {
         std::unique_ptr<TReaderCommand> command;
@@ -69,7 +77,7 @@ void TReaderWorker::WorkerLoop(TEventedThread& thread, void*) {
         } catch (const platform::ThreadStopRequested&) {
             throw;  // the thread is being ended: unwind, freeing the command in hand
         } catch (const std::exception& e) {
-            platform::DebugOutput(Format("%s", e.what()));
+            platform::DebugOutput([&] { return Format("%s", e.what()); });
         } catch (...) {
             platform::DebugOutput("Unknown error");
         }
@@ -80,6 +88,7 @@ void TReaderWorker::CarryOut(const TReaderCommand& command) {
     if (command.Kind == cmdConnect) {
         if (command.Value != 0) {
             const TPortChoice choice = FReadSelection();
+            FLastConnect.Publish(choice);
             OpenPort(platform::DevicePathFor(choice.Name), choice.Baud);
         } else {
             ClosePort();

@@ -37,6 +37,13 @@ class TReaderWorker {
     // Allocates a command and pushes it; never waits for the worker.
     void QueueCommand(int32_t kind, double value);
 
+    // The port and rate of the last connect command carried out, as read at that moment. Once
+    // the window hears UM_PORT_OPENED, this is the connection that opened. Any thread.
+    TPortChoice LastConnect() const;
+    // The bare name of the port the link has open now (also before the window has heard of the
+    // open), or empty. Any thread.
+    std::string PortInUse() const;
+
     // The window's connected flag: set on the port-opened notice, cleared on the port-closed
     // notice, at a disconnect request and at shutdown.
     std::atomic<bool> FConnected{false};
@@ -46,6 +53,7 @@ class TReaderWorker {
     void CarryOut(const TReaderCommand& command);
 
     TSelectionReader FReadSelection;
+    TPortSelection FLastConnect;           // written by the worker, read by the window
     std::unique_ptr<TThreadQueue> FQueue;  // owns the commands in it
     std::unique_ptr<TEventedThread> FWorker;
 };

@@ -121,6 +121,7 @@ void TTestLog::OpenLog() {
     const std::string path = LogFilePath(FExeFileName(), FClock());
     FWriteFailureText.clear();
     FLineUnfinished = false;
+    FRowsWritten = 0;
 
     int error = 0;
     for (int number = 1; number <= kLastNameNumber; ++number) {
@@ -129,14 +130,17 @@ void TTestLog::OpenLog() {
         if (FLogStream || error != EEXIST) break;
     }
     if (!FLogStream) {
-        platform::DebugOutput(
-            Format("Error create file %s: %s", FPath.c_str(), SysErrorText(error).c_str()));
+        platform::DebugOutput([&] {
+            return Format("Error create file %s: %s", FPath.c_str(), SysErrorText(error).c_str());
+        });
         throw Exception(Format("Cannot create file %s", FPath.c_str()));
     }
 
     if (!WriteStreamLine(*FLogStream, kLogHeader, true)) {
-        platform::DebugOutput(Format("Error write file %s: %s", FPath.c_str(),
-                                     SysErrorText(FLogStream->LastError()).c_str()));
+        platform::DebugOutput([&] {
+            return Format("Error write file %s: %s", FPath.c_str(),
+                          SysErrorText(FLogStream->LastError()).c_str());
+        });
         FLogStream.reset();
         QFile::remove(QFile::decodeName(FPath.c_str()));
         throw Exception(Format("Cannot create file %s", FPath.c_str()));
@@ -151,6 +155,7 @@ bool TTestLog::WriteLogRow(const TDeviceReading& reading) {
     if (!FLogStream) return false;
     const std::string row = (FLineUnfinished ? "\r\n" : "") + LogRow(reading);
     FLineUnfinished = !WriteStreamLine(*FLogStream, row, true);
+    if (!FLineUnfinished) ++FRowsWritten;
     if (!FLineUnfinished || WriteFailed()) return false;
 
     FWriteFailureText = Format("Error write file %s: %s", FPath.c_str(),

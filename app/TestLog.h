@@ -8,6 +8,7 @@
 // locked while open (other programs cannot lock it), every line ends with CR LF, there is no
 // byte-order mark, and each line is handed to the file system as it is written.
 
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <string>
@@ -67,6 +68,8 @@ class TTestLog {
     bool WriteLogRow(const TDeviceReading& reading);
 
     bool IsOpen() const { return FLogStream != nullptr; }
+    // Rows written whole to the current (or last) log.
+    int64_t RowsWritten() const { return FRowsWritten; }
     // The full path of the current or last log, or of the last creation that failed; empty before
     // the first OpenLog.
     const std::string& Path() const { return FPath; }
@@ -83,4 +86,5 @@ class TTestLog {
     std::string FPath;
     std::string FWriteFailureText;
     bool FLineUnfinished = false;  // the last write failed, maybe in the middle of a line
+    int64_t FRowsWritten = 0;
 };

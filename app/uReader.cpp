@@ -4,10 +4,13 @@
 #include <QAction>
 #include <QApplication>
 #include <QMouseEvent>
+#include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "app/AboutBox.h"
 #include "app/ChartView.h"
+#include "app/ConnectionMessages.h"
 #include "app/EllipsisEdit.h"
 #include "app/ErrorBox.h"
 #include "app/Indicator.h"
@@ -18,6 +21,8 @@
 #include "app/TestLog.h"
 #include "app/uProtoInfo.h"
 #include "device/SerialLink.h"
+#include "platform/DebugOutput.h"
+#include "platform/HotPlug.h"
 #include "support/CommonTools.h"
 #include "support/Errors.h"
 #include "support/LocaleText.h"
@@ -52,7 +57,11 @@ void TForm1::FormCreate() {
             [this](quint32 code, quint32 type, const QString& name) {
                 RunGuarded([&] { WMDeviceChange(code, type, name); });
             });
-    FPortList = std::make_unique<TPortList>(cbPort, [] { ClosePort(); });
+    // A port that goes is matched against the one the link has open, whatever is selected now;
+    // its close is a loss (ENODEV), not a close that was asked for.
+    FPortList = std::make_unique<TPortList>(
+        cbPort, [] { ClosePort(PortOpen() ? ENODEV : 0); },
+        [this] { return FWorker ? QString::fromStdString(FWorker->PortInUse()) : QString(); });
     FPortList->Fill();  // selects the first port when there is one
 
     // The hook comes before the worker, so that no message of the worker can pass it by.
@@ -94,6 +103,10 @@ void TForm1::FormCreate() {
             guarded([this] { bLeftAxisClick(); }));
     connect(Chart1, &TChartView::RightAxisButtonClicked, this,
             guarded([this] { bRightAxisClick(); }));
+    connect(aReconnect, &QAction::toggled, this, [this](bool on) {
+        if (!on) FReconnection.Disarm();
+    });
+    connect(&FReconnection, &TReconnection::ConnectWanted, this, &TForm1::Reconnect);
     StatusPanel->installEventFilter(this);
 
     // The actions' rules run whenever the application falls idle.
@@ -136,13 +149,30 @@ void TForm1::aOpenUpdate() {
 void TForm1::aOpenExecute() {
     // A checkable action has already flipped its check mark when this runs.
     const bool wasChecked = !aOpen->isChecked();
+    FReconnection.Disarm();  // the operator decides from here on
     if (wasChecked) {
         FWorker->FConnected = false;  // at once: the worker stops polling from its next pass
         QueueCommand(cmdConnect, 0.0);
     } else {
-        QueueCommand(cmdConnect, 1.0);
+        Connect(TConnectOrigin::Operator);
     }
     aOpenUpdate();
+}
+
+void TForm1::Connect(TConnectOrigin origin) {
+    FConnectOrigin = origin;
+    QueueCommand(cmdConnect, 1.0);
+}
+
+void TForm1::Reconnect(const QString& name, quint32 baud) {
+    if (FWorker->FConnected || PortConnected) return;  // connected again meanwhile
+    const int port = cbPort->findText(name);
+    const int speed = cbSpeed->findData(baud);
+    if (port < 0 || speed < 0) return;
+    cbPort->setCurrentIndex(port);
+    cbSpeed->setCurrentIndex(speed);
+    PublishPortSelection();
+    Connect(TConnectOrigin::Automatic);
 }
 
 void TForm1::aStartUpdate() {
@@ -177,20 +207,79 @@ bool TForm1::AppMessage(const TThreadMessage& message) {
         return true;
     }
     if (message.Msg() == UM_PORT_OPENED) {
-        FWorker->FConnected = true;
-        ShowConnectionState(true);
-        RunGuarded([this] { OpenLog(); });
-        UpdateActions();  // at once, not only when the application next falls idle
+        PortOpened();
         return true;
     }
     if (message.Msg() == UM_PORT_CLOSED) {
-        FWorker->FConnected = false;
-        ShowConnectionState(false);
-        RunGuarded([this] { CloseLog(); });
-        UpdateActions();
+        PortClosed(static_cast<int>(message.WParam()));
         return true;
     }
     return false;
+}
+
+void TForm1::PortOpened() {
+    const TPortChoice opened = FWorker->LastConnect();
+    FConnectedPort = {QString::fromStdString(opened.Name), opened.Baud,
+                      platform::IdentityOfPort(opened.Name)};
+    const bool reconnected =
+        std::exchange(FConnectOrigin, TConnectOrigin::None) == TConnectOrigin::Automatic;
+    FWorker->FConnected = true;
+    ShowConnectionState(true);
+    ShowMessage({}, false);
+    RunGuarded([this] { OpenLog(); });
+    if (reconnected && FReconnection.Armed()) {
+        ShowMessage(ReconnectedText(opened.Name, FReconnection.Away()), false);
+    }
+    FReconnection.Disarm();
+    UpdateActions();  // at once, not only when the application next falls idle
+}
+
+void TForm1::PortClosed(int error) {
+    // Connected and not asked to disconnect: the connection was lost, not ended.
+    const bool lost = FWorker->FConnected && error != 0;
+    const int64_t rowsLogged = LogStream->RowsWritten();
+    FWorker->FConnected = false;
+    ShowConnectionState(false);
+    RunGuarded([this] { CloseLog(); });
+    UpdateActions();
+
+    // A close that was asked for, or of nothing open (the selected port went), is no answer to a
+    // connect: an open that fails, or that a close overtakes, always carries its error.
+    if (error == 0) return;
+    const TConnectOrigin origin = std::exchange(FConnectOrigin, TConnectOrigin::None);
+    if (lost) {
+        const std::string name = FConnectedPort.Name.toStdString();
+        const bool reconnecting = aReconnect->isChecked();
+        if (reconnecting) FReconnection.Lost(FConnectedPort);
+        const QString text = LostConnectionText(name, error, QTime::currentTime(), rowsLogged,
+                                                LogStream->Path(), reconnecting);
+        platform::DebugOutput(text.toStdString());
+        ShowMessage(text, true);
+        return;
+    }
+    if (origin == TConnectOrigin::None) return;  // a notice of no connect of ours
+    const std::string name = FWorker->LastConnect().Name;
+    if (origin == TConnectOrigin::Automatic && FReconnection.ConnectFailed(error)) {
+        ShowMessage(StillBusyText(name), true);
+        return;
+    }
+    const QString text = FailedConnectText(name, error);
+    ShowMessage(text, true);
+    // The operator pressed Connect and waits for it: a box, once this notice is handled. An
+    // automatic attempt says it in the message field only.
+    if (origin == TConnectOrigin::Operator) {
+        QMetaObject::invokeMethod(
+            this, [text] { ShowErrorBox(text); }, Qt::QueuedConnection);
+    }
+}
+
+void TForm1::ShowMessage(const QString& text, bool problem) {
+    QPalette palette = StatusMessage->palette();
+    palette.setColor(QPalette::WindowText, problem ? Qt::red : palette.color(QPalette::Text));
+    StatusMessage->setPalette(palette);
+    StatusMessage->setText(text);
+    StatusMessage->setToolTip(text);
+    StatusMessage->setVisible(!text.isEmpty());
 }
 
 void TForm1::ShowConnectionState(bool connected) {
@@ -235,7 +324,6 @@ void TForm1::bClearClick() {
 }
 
 void TForm1::OpenLog() {
-    LogFailure->hide();
     // The path is shown also when the file cannot be created.
     struct ShowPath {
         TForm1* form;
@@ -251,9 +339,9 @@ void TForm1::CloseLog() {
 void TForm1::WriteLogRow(const TDeviceReading& reading) {
     if (LogStream->WriteLogRow(reading)) {
         // Once per log: the operator must know that the log misses rows from here on.
-        LogFailure->setText(QString::fromStdString(LogStream->WriteFailureText()) +
-                            " - the log is incomplete");
-        LogFailure->show();
+        ShowMessage(
+            QString::fromStdString(LogStream->WriteFailureText()) + " - the log is incomplete",
+            true);
     }
 }
 
@@ -311,5 +399,9 @@ void TForm1::StatusBar1Click() {
 }
 
 int TForm1::WMDeviceChange(uint32_t eventCode, uint32_t deviceType, const QString& name) {
-    return FPortList->WMDeviceChange(eventCode, deviceType, name);
+    const int result = FPortList->WMDeviceChange(eventCode, deviceType, name);
+    if (eventCode == platform::kDeviceArrival && deviceType == platform::kDeviceTypePort) {
+        FReconnection.PortArrived(name);
+    }
+    return result;
 }

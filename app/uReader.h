@@ -14,6 +14,7 @@
 
 #include "app/PortSelection.h"
 #include "app/ReaderWorker.h"
+#include "app/Reconnection.h"
 #include "device/DeviceReading.h"
 
 class QAction;
@@ -68,14 +69,15 @@ class TForm1 : public QMainWindow {
     QPushButton* bClear;
     TChartView* Chart1;
     QStatusBar* StatusBar1;
-    QLabel* StatusPanel;  // the status bar's one panel: the test log's path
-    QLabel* LogFailure;   // beside it: shown when rows of the current log could not be written
+    QLabel* StatusPanel;    // the status bar's first panel: the test log's path
+    QLabel* StatusMessage;  // beside it: why a connection failed or ended, log write failures
 
     QAction* aOpen;
     QAction* aStart;
     QAction* aStop;
     QAction* aReset;
     QAction* aClear;
+    QAction* aReconnect;  // "Reconnect automatically", checked by default
     QAction* Exit1;
     QAction* Protocolinfo1;
     QAction* About1;
@@ -103,8 +105,18 @@ class TForm1 : public QMainWindow {
     void FormCreate();
     void FormDestroy();
 
+    // Who asked for the connect command in flight.
+    enum class TConnectOrigin { None, Operator, Automatic };
+
     bool AppMessage(const TThreadMessage& message);
+    void PortOpened();
+    void PortClosed(int error);
     void ShowConnectionState(bool connected);
+    // The message field: `text` (also as its tool tip, the field may be too narrow for it), in red
+    // when it reports a problem; an empty text hides the field.
+    void ShowMessage(const QString& text, bool problem);
+    void Connect(TConnectOrigin origin);
+    void Reconnect(const QString& name, quint32 baud);
     void HandleReading(const TDeviceReading& reading);
     void PublishPortSelection();
 
@@ -138,4 +150,7 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<TPortList> FPortList;        // cbPort's items
     std::unique_ptr<TTestLog> LogStream;         // the CSV log of the current connection
     std::unique_ptr<TReaderWorker> FWorker;      // owns the queue and the worker thread
+    TReconnection FReconnection;
+    TConnectOrigin FConnectOrigin = TConnectOrigin::None;
+    TConnectedPort FConnectedPort;  // recorded when the port opened
 };

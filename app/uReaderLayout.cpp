@@ -85,12 +85,16 @@ void TForm1::BuildActions() {
     aStop = make("Stop", "", QKeySequence(Qt::Key_F5));
     aReset = make("Reset", "Reset counters", QKeySequence(Qt::CTRL | Qt::Key_0));
     aClear = make("Clear", "Clear chart", QKeySequence(Qt::Key_F8));
+    aReconnect = new QAction("Reconnect automatically", this);
+    aReconnect->setCheckable(true);
+    aReconnect->setChecked(true);
     Exit1 = new QAction("Exit", this);
     Protocolinfo1 = new QAction("Protocol info", this);
     About1 = new QAction("About", this);
 
     QMenu* connection = menuBar()->addMenu("Connection");
     connection->addAction(aOpen);
+    connection->addAction(aReconnect);
     connection->addSeparator();
     connection->addAction(Exit1);
     QMenu* test = menuBar()->addMenu("Test");
@@ -170,12 +174,12 @@ void TForm1::BuildLayout() {
     StatusPanel = new QLabel(StatusBar1);
     StatusPanel->setMinimumWidth(50);
     StatusBar1->addWidget(StatusPanel, 1);
-    LogFailure = new QLabel(StatusBar1);
-    QPalette warning = LogFailure->palette();
-    warning.setColor(QPalette::WindowText, Qt::red);
-    LogFailure->setPalette(warning);
-    LogFailure->hide();
-    StatusBar1->addPermanentWidget(LogFailure);
+    StatusMessage = new QLabel(StatusBar1);
+    StatusMessage->setObjectName("StatusMessage");
+    // Long causes are cut rather than widen the window; the tool tip holds the whole text.
+    StatusMessage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusMessage->hide();
+    StatusBar1->addWidget(StatusMessage, 2);
 
     setTabOrder(cbPort, cbSpeed);
     QWidget* order[] = {cbSpeed, bOpen, eVoltage, eCurrent, eTime, eTemp,  bStart, bStop, eWatt,

@@ -8,7 +8,6 @@
 
 #include "device/PollCycle.h"
 #include "device/SerialLink.h"
-#include "platform/DebugOutput.h"
 #include "sim/PtyTester.h"
 
 namespace {
@@ -18,7 +17,6 @@ void BM_PollCycle(benchmark::State& state) {
     sim::Options options;
     options.paceBaud = baud;
     sim::PtyTester tester(options);
-    platform::SetDebugSink([](const std::string&) {});  // a line per exchange would dominate
     if (!OpenPort(tester.DevicePath(), baud)) {
         state.SkipWithError("cannot open the simulated tester");
         return;
@@ -35,7 +33,6 @@ void BM_PollCycle(benchmark::State& state) {
     }
     ClosePort();
     QCoreApplication::removePostedEvents(QCoreApplication::instance());
-    platform::SetDebugSink({});
     const double lineLimit = 10.0 * 13 * 10 / baud;
     state.counters["line_time_ratio"] =
         seconds / static_cast<double>(state.iterations()) / lineLimit;

@@ -8,7 +8,6 @@
 
 #include "app/ReaderWorker.h"
 #include "device/SerialLink.h"
-#include "platform/DebugOutput.h"
 #include "sim/PtyTester.h"
 
 namespace {
@@ -17,7 +16,6 @@ void BM_StopThreadDuringSilentPoll(benchmark::State& state) {
     sim::Options options;
     options.faults.silent = true;
     sim::PtyTester tester(options);
-    platform::SetDebugSink([](const std::string&) {});
     double totalMs = 0;
     for (auto _ : state) {
         state.PauseTiming();
@@ -43,7 +41,6 @@ void BM_StopThreadDuringSilentPoll(benchmark::State& state) {
         QCoreApplication::removePostedEvents(QCoreApplication::instance());
         state.ResumeTiming();
     }
-    platform::SetDebugSink({});
     state.counters["stop_ms"] =
         totalMs / static_cast<double>(std::max<int64_t>(1, state.iterations()));
 }

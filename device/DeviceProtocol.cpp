@@ -9,27 +9,30 @@
 
 namespace {
 
-// Read requests that got no answer in time since the line was last known to be in step; each
-// may still be answered. Worker thread only, like every call here.
-int answersOwed = 0;
 constexpr int kMostOwed = 10 * kQueryAttempts;  // a whole poll cycle's attempts
 
-// Takes in and drops the answers still owed, until one whole wait passes without an answer.
+// Takes in and drops the answers still owed (SerialLink.AnswersOwed), until one whole wait passes
+// without an answer.
 void DiscardOwedAnswers(TAbortEvent abortEvent) {
-    for (; answersOwed > 0; --answersOwed) {
+    int& owed = SerialLink.AnswersOwed;
+    for (; owed > 0; --owed) {
         TAnswerFrame stray{};
         if (!ReadPort(abortEvent, stray.data(), stray.size(), kAnswerStart)) break;
-        platform::DebugOutput(Format("Late answer discarded: %s",
-                                     Buff2HexString(stray.data(), stray.size(), ' ').c_str()));
+        platform::DebugOutput([&] {
+            return Format("Late answer discarded: %s",
+                          Buff2HexString(stray.data(), stray.size(), ' ').c_str());
+        });
     }
-    answersOwed = 0;
+    owed = 0;
 }
 
 }  // namespace
 
 bool QueryDevice(uint8_t command, TAnswerData& data, TAbortEvent abortEvent) {
     const TRequestFrame request = BuildRequest(command);
-    for (int attempt = 0; attempt < kQueryAttempts; ++attempt) {
+    // Attempts end early once the port is closed: its device went away, or the connection was
+    // ended; they could only fail.
+    for (int attempt = 0; attempt < kQueryAttempts && PortOpen(); ++attempt) {
         TAnswerFrame answer{};
         const bool received = PortTransaction(request.data(), request.size(), answer.data(),
                                               answer.size(), kAnswerStart, abortEvent);
@@ -39,7 +42,7 @@ bool QueryDevice(uint8_t command, TAnswerData& data, TAbortEvent abortEvent) {
             return true;
         }
         // A whole frame that was wrong is an answer, not one owed.
-        if (!received) answersOwed = std::min(answersOwed + 1, kMostOwed);
+        if (!received) SerialLink.AnswersOwed = std::min(SerialLink.AnswersOwed + 1, kMostOwed);
     }
     return false;
 }

@@ -32,7 +32,7 @@ TDeviceReading ReadDevice(TAbortEvent abortEvent) {
 }
 
 void PollDevice(TAbortEvent abortEvent) {
-    const platform::SerialHandle port = PortHandle.load();
+    const platform::SerialHandle port = SerialLink.PortHandle.load();
     const TDeviceReading reading = ReadDevice(abortEvent);
     // The port's close (its device went away) cut this cycle short and was told to the window
     // first, which has closed the connection's log: a reading after that would be shown but never

@@ -1,6 +1,7 @@
 #include "device/SerialLink.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <exception>
@@ -18,7 +19,7 @@ using platform::kInvalidPort;
 using platform::SerialHandle;
 using namespace platform;
 
-std::atomic<SerialHandle> PortHandle{kInvalidPort};
+TSerialLinkState SerialLink;
 
 namespace {
 
@@ -26,8 +27,11 @@ constexpr uint32_t kInputQueue = 30;
 constexpr uint32_t kOutputQueue = 250;
 constexpr uint32_t kWriteMsPerByte = 2;
 
-// Held while a close is posted, and while a reading is posted that must come before it.
-std::mutex closeNotice;
+// Called with SerialLink.NoticeLock held.
+void CloseLocked(SerialHandle port, int error) {
+    if (port != kInvalidPort) CloseHandle(port);
+    PostToMainThread(UM_PORT_CLOSED, static_cast<std::uintptr_t>(error), 0);
+}
 
 std::string ErrorText(int code) {
     std::string text;
@@ -66,42 +70,59 @@ uint32_t IntervalTimeoutMs(uint32_t baud, uint8_t stopBitsCode, uint8_t dataBits
 bool OpenPort(const std::string& devicePath, uint32_t baud) {
     // A port left open by an earlier connect is released first, without a notice: the window
     // hears once about this open.
-    const SerialHandle previous = PortHandle.exchange(kInvalidPort);
+    const SerialHandle previous = SerialLink.PortHandle.exchange(kInvalidPort);
     if (previous != kInvalidPort) CloseHandle(previous);
+    SerialLink.AnswersOwed = 0;  // owed on the last connection, not on this one
 
     const SerialHandle port = CreateFile(devicePath);
-    PortHandle.store(port);
+    SerialLink.PortHandle.store(port);
     if (port != kInvalidPort && ConfigurePort(port, baud)) {
-        PostToMainThread(UM_PORT_OPENED, 0, 0);
-        DebugOutput(Format("PortOpened: %d", port));
+        // Only while it is still the open port: a close that overtook the open has told the
+        // window already, and "opened" must not follow that "closed".
+        if (!PostWhilePortOpen(port, [] { PostToMainThread(UM_PORT_OPENED, 0, 0); })) {
+            DebugOutput(
+                [&] { return Format("Port closed while it opened: %s", devicePath.c_str()); });
+            return false;
+        }
+        DebugOutput([&] { return Format("PortOpened: %d", port); });
         return true;
     }
-    const int error = GetLastError();
-    ClosePort();
-    DebugOutput(Format("Error open file %s: %s", devicePath.c_str(), ErrorText(error).c_str()));
+    int error = GetLastError();
+    if (error == 0) error = EIO;  // a failure must not read as a close that was asked for
+    ClosePort(error);
+    DebugOutput([&] {
+        return Format("Error open file %s: %s", devicePath.c_str(), ErrorText(error).c_str());
+    });
     return false;
 }
 
-void ClosePort() {
-    std::lock_guard lock(closeNotice);
-    const SerialHandle port = PortHandle.exchange(kInvalidPort);
-    if (port != kInvalidPort) CloseHandle(port);
-    PostToMainThread(UM_PORT_CLOSED, 0, 0);
+void ClosePort(int error) {
+    std::lock_guard lock(SerialLink.NoticeLock);
+    CloseLocked(SerialLink.PortHandle.exchange(kInvalidPort), error);
+}
+
+bool ClosePortIfOpen(SerialHandle port, int error) {
+    std::lock_guard lock(SerialLink.NoticeLock);
+    if (port == kInvalidPort) return false;
+    SerialHandle open = port;
+    if (!SerialLink.PortHandle.compare_exchange_strong(open, kInvalidPort)) return false;
+    CloseLocked(port, error);
+    return true;
 }
 
 bool PortOpen() {
-    return PortHandle.load() != kInvalidPort;
+    return SerialLink.PortHandle.load() != kInvalidPort;
 }
 
 bool PostWhilePortOpen(SerialHandle port, const std::function<void()>& post) {
-    std::lock_guard lock(closeNotice);
-    if (port == kInvalidPort || PortHandle.load() != port) return false;
+    std::lock_guard lock(SerialLink.NoticeLock);
+    if (port == kInvalidPort || SerialLink.PortHandle.load() != port) return false;
     post();
     return true;
 }
 
 bool WritePort(const uint8_t* data, uint32_t count) {
-    const SerialHandle port = PortHandle.load();
+    const SerialHandle port = SerialLink.PortHandle.load();
     Event done;
     Overlapped transfer(done);
     uint32_t total = 0;
@@ -113,13 +134,17 @@ bool WritePort(const uint8_t* data, uint32_t count) {
                 break;
             case IoStart::Pending:
                 if (!GetOverlappedResult(port, transfer, written, true)) {
-                    DebugOutput(Format("GetOverlappedResult failed: %s",
-                                       ErrorText(GetLastError()).c_str()));
+                    DebugOutput([] {
+                        return Format("GetOverlappedResult failed: %s",
+                                      ErrorText(GetLastError()).c_str());
+                    });
                 }
                 break;
             case IoStart::Failed:
-                DebugOutput(
-                    Format("Not written and error occured: %s", ErrorText(GetLastError()).c_str()));
+                DebugOutput([] {
+                    return Format("Not written and error occured: %s",
+                                  ErrorText(GetLastError()).c_str());
+                });
                 break;
         }
         // A pass that moves nothing (the port closed or gone) would be repeated for ever.
@@ -143,23 +168,28 @@ bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t st
     try {
         uint32_t total = 0;
         while (total < count) {
-            port = PortHandle.load();
+            port = SerialLink.PortHandle.load();
             if (port == kInvalidPort) break;
             const IoStart start = ReadFile(port, buffer + total, count - total, transfer);
             if (start == IoStart::Failed) {
-                DebugOutput(Format("Error on ReadFile: %s", ErrorText(GetLastError()).c_str()));
+                DebugOutput([] {
+                    return Format("Error on ReadFile: %s", ErrorText(GetLastError()).c_str());
+                });
                 break;
             }
             if (start == IoStart::Pending) {
                 const uint32_t wait = WaitForTransfer(port, transfer, abortEvent, kReadWaitMs);
                 if (wait == WAIT_FAILED) {
-                    DebugOutput(Format("Wait failed: %s", ErrorText(GetLastError()).c_str()));
+                    DebugOutput([] {
+                        return Format("Wait failed: %s", ErrorText(GetLastError()).c_str());
+                    });
                     break;
                 }
                 if (wait == WAIT_OBJECT_0 + 1 && abortEvent != nullptr) break;
                 if (wait == WAIT_TIMEOUT) break;
                 if (wait != WAIT_OBJECT_0) {
-                    DebugOutput(Format("Strange wait result: %d", static_cast<int>(wait)));
+                    DebugOutput(
+                        [&] { return Format("Strange wait result: %d", static_cast<int>(wait)); });
                     break;
                 }
             }
@@ -170,8 +200,9 @@ bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t st
                 uint8_t* first = buffer;
                 uint8_t* found = std::find(first, first + n, startByte);
                 if (found == first + n) {
-                    DebugOutput(
-                        Format("Start byte not found in %d read bytes", static_cast<int>(n)));
+                    DebugOutput([&] {
+                        return Format("Start byte not found in %d read bytes", static_cast<int>(n));
+                    });
                     counted = 0;
                     if (std::chrono::steady_clock::now() >= searchEnds) break;
                 } else if (found != first) {
@@ -188,7 +219,7 @@ bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t st
     } catch (const ThreadStopRequested&) {
         throw;
     } catch (const std::exception& e) {
-        DebugOutput(Format("%s", e.what()));
+        DebugOutput([&] { return Format("%s", e.what()); });
         result = false;
     }
     CancelIo(port, transfer);
@@ -197,16 +228,28 @@ bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t st
 
 bool PortTransaction(const uint8_t* request, uint32_t requestLength, uint8_t* answer,
                      uint8_t answerLength, uint8_t startByte, TAbortEvent abortEvent) {
-    const SerialHandle port = PortHandle.load();
+    const SerialHandle port = SerialLink.PortHandle.load();
     FlushFileBuffers(port);
     if (answer != nullptr) std::memset(answer, 0xFF, answerLength);
     // A late answer to an earlier request may still wait in the input; with no echo in the
     // frames it would be taken for this request's answer, so the input is discarded first.
     PurgeComm(port, PURGE_RXCLEAR);
     WritePort(request, requestLength);
-    if (answerLength == 0 || answer == nullptr) return true;
-    const bool result = ReadPort(abortEvent, answer, answerLength, startByte);
-    DebugOutput(Format("Received: %s %s", IIFStr(result, "False", "True").c_str(),
-                       Buff2HexString(answer, answerLength, ' ').c_str()));
+    bool result = true;
+    if (answerLength != 0 && answer != nullptr) {
+        result = ReadPort(abortEvent, answer, answerLength, startByte);
+        DebugOutput([&] {
+            return Format("Received: %s %s", IIFStr(result, "False", "True").c_str(),
+                          Buff2HexString(answer, answerLength, ' ').c_str());
+        });
+    }
+    CloseIfDeviceGone(port);
     return result;
+}
+
+bool CloseIfDeviceGone(SerialHandle port) {
+    const int error = DeviceGoneError(port);
+    if (error == 0 || !ClosePortIfOpen(port, error)) return false;
+    DebugOutput([&] { return Format("Port hung up: %s", ErrorText(error).c_str()); });
+    return true;
 }

@@ -75,7 +75,7 @@ void CheckReadPort(const uint8_t* data, size_t size) {
     stream.insert(stream.end(), kAnswerLength, kAnswerStart);
 
     // Leftovers of the previous run must not be read as part of this one.
-    platform::PurgeComm(PortHandle.load(), platform::PURGE_RXCLEAR);
+    platform::PurgeComm(SerialLink.PortHandle.load(), platform::PURGE_RXCLEAR);
     Require(link.terminal.Write(stream.data(), stream.size()) == stream.size());
     uint8_t buffer[kAnswerLength] = {};
     const bool result = ReadPort(kNoAbortEvent, buffer, kAnswerLength, kAnswerStart);

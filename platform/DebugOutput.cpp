@@ -1,10 +1,14 @@
 #include "platform/DebugOutput.h"
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 
 namespace platform {
 namespace {
+
+std::atomic<bool> switchedOn{false};
+std::atomic<bool> sinkSet{false};
 
 std::mutex& SinkLock() {
     static std::mutex lock;
@@ -18,17 +22,27 @@ DebugSink& Sink() {
 
 }  // namespace
 
+bool DebugOutputEnabled() {
+    return sinkSet.load(std::memory_order_relaxed) || switchedOn.load(std::memory_order_relaxed);
+}
+
 void DebugOutput(const std::string& line) {
+    if (!DebugOutputEnabled()) return;
     std::lock_guard guard(SinkLock());
     if (Sink()) {
         Sink()(line);
         return;
     }
-    std::fprintf(stderr, "%s\n", line.c_str());
+    if (switchedOn) std::fprintf(stderr, "%s\n", line.c_str());
+}
+
+void SetDebugOutputEnabled(bool enabled) {
+    switchedOn = enabled;
 }
 
 void SetDebugSink(DebugSink sink) {
     std::lock_guard guard(SinkLock());
+    sinkSet = static_cast<bool>(sink);
     Sink() = std::move(sink);
 }
 

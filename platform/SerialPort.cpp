@@ -8,12 +8,14 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <chrono>
 #include <map>
 #include <mutex>
 
 #include "platform/PollWait.h"
+#include "platform/PortDiagnosis.h"
 
 namespace platform {
 namespace {
@@ -51,6 +53,8 @@ struct Port {
 
     const int fd;
     Event closed;  // set once by CloseHandle(); wakes every wait on the port
+    // The error that first showed the device gone (EIO for a hang-up), 0 while it answers.
+    std::atomic<int> goneError{0};
 
     std::mutex lock;        // guards the settings below
     CommTimeouts timeouts;  // installed by SetCommTimeouts()
@@ -129,6 +133,18 @@ uint32_t CodeToBaud(speed_t code) {
     return 0;
 }
 
+// Remembers `error` on the port when it means that the device went away.
+void NoteError(Port& port, int error) {
+    if (!IsDeviceGoneError(error)) return;
+    int none = 0;
+    port.goneError.compare_exchange_strong(none, error);
+}
+
+bool Fail(Port& port, int error) {
+    NoteError(port, error);
+    return Fail(error);
+}
+
 void Complete(Overlapped& transfer, int error) {
     transfer.complete = true;
     transfer.error = error;
@@ -151,7 +167,9 @@ void Pump(Port& port, Overlapped& transfer) {
         }
         if (n < 0 && errno == EINTR) continue;
         if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return;
-        Complete(transfer, n == 0 ? EIO : errno);
+        const int error = n == 0 ? EIO : errno;
+        NoteError(port, error);
+        Complete(transfer, error);
         return;
     }
     if (!transfer.complete) Complete(transfer, 0);
@@ -204,6 +222,7 @@ uint32_t Drive(Port& port, Overlapped& transfer, Event* abort, int64_t timeoutMs
         if (fds[0].revents != 0) {
             Pump(port, transfer);
             if (!transfer.complete && (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+                NoteError(port, EIO);
                 Complete(transfer, EIO);
             }
             continue;
@@ -271,7 +290,7 @@ bool PurgeComm(SerialHandle handle, uint32_t flags) {
     const bool tx = (flags & PURGE_TXCLEAR) != 0;
     if (!rx && !tx) return true;
     const int which = rx && tx ? TCIOFLUSH : (rx ? TCIFLUSH : TCOFLUSH);
-    if (::tcflush(port->fd, which) != 0) return Fail(errno);
+    if (::tcflush(port->fd, which) != 0) return Fail(*port, errno);
     return true;
 }
 
@@ -356,7 +375,7 @@ bool FlushFileBuffers(SerialHandle handle) {
     const int64_t giveUpAt = NowMs() + 1000;
     for (;;) {
         int queued = 0;
-        if (::ioctl(port->fd, TIOCOUTQ, &queued) != 0) return Fail(errno);
+        if (::ioctl(port->fd, TIOCOUTQ, &queued) != 0) return Fail(*port, errno);
         if (queued <= 0) return true;
         if (NowMs() >= giveUpAt) return Fail(ETIMEDOUT);
         pollfd closed{port->closed.Descriptor(), POLLIN, 0};
@@ -445,6 +464,11 @@ bool CancelIo(SerialHandle handle, Overlapped& transfer) {
     transfer.readInto = nullptr;
     transfer.writeFrom = nullptr;
     return Lookup(handle) != nullptr;
+}
+
+int DeviceGoneError(SerialHandle handle) {
+    auto port = Ports().Find(handle);
+    return port ? port->goneError.load() : 0;
 }
 
 int GetLastError() {

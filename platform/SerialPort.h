@@ -124,6 +124,11 @@ uint32_t WaitForTransfer(SerialHandle port, Overlapped& transfer, Event* abort, 
 // Abandons the transfers of this thread on the port.
 bool CancelIo(SerialHandle port, Overlapped& transfer);
 
+// The error that showed the device behind an open port gone (a hang-up, an unplugged adapter, the
+// far end of a pseudo-terminal closed: EIO, ENXIO or ENODEV), or 0 while the device answers or
+// the handle is not open. Once set it stays: the port is of no more use and must be closed.
+int DeviceGoneError(SerialHandle port);
+
 // The error code (errno) of the calling thread's last failed operation.
 int GetLastError();
 

@@ -59,8 +59,14 @@ PublishedPort::PublishedPort(const std::string& name, const std::string& target)
     path_ = VirtualPortFolder() + "/" + name;
     if (::symlink(target.c_str(), path_.c_str()) == 0) return;
     if (errno != EEXIST) ThrowErrno("symlink " + path_);
-    if (!IsDanglingLink(path_)) throw std::runtime_error(path_ + ": the name is in use");
-    // A stale link: take its place. A publisher racing for the same name wins or loses here.
+    // A stale link is one whose target is gone, or one that already points at this terminal: the
+    // number of a terminal that closed is given to the next one opened, so a publisher that was
+    // killed leaves a link to the terminal that its successor now holds.
+    if (!IsDanglingLink(path_) && LinkTarget(path_) != target) {
+        throw std::runtime_error(path_ + ": the name is in use");
+    }
+    // Take its place, removed and made again so that watchers see the port come back. A
+    // publisher racing for the same name wins or loses here.
     if (::unlink(path_.c_str()) != 0 && errno != ENOENT) ThrowErrno("unlink " + path_);
     if (::symlink(target.c_str(), path_.c_str()) == 0) return;
     if (errno == EEXIST) throw std::runtime_error(path_ + ": the name is in use");

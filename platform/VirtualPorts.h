@@ -22,9 +22,10 @@ void EnsureVirtualPortFolder();
 // One published port: VirtualPortFolder()/name -> target, for as long as the object lives.
 class PublishedPort {
   public:
-    // Creates the folder when needed. A link of that name whose target is gone (left by a
-    // publisher that was killed) is replaced. Throws std::invalid_argument for an invalid name,
-    // std::runtime_error when the name is taken by a live entry or the folder cannot be used.
+    // Creates the folder when needed. A link of that name left by a publisher that was killed
+    // (its target gone, or given to `target` since) is replaced. Throws std::invalid_argument for
+    // an invalid name, std::runtime_error when the name is taken by a live entry or the folder
+    // cannot be used.
     PublishedPort(const std::string& name, const std::string& target);
     // Removes the link, unless it was replaced meanwhile by one pointing elsewhere.
     ~PublishedPort();

@@ -125,7 +125,7 @@ void GetSysErrorText(uint32_t code, bool withCode, std::string& text) {
 
     if (message.empty()) {
         text = "Ошибка: $" + Format("%.8X", code);
-        platform::DebugOutput(Format("$%.8X", lookupError));
+        platform::DebugOutput([&] { return Format("$%.8X", lookupError); });
     } else if (withCode) {
         text = Format("(0x%.8X) %s", code, message.c_str());
     } else {

@@ -1,17 +1,21 @@
 // The console window under a long run of faults: the simulated tester, published like a USB
 // adapter, answers with noise, drops, corrupted trailers, late answers and silence, vanishes in
-// the middle of transactions and comes back, while an operator connects and disconnects again
-// and again. Checks that every reading posted reaches the window and becomes exactly one row of
-// its connection's log, in order; that no reading carries a value the tester did not send for
-// its field (but in a connection where a late answer was sent, whose data the protocol cannot
-// tell from the next answer's); that the window keeps answering; and that descriptors, threads
-// and heap do not grow from cycle to cycle. Prints its figures; exits 1 on any fault.
+// the middle of transactions (unplugged, or killed with its entry left behind) and comes back,
+// other ports come and go while it is connected, and it is found busy or out of reach, while an
+// operator connects and disconnects again and again. Checks that every reading posted reaches the
+// window and becomes exactly one row of its connection's log, in order; that no reading carries a
+// value the tester did not send for its field (but in a connection where a late answer was sent,
+// whose data the protocol cannot tell from the next answer's); that the window keeps answering; and
+// that descriptors, threads and heap do not grow from cycle to cycle. Prints its figures; exits 1
+// on any fault.
 //
 //   console_soak [--cycles N] [--readings N] [--baud N] [--acceleration X] [--seed N]
 #include <malloc.h>
+#include <unistd.h>
 
 #include <QApplication>
 #include <QFile>
+#include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
 #include <array>
@@ -26,6 +30,7 @@
 #include "app/TestLog.h"
 #include "app/uReader.h"
 #include "platform/DebugOutput.h"
+#include "platform/SerialPort.h"
 #include "platform/VirtualPorts.h"
 #include "sim/PtyTester.h"
 #include "support/Format.h"
@@ -46,8 +51,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 constexpr char kPortName[] = "ttyKELVOsoak";
-constexpr int kBoundMs = 60000;        // for anything the soak waits for
-constexpr double kHangSeconds = 10.0;  // the window may never be busy this long
+constexpr char kFirstPortName[] = "ttyKELVOsoakA";    // listed before the tester once it replugs
+constexpr char kPassingPortName[] = "ttyKELVOsoakC";  // comes and goes while connected
+constexpr int kBoundMs = 60000;                       // for anything the soak waits for
+constexpr double kHangSeconds = 10.0;                 // the window may never be busy this long
 constexpr size_t kHeapGrowthLimit = 1 << 20;
 
 std::atomic<uint64_t> debugLines{0};  // counted, not printed: a soak writes millions
@@ -84,10 +91,29 @@ Settings ParseSettings(const QStringList& arguments) {
     return s;
 }
 
-// What each cycle does to the tester, in turn, and how the connection ends.
-enum class Cycle { Clean, Noise, Drop, Corrupt, Late, Unplug, Silence, Mixed };
-constexpr Cycle kCycles[] = {Cycle::Clean, Cycle::Noise,  Cycle::Drop,    Cycle::Corrupt,
-                             Cycle::Late,  Cycle::Unplug, Cycle::Silence, Cycle::Mixed};
+// What each cycle does to the tester, in turn, and how the connection ends. HangUp: the tester's
+// terminal goes and its entry stays, as when its program is killed. OtherGone: another port goes
+// while connected, which moves the selection off the open port; then the open port goes. Busy
+// and Denied: the connect fails, the port held by another descriptor or closed to this user.
+enum class Cycle {
+    Clean,
+    Noise,
+    Drop,
+    Corrupt,
+    Late,
+    Unplug,
+    Silence,
+    Mixed,
+    HangUp,
+    OtherGone,
+    Busy,
+    Denied
+};
+constexpr Cycle kCycles[] = {Cycle::Clean,  Cycle::Noise,     Cycle::Drop,    Cycle::Corrupt,
+                             Cycle::Late,   Cycle::Unplug,    Cycle::Silence, Cycle::Mixed,
+                             Cycle::HangUp, Cycle::OtherGone, Cycle::Busy,    Cycle::Denied};
+constexpr const char* kCycleNames =
+    "clean noise drop corrupt late unplug silence mixed hang-up other-gone busy denied";
 
 // The faults of one connection. Noise and corrupted trailers cost nothing but a retry; a drop or a
 // late answer costs a whole answer wait, so these come about once per connection.
@@ -121,7 +147,11 @@ sim::FaultOptions FaultsOf(Cycle cycle, int readings, uint64_t seed) {
 }
 
 bool EndsByUnplug(Cycle cycle) {
-    return cycle == Cycle::Unplug || cycle == Cycle::Mixed;
+    return cycle == Cycle::Unplug || cycle == Cycle::Mixed || cycle == Cycle::OtherGone;
+}
+
+bool FailsToConnect(Cycle cycle) {
+    return cycle == Cycle::Busy || cycle == Cycle::Denied;
 }
 
 // The process's own resources at one moment.
@@ -183,8 +213,10 @@ class Soak {
         std::printf("rows logged            %llu\n", Count(rowsLogged_));
         std::printf("messages posted        %llu, received %llu\n",
                     Count(PostedMessageCount() - postedAtStart_), Count(tap_->messages));
-        std::printf("connections            %d (%d ended by the operator, %d by unplugging)\n",
-                    tap_->Connections(), disconnects_, unplugs_);
+        std::printf(
+            "connections            %d (%d ended by the operator, %d by unplugging, %d by a"
+            " hang-up)\n",
+            tap_->Connections(), disconnects_, unplugs_, hangUps_);
         std::printf(
             "faults injected        noise %llu, drop %llu, corrupt trailer %llu, late %llu,"
             " silence %llu\n",
@@ -194,7 +226,12 @@ class Soak {
                     Count(f.answers));
         std::printf("seconds by cycle kind  ");
         for (double seconds : secondsByCycle_) std::printf(" %.1f", seconds);
-        std::printf("  (clean noise drop corrupt late unplug silence mixed)\n");
+        std::printf("  (%s)\n", kCycleNames);
+        std::printf("connects refused       %d (busy or denied, each explained in a box)\n",
+                    refusals_);
+        if (deniedSkipped_) {
+            std::printf("denied cycles          skipped: as root every permission check passes\n");
+        }
         std::printf("readings crossed       %llu (by late answers)\n",
                     Count(tap_->readingsCrossed));
         std::printf("longest busy window    %.3f s\n", longestGap_);
@@ -232,8 +269,10 @@ class Soak {
         running.cutoffVoltage_cV = 250;
         tester_.SetRegisters(running);
         port_ = std::make_unique<platform::PublishedPort>(kPortName, tester_.DevicePath());
+        firstPort_ = std::make_unique<platform::PublishedPort>(kFirstPortName, "/dev/null");
 
         form_ = std::make_unique<TForm1>();
+        form_->aReconnect->setChecked(false);  // the operator of the soak connects by hand
         form_->show();
         postedAtStart_ = PostedMessageCount();
         tap_ = std::make_unique<SoakTap>(tester_);
@@ -250,6 +289,16 @@ class Soak {
             lastTick_ = now;
         });
         ticker_.start();
+
+        // Error boxes are read and closed as an operator would.
+        boxCloser_.setInterval(20);
+        QObject::connect(&boxCloser_, &QTimer::timeout, &boxCloser_, [this] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr || !box->isVisible()) return;
+            lastBox_ = box->text();
+            box->accept();
+        });
+        boxCloser_.start();
         SelectPort();
     }
 
@@ -264,6 +313,16 @@ class Soak {
         tester_.SetFaults(
             FaultsOf(cycle, settings_.readings, settings_.seed + static_cast<uint64_t>(index)));
         tester_.ClearLog();  // the soak reads only the answers; the request log would only grow
+
+        if (FailsToConnect(cycle)) return RefusedConnect(cycle);
+        std::unique_ptr<platform::PublishedPort> passing;
+        if (cycle == Cycle::OtherGone) {
+            passing = std::make_unique<platform::PublishedPort>(kPassingPortName, "/dev/null");
+            if (!WaitFor([&] { return form_->cbPort->findText(kPassingPortName) >= 0; },
+                         "a passing port to be listed")) {
+                return;
+            }
+        }
 
         form_->aOpen->trigger();
         if (!WaitFor([&] { return PortConnected; }, "the port to open")) return;
@@ -280,21 +339,83 @@ class Soak {
         const int wanted = settings_.readings;
         if (!WaitFor([&] { return tap_->ConnectionRows().size() >= wanted; }, "readings")) return;
 
+        if (cycle == Cycle::OtherGone && !OtherPortGoes(passing)) return;
         if (EndsByUnplug(cycle)) {
             tester_.Vanish();  // while the console is in a transaction, as it nearly always is
             port_.reset();
             ++unplugs_;
+        } else if (cycle == Cycle::HangUp) {
+            tester_.Vanish();  // its entry stays, pointing at a terminal that is gone
+            ++hangUps_;
         } else {
             form_->aOpen->trigger();
             ++disconnects_;
         }
         if (!WaitFor([&] { return !PortConnected; }, "the port to close")) return;
         CheckLog(logPath);
-        if (EndsByUnplug(cycle)) Replug();
+        if (EndsByUnplug(cycle) || cycle == Cycle::HangUp) Replug();  // a hang-up's entry goes now
+        ++cyclesDone_;
+    }
+
+    // While connected, a port that is not the open one goes: the selection moves to item 0
+    // (the first port, not the tester once it has been replugged), and the connection stays.
+    bool OtherPortGoes(std::unique_ptr<platform::PublishedPort>& passing) {
+        passing.reset();
+        if (!WaitFor([&] { return form_->cbPort->findText(kPassingPortName) < 0; },
+                     "the passing port to go")) {
+            return false;
+        }
+        const int rows = static_cast<int>(tap_->ConnectionRows().size());
+        if (!WaitFor([&] { return tap_->ConnectionRows().size() > rows; },
+                     "readings after another port went")) {
+            return false;
+        }
+        if (!PortConnected) Fault("the connection ended when another port went");
+        return PortConnected;
+    }
+
+    // Connect is pressed on a port that cannot be opened: the window ends disconnected, with
+    // no log made and the cause in a box.
+    void RefusedConnect(Cycle cycle) {
+        if (cycle == Cycle::Denied && ::geteuid() == 0) {
+            deniedSkipped_ = true;
+            ++cyclesDone_;
+            return;
+        }
+        const std::string device = tester_.DevicePath();
+        platform::SerialHandle holder = platform::kInvalidPort;
+        if (cycle == Cycle::Busy) {
+            holder = platform::CreateFile(device);  // exclusive, as the console opens a port
+            if (holder == platform::kInvalidPort) return Fault("the tester could not be held");
+        } else {
+            std::filesystem::permissions(device, std::filesystem::perms::none);
+        }
+        const int connections = tap_->Connections();
+        lastBox_.clear();
+        form_->aOpen->trigger();
+        const char* expected = cycle == Cycle::Busy ? "is busy" : "Permission denied";
+        const bool explained = WaitFor([&] { return lastBox_.contains(expected); },
+                                       "the box that explains a refused connect");
+        if (holder != platform::kInvalidPort) platform::CloseHandle(holder);
+        if (cycle == Cycle::Denied) {
+            std::filesystem::permissions(device, std::filesystem::perms::owner_read |
+                                                     std::filesystem::perms::owner_write |
+                                                     std::filesystem::perms::group_write);
+        }
+        if (!explained) return;
+        if (PortConnected || tap_->Connections() != connections) {
+            return Fault("a refused connect opened a connection");
+        }
+        ++refusals_;
         ++cyclesDone_;
     }
 
     void Replug() {
+        port_.reset();
+        if (!WaitFor([&] { return form_->cbPort->findText(kPortName) < 0; },
+                     "the port to leave the list")) {
+            return;
+        }
         tester_.Reappear();
         port_ = std::make_unique<platform::PublishedPort>(kPortName, tester_.DevicePath());
         if (!WaitFor([&] { return form_->cbPort->findText(kPortName) >= 0; },
@@ -371,9 +492,15 @@ class Soak {
     const Settings settings_;
     sim::PtyTester tester_;
     std::unique_ptr<platform::PublishedPort> port_;
+    std::unique_ptr<platform::PublishedPort> firstPort_;
     std::unique_ptr<TForm1> form_;
     std::unique_ptr<SoakTap> tap_;
     QTimer ticker_;
+    QTimer boxCloser_;
+    QString lastBox_;  // the text of the last error box closed
+    int refusals_ = 0;
+    int hangUps_ = 0;
+    bool deniedSkipped_ = false;
     Clock::time_point began_;
     Clock::time_point lastTick_;
     double longestGap_ = 0;

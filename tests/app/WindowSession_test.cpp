@@ -1,7 +1,10 @@
 // The console window end to end: every reading received while connected becomes one log row,
-// in order; and simulated testers published in the virtual port folder while the window runs
-// come and go like USB adapters (a real inotify watch).
+// in order; simulated testers published in the virtual port folder while the window runs come
+// and go like USB adapters (a real inotify watch); a tester program killed mid-connection ends it
+// with the operator told, and is connected again when it comes back.
+#include <QElapsedTimer>
 #include <QFile>
+#include <QProcess>
 #include <QtTest>
 #include <cstring>
 #include <memory>
@@ -29,6 +32,7 @@ class ReadingTap : public QObject {
     ReadingTap() { qApp->installEventFilter(this); }
     ~ReadingTap() override { qApp->removeEventFilter(this); }
     QStringList rows;
+    int failedRows = 0;  // readings in which every value failed
 
   protected:
     bool eventFilter(QObject*, QEvent* event) override {
@@ -37,9 +41,33 @@ class ReadingTap : public QObject {
             TDeviceReading reading{};
             std::memcpy(&reading, message->Block(), sizeof reading);
             rows << QString::fromStdString(LogRow(reading));
+            if (reading.Status == -1 && reading.Voltage == -1.0f) ++failedRows;
         }
         return false;
     }
+};
+
+// The kelvo-sim program, publishing a tester under `name` until it is killed.
+class SimProgram {
+  public:
+    explicit SimProgram(const QString& name) {
+        process_.start(KELVO_SIM_PROGRAM, {"--name", name});
+        // The first line is the published path, printed once the entry is in place.
+        while (process_.state() != QProcess::NotRunning && !process_.canReadLine()) {
+            process_.waitForReadyRead(kBound);
+        }
+    }
+    ~SimProgram() { Kill(); }
+    bool Running() const { return process_.state() == QProcess::Running; }
+    // Ends it as a crash would: its terminal closes, its entry stays behind.
+    void Kill() {
+        if (process_.state() == QProcess::NotRunning) return;
+        process_.kill();
+        process_.waitForFinished(kBound);
+    }
+
+  private:
+    QProcess process_;
 };
 
 }  // namespace
@@ -52,6 +80,7 @@ class WindowSessionTest : public QObject {
 
     void Open() {
         form = std::make_unique<TForm1>();
+        form->aReconnect->setChecked(false);  // tests that connect by hand; on where they test it
         form->show();
         QApplication::setActiveWindow(form.get());
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
@@ -128,6 +157,91 @@ class WindowSessionTest : public QObject {
         QVERIFY(form->cbPort->isEnabled());
         QCOMPARE(form->cbPort->count(), 1);
         QCOMPARE(form->cbPort->currentText(), QString("ttyKELVOb"));  // item 0
+    }
+
+    // The selection moves to item 0 whenever any port goes, so it cannot tell which port is
+    // open: the removal of the open port must close it even when another one is selected.
+    void removalClosesTheOpenPortWhateverIsSelected() {
+        Open();
+        form->cbPort->clear();
+        sim::PtyTester a, b, c;
+        platform::PublishedPort portA("ttyKELVOa", a.DevicePath());
+        auto portB = std::make_unique<platform::PublishedPort>("ttyKELVOb", b.DevicePath());
+        auto portC = std::make_unique<platform::PublishedPort>("ttyKELVOc", c.DevicePath());
+        QTRY_COMPARE_WITH_TIMEOUT(form->cbPort->count(), 3, kBound);
+        form->cbPort->setCurrentIndex(form->cbPort->findText("ttyKELVOb"));
+        ReadingTap tap;
+        form->aOpen->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGreen, kBound);
+
+        portC.reset();  // another port goes: the connection stays, the selection moves
+        QTRY_COMPARE_WITH_TIMEOUT(form->cbPort->count(), 2, kBound);
+        QCOMPARE(form->cbPort->currentText(), QString("ttyKELVOa"));
+        const int rows = tap.rows.size();
+        QTRY_VERIFY_WITH_TIMEOUT(tap.rows.size() > rows, kBound);
+        QVERIFY(PortConnected);
+
+        portB.reset();  // the open port goes
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
+        QVERIFY(!PortOpen());
+        QVERIFY2(form->StatusMessage->text().startsWith("Connection to ttyKELVOb lost at "),
+                 qPrintable(form->StatusMessage->text()));
+        QFile::remove(form->StatusPanel->text());
+    }
+
+    // The tester program is killed mid-connection: its terminal hangs up, its entry stays. The
+    // console closes the connection at once, with at most one row of failed values, says so, and
+    // connects again by itself once a tester is published under that name again.
+    void killedTesterEndsTheConnectionAndIsReconnectedWhenItComesBack() {
+        auto sim = std::make_unique<SimProgram>("ttyKELVOre");
+        QVERIFY(sim->Running());
+        Open();
+        form->aReconnect->setChecked(true);
+        QTRY_VERIFY_WITH_TIMEOUT(form->cbPort->findText("ttyKELVOre") >= 0, kBound);
+        form->cbPort->setCurrentIndex(form->cbPort->findText("ttyKELVOre"));
+        ReadingTap tap;
+        form->aOpen->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGreen, kBound);
+        const QString firstLog = form->StatusPanel->text();
+        QTRY_VERIFY_WITH_TIMEOUT(tap.rows.size() >= 3, kBound);
+
+        QElapsedTimer lost;
+        lost.start();
+        sim->Kill();
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
+        qInfo("hang-up to disconnected state: %lld ms", static_cast<long long>(lost.elapsed()));
+        const QString message = form->StatusMessage->text();
+        QVERIFY2(
+            message.startsWith("Connection to ttyKELVOre lost at ") &&
+                message.contains("ttyKELVOre is gone") &&
+                message.contains(
+                    QString("%1 readings were logged in %2").arg(tap.rows.size()).arg(firstLog)),
+            qPrintable(message));
+        QVERIFY(tap.failedRows <= 1);
+        if (qEnvironmentVariableIsSet("KELVO_SCREENSHOT_DIR")) {
+            form->grab().save(qEnvironmentVariable("KELVO_SCREENSHOT_DIR") + "/kelvo-lost.png");
+        }
+        QStringList expected{kLogHeader};
+        expected << tap.rows;
+        QCOMPARE(LogLines(firstLog), expected);
+
+        sim = std::make_unique<SimProgram>("ttyKELVOre");  // replaces the entry left behind
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGreen, kBound);
+        QVERIFY2(form->StatusMessage->text().startsWith("Reconnected to ttyKELVOre after "),
+                 qPrintable(form->StatusMessage->text()));
+        const QString secondLog = form->StatusPanel->text();
+        QVERIFY(secondLog != firstLog);
+        QTRY_VERIFY_WITH_TIMEOUT(LogLines(secondLog).size() >= 2, kBound);
+
+        form->aOpen->trigger();  // the operator's disconnect is never undone
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
+        sim->Kill();
+        sim = std::make_unique<SimProgram>("ttyKELVOre");
+        QTRY_VERIFY_WITH_TIMEOUT(form->cbPort->findText("ttyKELVOre") >= 0, kBound);
+        QTest::qWait(300);  // room for a connect that must not come
+        QVERIFY(!PortConnected && !PortOpen());
+        QFile::remove(firstLog);
+        QFile::remove(secondLog);
     }
 };
 

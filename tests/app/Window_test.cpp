@@ -139,6 +139,7 @@ class WindowTest : public QObject {
         tester = std::make_unique<sim::PtyTester>();
         tester->SetRegisters(ShownRegisters());
         form = std::make_unique<TForm1>();
+        form->aReconnect->setChecked(false);  // these tests connect by hand
         form->show();
         QApplication::setActiveWindow(form.get());  // shortcuts reach the active window only
         QVERIFY(QTest::qWaitForWindowActive(form.get()));
@@ -215,14 +216,22 @@ class WindowTest : public QObject {
                 !form->aReset->isEnabled());
     }
 
-    void failedConnectShowsClosedState() {
+    // The operator who pressed Connect is told why it failed, in a box and in the status bar.
+    void failedConnectShowsClosedStateAndTheCause() {
         form->cbPort->addItem("kelvo-no-such-port");
         form->cbPort->setCurrentIndex(form->cbPort->count() - 1);
+        ErrorAnswer error;
+        error.Arm();
         form->aOpen->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
         form->UpdateActions();
         QCOMPARE(form->aOpen->text(), QString("Connect"));
         QVERIFY(!form->aReset->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!error.message.isEmpty(), kBound);
+        QVERIFY2(error.message.startsWith("Cannot connect to kelvo-no-such-port: "
+                                          "kelvo-no-such-port is gone"),
+                 qPrintable(error.message));
+        QCOMPARE(form->StatusMessage->text(), error.message);
     }
 
     void startAndStopFollowTheTestAndOnlyRunningReadingsAreCharted() {

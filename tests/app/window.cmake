@@ -10,5 +10,12 @@ kelvo_add_test(window_inputs_test SOURCES Inputs_test.cpp LIBS kelvo_console_ui)
 
 kelvo_add_qtest(window_session_test SOURCES WindowSession_test.cpp
   LIBS kelvo_console_ui kelvo_sim kelvo_test_fixtures LABELS window)
+target_compile_definitions(window_session_test PRIVATE KELVO_SIM_PROGRAM="$<TARGET_FILE:kelvo-sim>")
+add_dependencies(window_session_test kelvo-sim)
 set_tests_properties(window_session_test PROPERTIES ENVIRONMENT
   "QT_QPA_PLATFORM=offscreen;LC_ALL=en_US.UTF-8;XDG_RUNTIME_DIR=${CMAKE_CURRENT_BINARY_DIR}/session-runtime")
+
+# Connects refused for want of access, with the window run as the user nobody (skipped unless the
+# test runs as root).
+kelvo_add_qtest(window_port_access_test SOURCES PortAccess_test.cpp
+  LIBS kelvo_console_ui kelvo_sim LABELS window)

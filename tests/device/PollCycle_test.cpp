@@ -1,6 +1,7 @@
 // The tester protocol and the poll cycle against the simulated tester over a pseudo-terminal.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -185,6 +186,31 @@ TEST_F(PollCycleTest, CycleCutShortByACloseIsNotPosted) {
     EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 1);
     EXPECT_EQ(messages.Count(SendStringToMainFormMsg), 0);
     EXPECT_EQ(debug.Count("Reading dropped: the port closed during the poll cycle"), 1);
+}
+
+// A tester whose terminal goes away (its process killed) must not be polled on and on: the cycle
+// that sees the hang-up closes the port through the close path, with the error, posts no reading
+// of failure values, and gives up its remaining reads at once.
+TEST_F(PollCycleTest, HangUpClosesThePortWithItsErrorAndPostsNoReading) {
+    tester.Vanish();
+    PollDevice(kNoAbortEvent);
+    messages.Drain();
+    EXPECT_FALSE(PortOpen());
+    ASSERT_EQ(messages.Count(UM_PORT_CLOSED), 1);
+    EXPECT_EQ(messages.Messages().back().wParam, static_cast<std::uintptr_t>(EIO));
+    EXPECT_EQ(messages.Count(SendStringToMainFormMsg), 0);
+    EXPECT_EQ(debug.Count("Port hung up: "), 1);
+    EXPECT_LE(debug.Count("Received: "), 1);
+}
+
+// Answers owed on one connection are not waited for on the next.
+TEST_F(PollCycleTest, NewConnectionOwesNoAnswers) {
+    tester.ScriptFault(sim::FaultKind::Drop, kQueryAttempts);
+    EXPECT_EQ(ReadVoltage(kNoAbortEvent), -1.0);
+    EXPECT_GT(SerialLink.AnswersOwed, 0);
+    ClosePort();
+    ASSERT_TRUE(OpenPort(tester.DevicePath(), 9600));
+    EXPECT_EQ(SerialLink.AnswersOwed, 0);
 }
 
 TEST_F(PollCycleTest, WritesPutTheirFramesOnTheWire) {

@@ -50,7 +50,7 @@ class SerialLinkTest : public ::testing::Test {
 
 TEST_F(SerialLinkTest, OpenOfMissingDeviceFailsWithClosedNoticeAndReason) {
     EXPECT_FALSE(OpenPort("/dev/kelvo-no-such-port", 9600));
-    EXPECT_EQ(PortHandle.load(), platform::kInvalidPort);
+    EXPECT_EQ(SerialLink.PortHandle.load(), platform::kInvalidPort);
     messages.Drain();
     EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 1);
     EXPECT_EQ(messages.Count(UM_PORT_OPENED), 0);
@@ -71,20 +71,20 @@ TEST_F(SerialLinkTest, OpenPostsOneOpenedNoticeThenWritesTheHandle) {
     messages.Drain();
     ASSERT_EQ(messages.Messages().size(), 1u);
     EXPECT_EQ(messages.Messages()[0].msg, UM_PORT_OPENED);
-    EXPECT_EQ(debug.Lines(),
-              std::vector<std::string>{"PortOpened: " + std::to_string(PortHandle.load())});
+    EXPECT_EQ(debug.Lines(), std::vector<std::string>{
+                                 "PortOpened: " + std::to_string(SerialLink.PortHandle.load())});
 }
 
 TEST_F(SerialLinkTest, SecondOpenReleasesTheFirstPortWithoutANotice) {
     // The device is opened exclusively: the second open succeeds only because the first
     // handle was released.
     ASSERT_TRUE(OpenPort(far.DevicePath(), 9600));
-    const auto first = PortHandle.load();
+    const auto first = SerialLink.PortHandle.load();
     ASSERT_TRUE(OpenPort(far.DevicePath(), 9600));
     messages.Drain();
     EXPECT_EQ(messages.Count(UM_PORT_OPENED), 2);
     EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 0);
-    EXPECT_NE(PortHandle.load(), platform::kInvalidPort);
+    EXPECT_NE(SerialLink.PortHandle.load(), platform::kInvalidPort);
     EXPECT_FALSE(platform::CloseHandle(first)) << "the first handle must be gone";
 }
 
@@ -248,7 +248,7 @@ TEST_F(SerialLinkTest, CloseFromAnotherThreadEndsTheTransactionAsAFailure) {
     Bytes answer;
     EXPECT_FALSE(Transact(answer));
     closer.join();
-    EXPECT_EQ(PortHandle.load(), platform::kInvalidPort);
+    EXPECT_EQ(SerialLink.PortHandle.load(), platform::kInvalidPort);
     messages.Drain();
     EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 1);
     // Later transactions fail at once on the closed port.
@@ -257,7 +257,7 @@ TEST_F(SerialLinkTest, CloseFromAnotherThreadEndsTheTransactionAsAFailure) {
 
 TEST_F(SerialLinkTest, WriteGivesUpOnAClosedPort) {
     Open();
-    platform::CloseHandle(PortHandle.load());  // the descriptor goes away under the link
+    platform::CloseHandle(SerialLink.PortHandle.load());  // the descriptor goes away under the link
     EXPECT_TRUE(WritePort(kVoltageRequest.data(), 6));
     EXPECT_EQ(debug.Count("Not written and error occured: "), 1);
 }

@@ -166,6 +166,11 @@ TEST_F(PortDiscovery, PublishingRefusesANameInUseAndReplacesAStaleOne) {
     fs::create_symlink("/dev/pts/kelvo-gone", folder_ + "/ttyKELVO1");
     const PublishedPort second("ttyKELVO1", "/dev/zero");
     EXPECT_EQ(fs::read_symlink(second.Path()), "/dev/zero");
+
+    // Left by a killed publisher whose terminal number was given to the new one's terminal.
+    fs::create_symlink("/dev/full", folder_ + "/ttyKELVO2");
+    const PublishedPort third("ttyKELVO2", "/dev/full");
+    EXPECT_EQ(fs::read_symlink(third.Path()), "/dev/full");
 }
 
 TEST_F(PortDiscovery, UnpublishingLeavesALinkThatWasReplacedMeanwhile) {
