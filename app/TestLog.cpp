@@ -1,7 +1,10 @@
 #include "app/TestLog.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLocale>
+#include <QStandardPaths>
 #include <QString>
 #include <cerrno>
 #include <charconv>
@@ -86,11 +89,30 @@ std::string SysErrorText(int error) {
 
 }  // namespace
 
-std::string LogFilePath(const std::string& exeFileName, double dateTime) {
+std::string ExecutableFolder(const std::string& exeFileName) {
     const size_t slash = exeFileName.rfind('/');
-    std::string folder;
-    if (slash != std::string::npos) folder = exeFileName.substr(0, slash == 0 ? 1 : slash);
+    if (slash == std::string::npos) return {};
+    return exeFileName.substr(0, slash == 0 ? 1 : slash);
+}
 
+std::string LogFolderFor(const std::string& exeFolder, const std::string& installBinFolder) {
+    const QString canonical = QFileInfo(QString::fromStdString(exeFolder)).canonicalFilePath();
+    const bool installed =
+        !canonical.isEmpty() &&
+        canonical == QFileInfo(QString::fromStdString(installBinFolder)).canonicalFilePath();
+    if (!installed && platform::CanCreateFilesIn(exeFolder)) return exeFolder;
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (documents.isEmpty()) return exeFolder;
+    const QString folder = documents + "/" + kLogFolderName;
+    if (!QDir().mkpath(folder)) return exeFolder;
+    return folder.toStdString();
+}
+
+std::string LogFilePath(const std::string& exeFileName, double dateTime) {
+    return LogFilePathIn(ExecutableFolder(exeFileName), dateTime);
+}
+
+std::string LogFilePathIn(const std::string& folder, double dateTime) {
     const QDateTime local = FromDateTime(dateTime);
     const QDate date = local.date();
     const QTime time = local.time();
@@ -116,9 +138,13 @@ TTestLog::TTestLog(TClock clock, TExeFileNameSource exeFileName)
 
 TTestLog::~TTestLog() = default;
 
+std::string TTestLog::Folder() const {
+    return LogFolderFor(ExecutableFolder(FExeFileName()), KELVO_INSTALL_BINDIR);
+}
+
 void TTestLog::OpenLog() {
     CloseLog();
-    const std::string path = LogFilePath(FExeFileName(), FClock());
+    const std::string path = LogFilePathIn(Folder(), FClock());
     FWriteFailureText.clear();
     FLineUnfinished = false;
     FRowsWritten = 0;

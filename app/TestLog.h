@@ -2,9 +2,9 @@
 // The CSV test log of the console: one file per connection, in the program's folder, one row per
 // reading. The window owns one TTestLog and calls it on its own thread only; nothing here locks.
 //
-// File: "Log_" + YYYYMMDD + "_" + hhmmss + ".csv" beside the executable, named from one reading
-// of the clock when the log opens. A name that is taken gets "_2", "_3", ... before ".csv": an
-// earlier log is never opened again or truncated. The file is created for this log alone and
+// File: "Log_" + YYYYMMDD + "_" + hhmmss + ".csv" in the log folder (LogFolderFor), named from one
+// reading of the clock when the log opens. A name that is taken gets "_2", "_3", ... before ".csv":
+// an earlier log is never opened again or truncated. The file is created for this log alone and
 // locked while open (other programs cannot lock it), every line ends with CR LF, there is no
 // byte-order mark, and each line is handed to the file system as it is written.
 
@@ -22,10 +22,26 @@ class TLogFile;
 // The header line, without its line break.
 inline constexpr char kLogHeader[] = "DT;TestTime;TestOn;Voltage;Current;W;WH;AH;Temperature";
 
-// The path of a log opened at `dateTime` (local time, days since 30 December 1899) by the
-// executable `exeFileName`: its folder (the root folder keeps its slash, so the path then holds
-// "//"), then "/Log_", the date as YYYYMMDD, "_", the time as hhmmss and ".csv". The time is taken
-// to the millisecond before it is cut to whole seconds.
+// The folder, inside the user's Documents folder, that takes the logs when the program's own
+// folder cannot.
+inline constexpr char kLogFolderName[] = "Kelvo logs";
+
+// The folder of the executable `exeFileName` (the root folder keeps its slash).
+std::string ExecutableFolder(const std::string& exeFileName);
+
+// Where the logs of the executable in `exeFolder` go: that folder, as for a build folder or a
+// portable copy; but the user's "<Documents>/Kelvo logs" when the program runs from the install's
+// program folder `installBinFolder` (even as root: an installed program leaves system folders
+// alone) or from any folder it cannot create files in. The fallback folder is created when
+// missing; when even that fails, `exeFolder` is kept, so the creation of the log reports why.
+std::string LogFolderFor(const std::string& exeFolder, const std::string& installBinFolder);
+
+// The path of a log opened at `dateTime` (local time, days since 30 December 1899) in `folder`:
+// the folder (the root folder keeps its slash, so the path then holds "//"), then "/Log_", the
+// date as YYYYMMDD, "_", the time as hhmmss and ".csv". The time is taken to the millisecond
+// before it is cut to whole seconds.
+std::string LogFilePathIn(const std::string& folder, double dateTime);
+// LogFilePathIn the folder of the executable `exeFileName`.
 std::string LogFilePath(const std::string& exeFileName, double dateTime);
 
 // One row for `reading`, without its line break, in the user's locale at this moment:
@@ -44,7 +60,8 @@ class TTestLog {
     using TExeFileNameSource = std::function<std::string()>;
 
     // Null arguments stand for the local clock (CurrentDateTime) and the running executable
-    // (GetExeFileName); tests pass a fixed clock and a name inside a folder of their own.
+    // (GetExeFileName); tests pass a fixed clock and a name inside a folder of their own. Logs go
+    // to LogFolderFor the executable's folder and the install's program folder.
     explicit TTestLog(TClock clock = nullptr, TExeFileNameSource exeFileName = nullptr);
     ~TTestLog();  // closes the log
     TTestLog(const TTestLog&) = delete;
@@ -68,6 +85,8 @@ class TTestLog {
     bool WriteLogRow(const TDeviceReading& reading);
 
     bool IsOpen() const { return FLogStream != nullptr; }
+    // The folder that the next log goes to (created when it is the fallback folder).
+    std::string Folder() const;
     // Rows written whole to the current (or last) log.
     int64_t RowsWritten() const { return FRowsWritten; }
     // The full path of the current or last log, or of the last creation that failed; empty before

@@ -22,6 +22,7 @@
 #include "app/uProtoInfo.h"
 #include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
+#include "platform/FileManager.h"
 #include "platform/HotPlug.h"
 #include "support/CommonTools.h"
 #include "support/Errors.h"
@@ -94,6 +95,8 @@ void TForm1::FormCreate() {
     connect(aClear, &QAction::triggered, this, guarded([this] { bClearClick(); }));
     connect(bClear, &QPushButton::clicked, this, guarded([this] { bClearClick(); }));
     connect(Exit1, &QAction::triggered, this, guarded([this] { Exit1Click(); }));
+    connect(aOpenLogFolder, &QAction::triggered, this,
+            guarded([this] { platform::ShowFolderInFileManager(LogStream->Folder()); }));
     connect(Protocolinfo1, &QAction::triggered, this, guarded([this] { bSaveClick(); }));
     connect(About1, &QAction::triggered, this, guarded([this] { About1Click(); }));
     connect(ceA, &TEllipsisEdit::ButtonClick, this, guarded([this] { ceAButtonClick(); }));
@@ -123,6 +126,28 @@ void TForm1::FormDestroy() {
     qApp->removeEventFilter(this);
     FWorker->Shutdown();  // clears the connected flag, ends the worker, frees it and the queue
     FWorker.reset();
+}
+
+void TForm1::ApplyStartChoices(const TRememberedChoices& remembered,
+                               const TConsoleOptions& options) {
+    if (!remembered.Geometry.isEmpty()) restoreGeometry(remembered.Geometry);
+    aReconnect->setChecked(remembered.Reconnect);
+    const int speed = cbSpeed->findData(remembered.Baud);
+    if (speed >= 0) cbSpeed->setCurrentIndex(speed);
+    const QString port = options.Port.isEmpty() ? remembered.Port : options.Port;
+    const int index = cbPort->findText(port);
+    if (index >= 0) {
+        cbPort->setCurrentIndex(index);
+    } else if (!options.Port.isEmpty()) {
+        ShowMessage(QString("Port %1 is not listed.").arg(options.Port), true);
+    }
+    PublishPortSelection();
+    if (options.Connect) aOpen->trigger();
+}
+
+TRememberedChoices TForm1::Choices() const {
+    return {cbPort->currentText(), cbSpeed->currentData().toUInt(), saveGeometry(),
+            aReconnect->isChecked()};
 }
 
 void TForm1::PublishPortSelection() {

@@ -12,9 +12,11 @@
 #include <QStatusBar>
 #include <memory>
 
+#include "app/ConsoleOptions.h"
 #include "app/PortSelection.h"
 #include "app/ReaderWorker.h"
 #include "app/Reconnection.h"
+#include "app/RememberedChoices.h"
 #include "device/DeviceReading.h"
 
 class QAction;
@@ -77,7 +79,8 @@ class TForm1 : public QMainWindow {
     QAction* aStop;
     QAction* aReset;
     QAction* aClear;
-    QAction* aReconnect;  // "Reconnect automatically", checked by default
+    QAction* aReconnect;      // "Reconnect automatically", checked by default
+    QAction* aOpenLogFolder;  // "Open log folder"
     QAction* Exit1;
     QAction* Protocolinfo1;
     QAction* About1;
@@ -87,6 +90,12 @@ class TForm1 : public QMainWindow {
 
     // The connected flag the worker reads (FConnected).
     bool Connected() const { return FWorker->FConnected; }
+
+    // At start: the remembered choices, then the command line's, which win: the port to select
+    // (a name that is not listed is said in the message field) and whether to connect at once.
+    void ApplyStartChoices(const TRememberedChoices& remembered, const TConsoleOptions& options);
+    // What to remember at exit.
+    TRememberedChoices Choices() const;
 
     // Re-evaluates every action's rule; also done whenever the application falls idle.
     void UpdateActions();

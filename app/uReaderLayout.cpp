@@ -88,6 +88,7 @@ void TForm1::BuildActions() {
     aReconnect = new QAction("Reconnect automatically", this);
     aReconnect->setCheckable(true);
     aReconnect->setChecked(true);
+    aOpenLogFolder = new QAction("Open log folder", this);
     Exit1 = new QAction("Exit", this);
     Protocolinfo1 = new QAction("Protocol info", this);
     About1 = new QAction("About", this);
@@ -103,6 +104,8 @@ void TForm1::BuildActions() {
     test->addSeparator();
     test->addAction(aReset);
     test->addAction(aClear);
+    test->addSeparator();
+    test->addAction(aOpenLogFolder);
     QMenu* help = menuBar()->addMenu("?");
     help->addAction(Protocolinfo1);
     help->addSeparator();

@@ -8,6 +8,10 @@
 
 namespace platform {
 
+bool CanCreateFilesIn(const std::string& folder) {
+    return !folder.empty() && ::access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 std::unique_ptr<TLogFile> TLogFile::Create(const std::string& path, int& error) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOCTTY, 0666);
     if (fd < 0) {

@@ -11,6 +11,9 @@
 
 namespace platform {
 
+// Whether this process may create files in `folder` (an existing folder it can write and enter).
+bool CanCreateFilesIn(const std::string& folder);
+
 class TLogFile final : public TStream {
   public:
     // Creates the file at `path` (read and write, mode 0666 less the umask) and takes its

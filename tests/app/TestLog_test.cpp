@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
@@ -181,6 +183,25 @@ TEST(LogFilePathTest, NameComesFromTheDateAndTimeInTheExecutablesFolder) {
     EXPECT_EQ(LogFilePath("/a/b", At(2027, 12, 31, 23, 59, 59, 999)), "/a/Log_20271231_235959.csv");
 }
 
+// An installed program must leave the system's program folder alone (and an ordinary user could
+// not write there): its logs go to the user's documents, in a folder made when missing. A build
+// folder keeps its logs.
+TEST(LogFolderTest, InstalledProgramLogsIntoTheUsersDocuments) {
+    QTemporaryDir home;
+    ASSERT_TRUE(home.isValid());
+    const QByteArray savedHome = qgetenv("HOME");
+    qputenv("HOME", home.path().toLocal8Bit());
+    qunsetenv("XDG_CONFIG_HOME");  // no user-dirs file moves the Documents folder
+    const std::string bin = home.path().toStdString() + "/usr/bin";
+    ASSERT_TRUE(QDir().mkpath(QString::fromStdString(bin)));
+
+    const std::string documents = home.path().toStdString() + "/Documents/" + kLogFolderName;
+    EXPECT_EQ(LogFolderFor(bin, bin), documents);
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(documents)).isDir());
+    EXPECT_EQ(LogFolderFor(bin, "/usr/bin"), bin);
+    qputenv("HOME", savedHome);
+}
+
 // Cutting a day fraction to seconds without rounding it first loses a second now and then.
 TEST(LogFilePathTest, EverySecondOfADayKeepsItsOwnName) {
     for (int second = 0; second < 86400; ++second) {
@@ -256,8 +277,17 @@ TEST_F(TestLogFileTest, ReconnectionGivesANewFileAndClosingStopsTheRows) {
     EXPECT_EQ(ReadFile(log_.Path()), std::string(kLogHeader) + "\r\n");
 }
 
+// The program's folder is gone and the user's documents cannot take the logs either.
 TEST_F(TestLogFileTest, UncreatableFileRaisesWithItsPath) {
     TTestLog log([this] { return now_; }, [this] { return FolderPath() + "/missing/KelvoReader"; });
+    const QByteArray savedHome = qgetenv("HOME");
+    QFile plainFile(QString::fromStdString(FolderPath() + "/file"));
+    ASSERT_TRUE(plainFile.open(QIODevice::WriteOnly));
+    qputenv("HOME", (plainFile.fileName() + "/home").toLocal8Bit());
+    struct RestoreHome {
+        QByteArray home;
+        ~RestoreHome() { qputenv("HOME", home); }
+    } restore{savedHome};
     DebugCapture debug;
     try {
         log.OpenLog();

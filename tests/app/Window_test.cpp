@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QInputDialog>
 #include <QMessageBox>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <functional>
@@ -11,6 +12,7 @@
 #include "app/EllipsisEdit.h"
 #include "app/ErrorBox.h"
 #include "app/Indicator.h"
+#include "app/RememberedChoices.h"
 #include "app/uReader.h"
 #include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
@@ -214,6 +216,45 @@ class WindowTest : public QObject {
         QVERIFY(form->cbPort->isEnabled() && form->cbSpeed->isEnabled());
         QVERIFY(!form->aStart->isEnabled() && !form->aStop->isEnabled() &&
                 !form->aReset->isEnabled());
+    }
+
+    // What the operator picked comes back at the next start, whatever damaged the file since
+    // (it is then ignored, and replaced at the next exit); a port named on the command line
+    // wins, and one that is not listed is said.
+    void choicesComeBackAndTheCommandLineWins() {
+        QTemporaryDir config;
+        qputenv("XDG_CONFIG_HOME", config.path().toLocal8Bit());
+        auto list = [](TForm1& window) {
+            window.cbPort->clear();
+            window.cbPort->addItems({"ttyKELVOone", "ttyKELVOtwo"});
+        };
+        list(*form);
+        form->cbPort->setCurrentIndex(1);
+        form->cbSpeed->setCurrentIndex(form->cbSpeed->findText("57600"));
+        form->aReconnect->setChecked(false);
+        SaveChoices(form->Choices());
+
+        TForm1 next;
+        list(next);
+        next.ApplyStartChoices(LoadChoices(), {});
+        QCOMPARE(next.cbPort->currentText(), QString("ttyKELVOtwo"));
+        QCOMPARE(next.cbSpeed->currentText(), QString("57600"));
+        QVERIFY(!next.aReconnect->isChecked());
+        QVERIFY(next.StatusMessage->isHidden());
+        next.ApplyStartChoices(LoadChoices(), {"ttyKELVOone"});
+        QCOMPARE(next.cbPort->currentText(), QString("ttyKELVOone"));
+        next.ApplyStartChoices(LoadChoices(), {"ttyKELVOnone"});
+        QCOMPARE(next.StatusMessage->text(), QString("Port ttyKELVOnone is not listed."));
+
+        QFile damaged(config.path() + "/Kelvo/kelvo-console.conf");
+        QVERIFY(damaged.open(QIODevice::WriteOnly));
+        damaged.write("[connection\n\xff\xfe=\n[[[");
+        damaged.close();
+        QCOMPARE(LoadChoices().Port, QString());
+        QVERIFY(LoadChoices().Reconnect);
+        SaveChoices(next.Choices());
+        QCOMPARE(LoadChoices().Port, QString("ttyKELVOone"));
+        qunsetenv("XDG_CONFIG_HOME");
     }
 
     // The operator who pressed Connect is told why it failed, in a box and in the status bar.

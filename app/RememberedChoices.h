@@ -1,0 +1,21 @@
+#pragma once
+// The operator's choices that the console remembers from one run to the next, in the user's
+// configuration folder ("Kelvo/kelvo-console.conf", QSettings' INI format): the port and speed
+// picked last, the window's size and position, and "Reconnect automatically". Setpoints are never
+// kept: they live in the tester. Read at start and written at exit, on the window's thread.
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+
+struct TRememberedChoices {
+    QString Port;         // empty: none remembered
+    uint32_t Baud = 0;    // 0: none remembered
+    QByteArray Geometry;  // QWidget::saveGeometry(); empty: none remembered
+    bool Reconnect = true;
+};
+
+// The remembered choices, or none (the defaults) when nothing was kept yet or the file cannot be
+// read; a damaged file is ignored with a debug line.
+TRememberedChoices LoadChoices();
+void SaveChoices(const TRememberedChoices& choices);
