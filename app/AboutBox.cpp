@@ -21,7 +21,7 @@ static void InitProgramResources() {
 QIcon ProgramIcon() {
     static const bool registered = (InitProgramResources(), true);
     (void)registered;
-    return QIcon(QStringLiteral(":/icons/battery.png"));
+    return QIcon(QStringLiteral(":/icons/org.kelvo.Console.png"));
 }
 
 std::string AboutText(const std::string& pattern) {

@@ -1,6 +1,7 @@
 // The console program: the command line, the application with its title, the console window
 // with the operator's remembered choices, the (hidden) protocol description window, and the
 // event loop.
+#include "app/AboutBox.h"
 #include "app/ConsoleOptions.h"
 #include "app/ErrorBox.h"
 #include "app/RememberedChoices.h"
@@ -16,6 +17,7 @@ int main(int argc, char** argv) {
     TConsoleApplication app(argc, argv);
     QApplication::setApplicationDisplayName("Battery tester Kelvo console");
     QApplication::setDesktopFileName("org.kelvo.Console");
+    QApplication::setWindowIcon(ProgramIcon());
     ApplyDebugSwitch(options->Debug);
 
     TForm1 form;

@@ -115,6 +115,10 @@ ProgramOptions ParseCommandLine(const std::vector<std::string>& args) {
             parsed.help = true;
             continue;
         }
+        if (arg == "--version") {
+            parsed.version = true;
+            continue;
+        }
         if (arg == "--silent") {
             parsed.tester.faults.silent = true;
             continue;
@@ -167,6 +171,7 @@ Cell:
   --internal-resistance OHM   series resistance (default 0.05)
 
   -h, --help                  show this text and exit
+      --version               show the version and exit
 Values take a decimal point in every locale; an option's value may follow '=' (--seed=7).
 )";
 }

@@ -11,7 +11,8 @@ namespace sim {
 struct ProgramOptions {
     std::string name = "ttyKELVO0";  // bare port name in the virtual port folder
     Options tester;
-    bool help = false;  // --help: print Usage() and do nothing else
+    bool help = false;     // --help: print Usage() and do nothing else
+    bool version = false;  // --version: print the program's version and do nothing else
 };
 
 // Parses the arguments after the program name. Options take their value as the next argument or

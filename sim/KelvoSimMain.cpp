@@ -10,6 +10,11 @@
 #include "sim/CommandLine.h"
 #include "sim/PtyTester.h"
 
+// The project version, given by the build (cmake/KelvoInstall.cmake).
+#ifndef KELVO_PROJECT_VERSION
+#error "KELVO_PROJECT_VERSION is not defined: configure through the top-level CMakeLists.txt"
+#endif
+
 int main(int argc, char** argv) {
     // Before the tester's thread exists, so that the signals reach only the wait below.
     platform::BlockEndSignals();
@@ -23,6 +28,10 @@ int main(int argc, char** argv) {
     }
     if (options.help) {
         std::cout << sim::Usage();
+        return 0;
+    }
+    if (options.version) {
+        std::cout << "kelvo-sim " KELVO_PROJECT_VERSION "\n";
         return 0;
     }
 
