@@ -1,7 +1,9 @@
 #include "app/ChartView.h"
 
 #include <QFont>
+#include <QMouseEvent>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <cmath>
 
 #include "app/ElapsedTimeTicker.h"
@@ -13,7 +15,9 @@ constexpr double kSecondsPerDay = 86400;
 constexpr int kLineWidth = 2;
 constexpr double kLegendTop = 0.08;  // legend's top edge, as a part of the plot area's height
 constexpr int kAxisButtonSize = 17;
-constexpr int kRightButtonGap = 40;  // from the right axis button to the chart's right edge
+constexpr int kRightButtonGap = 40;         // from the right axis button to the chart's right edge
+constexpr double kZoomPerWheelStep = 0.85;  // range kept by one step of the wheel, zooming in
+constexpr double kFitMargin = 0.05;         // around fitted curves, as a part of their span
 
 const char* const kMaximumBelowMinimum = "Axis Maximum Value must be >= Minimum";
 
@@ -26,7 +30,8 @@ QFont AxisFont(bool bold) {
 
 }  // namespace
 
-TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
+TChartView::TChartView(QWidget* parent)
+    : QCustomPlot(parent), FReadings(std::make_shared<TChartReadings>()) {
     setBackground(Qt::white);
     // One segment at a time: a wide polyline zigzagging through dense columns costs the
     // rasteriser far more than the same segments drawn apart.
@@ -35,6 +40,25 @@ TChartView::TChartView(QWidget* parent) : QCustomPlot(parent) {
     SetUpSeries();
     SetUpLegend();
     SetUpButtons();
+    FCompared = std::make_unique<TComparedTests>(xAxis, yAxis, yAxis2);
+    // The readout lies on a layer of its own, repainted alone as the mouse moves.
+    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmBuffered);
+    FReadoutMark = new QCPItemTracer(this);
+    FReadoutMark->setLayer(QStringLiteral("overlay"));
+    FReadoutMark->setStyle(QCPItemTracer::tsCircle);
+    FReadoutMark->setSize(7);
+    FReadoutMark->setVisible(false);
+    FReadout = new QCPItemText(this);
+    FReadout->setLayer(QStringLiteral("overlay"));
+    FReadout->setClipToAxisRect(false);
+    FReadout->position->setType(QCPItemPosition::ptAxisRectRatio);
+    FReadout->position->setCoords(0.01, 0.01);
+    FReadout->setPositionAlignment(Qt::AlignTop | Qt::AlignLeft);
+    FReadout->setBrush(QColor(255, 255, 255, 220));
+    FReadout->setPadding(QMargins(4, 2, 4, 2));
+    FReadout->setFont(AxisFont(false));
+    FReadout->setVisible(false);
+    setMouseTracking(true);
     connect(this, &QCustomPlot::beforeReplot, this, &TChartView::FitBottomAxisToPoints);
     connect(this, &QCustomPlot::afterLayout, this, &TChartView::PlaceLegend);
 }
@@ -83,17 +107,16 @@ void TChartView::SetUpSeries() {
         const char* Title;
         QColor Colour;
         QCPAxis* ValueAxis;
+        TChartReadings::TQuantity Quantity;
     };
     // In TSeriesIndex order.
-    const TLook looks[] = {{"V", QColor(0, 0, 255), yAxis},
-                           {"A", QColor(255, 0, 0), yAxis2},
-                           {"t", QColor(0, 128, 0), yAxis}};
+    const TLook looks[] = {{"V", QColor(0, 0, 255), yAxis, TChartReadings::kVoltage},
+                           {"A", QColor(255, 0, 0), yAxis2, TChartReadings::kCurrent},
+                           {"t", QColor(0, 128, 0), yAxis, TChartReadings::kTemperature}};
     for (const TLook& look : looks) {
-        auto* series = new TSampledGraph(xAxis, look.ValueAxis);
+        auto* series = new TReadingLine(xAxis, look.ValueAxis, FReadings, look.Quantity);
         series->setName(QString::fromLatin1(look.Title));
         series->setPen(QPen(look.Colour, kLineWidth));
-        series->setLineStyle(QCPGraph::lsLine);
-        series->setScatterStyle(QCPScatterStyle(QCPScatterStyle::ssNone));
         series->setAntialiased(false);
         FSeries.push_back(series);
     }
@@ -130,15 +153,14 @@ void TChartView::AddChartPoints(const TDeviceReading& reading) {
 
 void TChartView::AddChartPointsWithoutRepaint(const TDeviceReading& reading) {
     const double x = reading.TestTime / kSecondsPerDay;
-    FSeries[kVoltageSeries]->Points().Insert(x, reading.Voltage);
-    FSeries[kCurrentSeries]->Points().Insert(x, reading.Current);
-    FSeries[kTemperatureSeries]->Points().Insert(x, reading.Temperature);
-    // Never refused: the maximum only grows.
-    ApplyMaximum(FBottom, std::max(x, BottomAxisMax()));
+    FReadings->Insert(reading);
+    // Never refused: the maximum only grows. The view moves only while it follows the test.
+    FBottom.Max = std::max(x, BottomAxisMax());
+    if (FFollowing && FBottomKey == kTestTimeKey) ShowRange(FBottom);
 }
 
 void TChartView::Clear() {
-    for (TSampledGraph* series : FSeries) series->Points().Clear();
+    FReadings->Clear();
     replot(rpQueuedReplot);
 }
 
@@ -181,14 +203,24 @@ void TChartView::ShowRange(const TAxisLimits& limits) {
 }
 
 void TChartView::FitBottomAxisToPoints() {
-    TValueSpan keys;
-    for (const TSampledGraph* series : FSeries) {
-        const TIndexedPoints& points = series->Points();
-        if (points.isEmpty()) continue;
-        keys.Extend({points.constBegin()->key, points.constBegin()->key});
-        keys.Extend({(points.constEnd() - 1)->key, (points.constEnd() - 1)->key});
+    if (!FFollowing) return;
+    bool found = false;
+    QCPRange range = FSeries[kVoltageSeries]->getKeyRange(found, QCP::sdBoth);
+    for (const TReadingLine* line : FCompared->Lines()) {
+        bool lineFound = false;
+        const QCPRange keys = line->getKeyRange(lineFound, QCP::sdBoth);
+        if (!lineFound) continue;
+        range = found
+                    ? QCPRange(std::min(range.lower, keys.lower), std::max(range.upper, keys.upper))
+                    : keys;
+        found = true;
     }
-    if (keys.Empty()) return;
+    if (!found) return;
+    if (FBottomKey == kAmpHoursKey) {
+        xAxis->setRange(range.lower, std::max(range.upper, range.lower + 1e-3));
+        return;
+    }
+    const TValueSpan keys{range.lower, range.upper};
     if (keys.High > keys.Low) {
         FBottom.Min = keys.Low;
         FBottom.Max = keys.High;
@@ -218,4 +250,202 @@ void TChartView::PlaceAxisButtons() {
 void TChartView::resizeEvent(QResizeEvent* event) {
     QCustomPlot::resizeEvent(event);
     PlaceAxisButtons();
+}
+
+void TChartView::SetBottomKey(TBottomKey key) {
+    FBottomKey = key;
+    const TReadingLine::TKey lineKey =
+        key == kAmpHoursKey ? TReadingLine::kAmpHours : TReadingLine::kTestTime;
+    for (TReadingLine* series : FSeries) series->SetKey(lineKey);
+    FCompared->SetKey(lineKey);
+    xAxis->setLabel(key == kAmpHoursKey ? QStringLiteral("Ah") : QString());
+    ResetView();
+}
+
+void TChartView::ResetView() {
+    FFollowing = true;
+    ShowRange(FLeft);
+    ShowRange(FRight);
+    if (FBottomKey == kTestTimeKey) {
+        ShowRange(FBottom);
+    } else {
+        xAxis->setTicker(QSharedPointer<QCPAxisTicker>::create());
+    }
+    HideReadout();
+    replot(rpImmediateRefresh);
+}
+
+QList<QCPAxis*> TChartView::AxesAt(const QPointF& pos) const {
+    const QRect plot = axisRect()->rect();
+    const bool besidePlot = pos.y() >= plot.top() && pos.y() <= plot.bottom();
+    const bool belowPlot = pos.x() >= plot.left() && pos.x() <= plot.right();
+    if (plot.contains(pos.toPoint())) return {xAxis, yAxis, yAxis2};
+    if (besidePlot && pos.x() < plot.left()) return {yAxis};
+    if (besidePlot && pos.x() > plot.right()) return {yAxis2};
+    if (belowPlot && pos.y() > plot.bottom()) return {xAxis};
+    return {};
+}
+
+void TChartView::ViewChanged(const QList<QCPAxis*>& axes) {
+    for (const TAxisLimits* limits : {&FBottom, &FLeft, &FRight}) {
+        if (!axes.contains(limits->Axis)) continue;
+        // A range without width showed one pinned tick; a zoomed view has width again.
+        if (limits->Axis != xAxis || FBottomKey == kTestTimeKey) {
+            limits->Axis->setTicker(limits->Ticker);
+        }
+    }
+    if (axes.contains(xAxis)) FFollowing = false;
+}
+
+void TChartView::ZoomAt(const QPointF& pos, double factor) {
+    const QList<QCPAxis*> axes = AxesAt(pos);
+    if (axes.isEmpty()) return;
+    for (QCPAxis* axis : axes) {
+        const double at = axis->orientation() == Qt::Horizontal ? pos.x() : pos.y();
+        axis->scaleRange(factor, axis->pixelToCoord(at));
+    }
+    ViewChanged(axes);
+    replot(rpImmediateRefresh);
+}
+
+void TChartView::FitVoltage() {
+    size_t first = 0;
+    size_t last = FReadings->Size();
+    if (FBottomKey == kTestTimeKey) {
+        first = FReadings->LowerBound(xAxis->range().lower * kSecondsPerDay);
+        last = FReadings->UpperBound(xAxis->range().upper * kSecondsPerDay);
+    }
+    TValueSpan span = FReadings->ValueRange(TChartReadings::kVoltage, first, last);
+    span.Extend(FReadings->ValueRange(TChartReadings::kTemperature, first, last));
+    if (span.Empty()) return;
+    const double margin = std::max(kFitMargin * (span.High - span.Low), kFitMargin);
+    yAxis->setRange(span.Low - margin, span.High + margin);
+    ViewChanged({yAxis});
+    replot(rpImmediateRefresh);
+}
+
+bool TChartView::SaveChart(const QString& path) {
+    HideReadout();
+    if (path.endsWith(QStringLiteral(".pdf"), Qt::CaseInsensitive)) return savePdf(path);
+    return savePng(path);
+}
+
+QString TChartView::ReadoutText() const {
+    return FReadout->visible() ? FReadout->text() : QString();
+}
+
+size_t TChartView::NearestReading(double key) const {
+    const size_t count = FReadings->Size();
+    if (count == 0) return count;
+    const TReadingLine& line = *FSeries[kVoltageSeries];
+    if (FBottomKey == kTestTimeKey) {
+        const size_t after = FReadings->LowerBound(key * kSecondsPerDay);
+        if (after == 0) return 0;
+        if (after == count) return count - 1;
+        return key - line.KeyAt(after - 1) <= line.KeyAt(after) - key ? after - 1 : after;
+    }
+    size_t nearest = 0;
+    double distance = std::numeric_limits<double>::infinity();
+    for (size_t b = 0, index = 0; b < FReadings->BlockCount(); ++b) {
+        const TChartReadings::TBlockView block = FReadings->Block(b);
+        for (size_t i = 0; i < block.Size; ++i, ++index) {
+            const double d = std::fabs(block.AmpHours[i] - key);
+            if (d < distance) {
+                distance = d;
+                nearest = index;
+            }
+        }
+    }
+    return nearest;
+}
+
+void TChartView::ShowReadout(const QPointF& pos) {
+    const size_t index = axisRect()->rect().contains(pos.toPoint())
+                             ? NearestReading(xAxis->pixelToCoord(pos.x()))
+                             : FReadings->Size();
+    if (index >= FReadings->Size()) return HideReadout();
+    const QLocale numbers = locale();
+    const auto fixed = [&](TChartReadings::TQuantity quantity, int decimals) {
+        return numbers.toString(FReadings->Value(quantity, index), 'f', decimals);
+    };
+    FReadout->setText(
+        QStringLiteral("%1   %2 V   %3 A   %4 °C   %5 Ah")
+            .arg(TElapsedTimeTicker::ElapsedTimeText(FReadings->Seconds(index) / kSecondsPerDay),
+                 fixed(TChartReadings::kVoltage, 3), fixed(TChartReadings::kCurrent, 3),
+                 fixed(TChartReadings::kTemperature, 0), fixed(TChartReadings::kAmpHours, 3)));
+    const TReadingLine& voltage = *FSeries[kVoltageSeries];
+    FReadoutMark->position->setAxes(xAxis, yAxis);
+    FReadoutMark->position->setCoords(voltage.KeyAt(index), voltage.ValueAt(index));
+    FReadout->setVisible(true);
+    FReadoutMark->setVisible(true);
+    layer(QStringLiteral("overlay"))->replot();
+}
+
+void TChartView::HideReadout() {
+    if (!FReadout->visible()) return;
+    FReadout->setVisible(false);
+    FReadoutMark->setVisible(false);
+    layer(QStringLiteral("overlay"))->replot();
+}
+
+void TChartView::wheelEvent(QWheelEvent* event) {
+    const double steps = event->angleDelta().y() / 120.0;
+    if (steps != 0) ZoomAt(event->position(), std::pow(kZoomPerWheelStep, steps));
+    event->accept();
+}
+
+void TChartView::mousePressEvent(QMouseEvent* event) {
+    QCustomPlot::mousePressEvent(event);
+    if (event->button() != Qt::LeftButton) return;
+    FDragFrom = event->position();
+    FDragged.clear();
+    for (QCPAxis* axis : AxesAt(FDragFrom)) FDragged.append({axis, axis->range()});
+}
+
+void TChartView::mouseMoveEvent(QMouseEvent* event) {
+    QCustomPlot::mouseMoveEvent(event);
+    if (FDragged.isEmpty() || !(event->buttons() & Qt::LeftButton)) {
+        ShowReadout(event->position());
+        return;
+    }
+    QList<QCPAxis*> axes;
+    for (const auto& [axis, from] : FDragged) {
+        const bool across = axis->orientation() == Qt::Horizontal;
+        axis->setRange(from);
+        const double shift =
+            axis->pixelToCoord(across ? FDragFrom.x() : FDragFrom.y()) -
+            axis->pixelToCoord(across ? event->position().x() : event->position().y());
+        axis->setRange(from.lower + shift, from.upper + shift);
+        axes.append(axis);
+    }
+    ViewChanged(axes);
+    HideReadout();
+    replot(rpImmediateRefresh);
+}
+
+void TChartView::mouseReleaseEvent(QMouseEvent* event) {
+    QCustomPlot::mouseReleaseEvent(event);
+    FDragged.clear();
+}
+
+void TChartView::mouseDoubleClickEvent(QMouseEvent* event) {
+    QCustomPlot::mouseDoubleClickEvent(event);
+    FDragged.clear();
+    ResetView();
+}
+
+void TChartView::leaveEvent(QEvent* event) {
+    QCustomPlot::leaveEvent(event);
+    HideReadout();
+}
+
+TComparedTests::TEntry TChartView::CompareWith(const TLoggedTests& log) {
+    const TComparedTests::TEntry entry = FCompared->Add(log);
+    replot(rpImmediateRefresh);
+    return entry;
+}
+
+void TChartView::RemoveCompared(int id) {
+    FCompared->Remove(id);
+    replot(rpImmediateRefresh);
 }

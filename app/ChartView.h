@@ -8,9 +8,15 @@
 // Every drawing stretches the bottom axis over the plotted points; the left and right axes keep
 // the range they were given.
 //
-// Used on the window's thread only. Drawing stays quick with millions of points per series:
-// each line is sampled per pixel column from an index of value ranges, so a drawing costs about
-// the chart's width in points, whatever the number of points.
+// The operator reads the chart as an instrument: the mouse wheel over an axis zooms that axis,
+// over the plot all three; dragging pans the same way; a double click returns to the axis
+// inputs' ranges and to following the test. While the bottom axis is zoomed or panned, new
+// readings do not move the view. Hovering the plot reads out the nearest reading. The bottom
+// axis can show the ampere-hours delivered instead of the test time. Zoom, pan and the readout
+// repaint at once.
+//
+// Used on the window's thread only. The three series share one store of readings (ChartReadings)
+// and drawing stays quick with millions of them (ReadingLine).
 
 #include <qcustomplot.h>
 
@@ -18,12 +24,16 @@
 #include <algorithm>
 #include <functional>
 #include <limits>
+#include <memory>
 #include <vector>
 
-#include "app/SampledGraph.h"
+#include "app/ComparedTests.h"
+#include "app/ReadingLine.h"
 #include "device/DeviceReading.h"
 
 class QToolButton;
+class QCPItemText;
+class QCPItemTracer;
 
 class TChartView : public QCustomPlot {
     Q_OBJECT
@@ -53,8 +63,35 @@ class TChartView : public QCustomPlot {
     double BottomAxisMax() const { return FBottom.Max; }
     void SetBottomAxisMax(double value);
 
+    // What the bottom axis shows; switching returns to the inputs' ranges and to following.
+    enum TBottomKey { kTestTimeKey, kAmpHoursKey };
+    void SetBottomKey(TBottomKey key);
+    TBottomKey BottomKey() const { return FBottomKey; }
+
+    // Whether the bottom axis follows the test (it does unless the operator zoomed or panned it).
+    bool Following() const { return FFollowing; }
+    // Every axis back to the range its input gave it, the bottom axis following the test.
+    void ResetView();
+    // Zooms by `factor` (below 1 narrows) around the point under `pos`: the axis under it, or
+    // all three when it is over the plot.
+    void ZoomAt(const QPointF& pos, double factor);
+    // Fits the left axis to the curves drawn on it (voltage and temperature) in the keys shown.
+    void FitVoltage();
+    // Writes the chart as it is shown to `path`, PDF when it ends in ".pdf", else PNG; false
+    // when it cannot be written.
+    bool SaveChart(const QString& path);
+    // The readout's text, empty while it is hidden.
+    QString ReadoutText() const;
+
+    // Earlier tests beside the live ones (ComparedTests); the chart repaints.
+    TComparedTests::TEntry CompareWith(const TLoggedTests& log);
+    void RemoveCompared(int id);
+    std::vector<TComparedTests::TEntry> ComparedLogs() const { return FCompared->Entries(); }
+
     // The series at `index` (TSeriesIndex); owned by the chart.
-    TSampledGraph* Series(int index) const { return FSeries.at(index); }
+    TReadingLine* Series(int index) const { return FSeries.at(index); }
+    // The readings the series draw.
+    const TChartReadings& Readings() const { return *FReadings; }
 
     // The 17 x 17 buttons "..." at the top corners; owned by the chart.
     QToolButton* LeftAxisButton() const { return FLeftAxisButton; }
@@ -66,6 +103,12 @@ class TChartView : public QCustomPlot {
 
   protected:
     void resizeEvent(QResizeEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
   private:
     // An axis's range as the program set it (Max may equal Min, which the axis itself cannot
@@ -88,11 +131,29 @@ class TChartView : public QCustomPlot {
     void FitBottomAxisToPoints();
     void PlaceLegend();
     void PlaceAxisButtons();
+    // The axes under `pos`: one axis when it is over that axis, all three over the plot, none
+    // elsewhere.
+    QList<QCPAxis*> AxesAt(const QPointF& pos) const;
+    // The operator moved these axes' view.
+    void ViewChanged(const QList<QCPAxis*>& axes);
+    void ShowReadout(const QPointF& pos);
+    void HideReadout();
+    // The reading nearest to `key` on the bottom axis as it is now, or Size() when there is none.
+    size_t NearestReading(double key) const;
 
-    std::vector<TSampledGraph*> FSeries;  // in TSeriesIndex order; owned by the plot
+    std::shared_ptr<TChartReadings> FReadings;
+    std::vector<TReadingLine*> FSeries;  // in TSeriesIndex order; owned by the plot
     TAxisLimits FLeft;
     TAxisLimits FRight;
     TAxisLimits FBottom;
     QToolButton* FLeftAxisButton = nullptr;   // child of this widget
     QToolButton* FRightAxisButton = nullptr;  // child of this widget
+    std::unique_ptr<TComparedTests> FCompared;
+    TBottomKey FBottomKey = kTestTimeKey;
+    bool FFollowing = true;
+    // A drag in progress: where it began and the ranges of the axes it moves.
+    QPointF FDragFrom;
+    QList<QPair<QCPAxis*, QCPRange>> FDragged;
+    QCPItemTracer* FReadoutMark = nullptr;  // owned by the plot, on the overlay layer
+    QCPItemText* FReadout = nullptr;        // likewise
 };

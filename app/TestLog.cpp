@@ -71,9 +71,12 @@ std::string DateTimeText(double dateTime, const QLocale& locale) {
     return text.toStdString();
 }
 
-std::string TimeOfDayText(int32_t seconds, const QLocale& locale) {
-    const QTime time = FromDateTime(seconds / 86400.0).time();
-    return locale.toString(time, LongTimeFormat(locale)).toStdString();
+// A duration, so the same in every locale and never wrapped at a day. Not DurationText: its
+// 8-bit parts wrap past 255 h, below the tester's largest clock value.
+std::string TestTimeText(int32_t seconds) {
+    if (seconds < 0) return std::to_string(seconds);
+    return TwoDigits(seconds / 3600) + ":" + TwoDigits(seconds / 60 % 60) + ":" +
+           TwoDigits(seconds % 60);
 }
 
 // `path` (ending in ".csv") with "_<number>" before its extension.
@@ -126,7 +129,7 @@ std::string LogFilePathIn(const std::string& folder, double dateTime) {
 std::string LogRow(const TDeviceReading& reading) {
     const QLocale locale = QLocale::system();
     return Format("%s;%s;%d;%s;%s;%s;%s;%s;%d", DateTimeText(reading.TimeStamp, locale).c_str(),
-                  TimeOfDayText(reading.TestTime, locale).c_str(), reading.Status,
+                  TestTimeText(reading.TestTime).c_str(), reading.Status,
                   LogNumber(reading.Voltage).c_str(), LogNumber(reading.Current).c_str(),
                   LogNumber(reading.Power).c_str(), LogNumber(reading.WattHours).c_str(),
                   LogNumber(reading.AmpHours).c_str(), reading.Temperature);

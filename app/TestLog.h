@@ -46,10 +46,10 @@ std::string LogFilePath(const std::string& exeFileName, double dateTime);
 
 // One row for `reading`, without its line break, in the user's locale at this moment:
 // "%s;%s;%d;%f;%f;%f;%f;%f;%d" with the time stamp (short date, a blank and the long time; the
-// blank and the time left out at midnight), the test time as a time of day in the long time
-// format (25 h reads as 1 h), Status, Voltage, Current, Power, WattHours, AmpHours with 2 decimals
-// and the locale's decimal separator, and Temperature. Values that were not read appear as they
-// are (-1, -1.00).
+// blank and the time left out at midnight), the test time as a duration H:MM:SS with at least two
+// digits of hours, no AM/PM and no wrap at a day in any locale (90 s gives 00:01:30, 30 h
+// 30:00:00), Status, Voltage, Current, Power, WattHours, AmpHours with 2 decimals and the locale's
+// decimal separator, and Temperature. Values that were not read appear as they are (-1, -1.00).
 std::string LogRow(const TDeviceReading& reading);
 
 class TTestLog {

@@ -3,6 +3,9 @@
 #include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QMenu>
 #include <QMouseEvent>
 #include <cerrno>
 #include <cstring>
@@ -19,6 +22,7 @@
 #include "app/ReadingDisplay.h"
 #include "app/SetpointInputs.h"
 #include "app/TestLog.h"
+#include "app/TestResults.h"
 #include "app/uProtoInfo.h"
 #include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
@@ -41,7 +45,10 @@ constexpr double kInitialBottomMax = 1.0 / 144;  // 10 minutes, in days
 
 }  // namespace
 
-TForm1::TForm1(QWidget* parent) : QMainWindow(parent), LogStream(std::make_unique<TTestLog>()) {
+TForm1::TForm1(QWidget* parent)
+    : QMainWindow(parent),
+      LogStream(std::make_unique<TTestLog>()),
+      FTestResults(std::make_unique<TTestResults>(this)) {
     BuildActions();
     BuildLayout();
     FormCreate();
@@ -89,7 +96,10 @@ void TForm1::FormCreate() {
     connect(aOpen, &QAction::triggered, this, guarded([this] { aOpenExecute(); }));
     connect(aStart, &QAction::triggered, this,
             guarded([this] { QueueCommand(cmdStartStop, 1.0); }));
-    connect(aStop, &QAction::triggered, this, guarded([this] { QueueCommand(cmdStartStop, 0.0); }));
+    connect(aStop, &QAction::triggered, this, guarded([this] {
+                FTestResults->OperatorStopped();
+                QueueCommand(cmdStartStop, 0.0);
+            }));
     connect(aReset, &QAction::triggered, this,
             guarded([this] { QueueCommand(cmdResetCounters, 0.0); }));
     connect(aClear, &QAction::triggered, this, guarded([this] { bClearClick(); }));
@@ -107,8 +117,32 @@ void TForm1::FormCreate() {
     connect(Chart1, &TChartView::RightAxisButtonClicked, this,
             guarded([this] { bRightAxisClick(); }));
     connect(aReconnect, &QAction::toggled, this, [this](bool on) {
-        if (!on) FReconnection.Disarm();
+        if (!on) GiveUpReconnection();
     });
+    connect(aLastResult, &QAction::triggered, this, [this] { FTestResults->ShowLast(); });
+    connect(FTestResults.get(), &TTestResults::WriteFailed, this,
+            [this](const QString& message) { ShowMessage(message, true); });
+    connect(aFitVoltage, &QAction::triggered, Chart1, &TChartView::FitVoltage);
+    connect(aAhAxis, &QAction::toggled, this, [this](bool inAh) {
+        Chart1->SetBottomKey(inAh ? TChartView::kAmpHoursKey : TChartView::kTestTimeKey);
+    });
+    connect(aCompare, &QAction::triggered, this, guarded([this] {
+                const QString path = QFileDialog::getOpenFileName(
+                    this, "Compare with log", QString::fromStdString(LogStream->Folder()),
+                    "Test logs (*.csv);;All files (*)");
+                if (!path.isEmpty()) CompareWithLog(path);
+            }));
+    connect(aSaveChart, &QAction::triggered, this, guarded([this] {
+                QString filter;
+                const QString path = QFileDialog::getSaveFileName(
+                    this, "Save chart", QString::fromStdString(LogStream->Folder()),
+                    "PNG image (*.png);;PDF document (*.pdf)", &filter);
+                if (path.isEmpty()) return;
+                const bool pdf =
+                    filter.contains("pdf") || path.endsWith(".pdf", Qt::CaseInsensitive);
+                const QString suffix = pdf ? ".pdf" : ".png";
+                SaveChart(path.endsWith(suffix, Qt::CaseInsensitive) ? path : path + suffix);
+            }));
     connect(&FReconnection, &TReconnection::ConnectWanted, this, &TForm1::Reconnect);
     StatusPanel->installEventFilter(this);
 
@@ -123,6 +157,7 @@ void TForm1::FormCreate() {
 
 void TForm1::FormDestroy() {
     if (!FWorker) return;
+    FTestResults->Shutdown();  // a test still running ends with its connection
     qApp->removeEventFilter(this);
     FWorker->Shutdown();  // clears the connected flag, ends the worker, frees it and the queue
     FWorker.reset();
@@ -171,10 +206,16 @@ void TForm1::aOpenUpdate() {
     aOpen->setText(checked ? "Disconnect" : "Connect");
 }
 
+void TForm1::GiveUpReconnection() {
+    if (!FReconnection.Armed()) return;
+    FReconnection.Disarm();
+    FTestResults->ReconnectionGivenUp();
+}
+
 void TForm1::aOpenExecute() {
     // A checkable action has already flipped its check mark when this runs.
     const bool wasChecked = !aOpen->isChecked();
-    FReconnection.Disarm();  // the operator decides from here on
+    GiveUpReconnection();  // the operator decides from here on
     if (wasChecked) {
         FWorker->FConnected = false;  // at once: the worker stops polling from its next pass
         QueueCommand(cmdConnect, 0.0);
@@ -252,6 +293,7 @@ void TForm1::PortOpened() {
     ShowConnectionState(true);
     ShowMessage({}, false);
     RunGuarded([this] { OpenLog(); });
+    FTestResults->ConnectionOpened(opened.Name, LogStream->IsOpen() ? LogStream->Path() : "");
     if (reconnected && FReconnection.Armed()) {
         ShowMessage(ReconnectedText(opened.Name, FReconnection.Away()), false);
     }
@@ -262,11 +304,14 @@ void TForm1::PortOpened() {
 void TForm1::PortClosed(int error) {
     // Connected and not asked to disconnect: the connection was lost, not ended.
     const bool lost = FWorker->FConnected && error != 0;
+    const bool wasOpen = PortConnected;
     const int64_t rowsLogged = LogStream->RowsWritten();
     FWorker->FConnected = false;
     ShowConnectionState(false);
     RunGuarded([this] { CloseLog(); });
     UpdateActions();
+    if (wasOpen) FTestResults->ConnectionEnded(lost && aReconnect->isChecked());
+    aLastResult->setEnabled(FTestResults->Last().has_value());
 
     // A close that was asked for, or of nothing open (the selected port went), is no answer to a
     // connect: an open that fails, or that a close overtakes, always carries its error.
@@ -336,6 +381,8 @@ void TForm1::HandleReading(const TDeviceReading& reading) {
     if (t.TestTimeSetpoint) cbT->SetText(*t.TestTimeSetpoint);
     if (reading.Status == 1) AddChartPoints(reading);
     WriteLogRow(reading);
+    FTestResults->Reading(reading);
+    aLastResult->setEnabled(FTestResults->Last().has_value());
     aStartUpdate();
     aStopUpdate();
 }
@@ -421,6 +468,34 @@ void TForm1::About1Click() {
 
 void TForm1::StatusBar1Click() {
     OpenInExplorer(StatusPanel->text().toStdString());
+}
+
+void TForm1::CompareWithLog(const QString& path) {
+    TLoggedTests log;
+    try {
+        log = ReadLoggedTests(QFile::encodeName(path).toStdString());
+    } catch (const std::runtime_error& error) {
+        throw Exception(error.what());
+    }
+    Chart1->CompareWith(log);
+    FillRemoveComparedMenu();
+}
+
+void TForm1::FillRemoveComparedMenu() {
+    RemoveCompared->clear();
+    for (const TComparedTests::TEntry& entry : Chart1->ComparedLogs()) {
+        QAction* remove = RemoveCompared->addAction(entry.Label);
+        connect(remove, &QAction::triggered, this, [this, id = entry.Id] {
+            Chart1->RemoveCompared(id);
+            FillRemoveComparedMenu();
+        });
+    }
+    RemoveCompared->setEnabled(!RemoveCompared->isEmpty());
+}
+
+void TForm1::SaveChart(const QString& path) {
+    if (!Chart1->SaveChart(path))
+        throw Exception(("Cannot save the chart as " + path).toStdString());
 }
 
 int TForm1::WMDeviceChange(uint32_t eventCode, uint32_t deviceType, const QString& name) {

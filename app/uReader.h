@@ -25,6 +25,8 @@ class TEllipsisEdit;
 class TIndicator;
 class TPortList;
 class TTestLog;
+class TTestResults;
+class QMenu;
 class TPortWatcher;
 class TThreadMessage;
 
@@ -81,6 +83,12 @@ class TForm1 : public QMainWindow {
     QAction* aClear;
     QAction* aReconnect;      // "Reconnect automatically", checked by default
     QAction* aOpenLogFolder;  // "Open log folder"
+    QAction* aLastResult;     // "Last test result..."
+    QAction* aFitVoltage;     // Chart > "Fit voltage"
+    QAction* aAhAxis;         // Chart > "Bottom axis in Ah", checkable
+    QAction* aCompare;        // Chart > "Compare with log..."
+    QMenu* RemoveCompared;    // Chart > "Remove compared log": one entry per log shown
+    QAction* aSaveChart;      // Chart > "Save chart..."
     QAction* Exit1;
     QAction* Protocolinfo1;
     QAction* About1;
@@ -96,6 +104,13 @@ class TForm1 : public QMainWindow {
     void ApplyStartChoices(const TRememberedChoices& remembered, const TConsoleOptions& options);
     // What to remember at exit.
     TRememberedChoices Choices() const;
+    // The verdicts of the tests seen.
+    TTestResults& TestResults() { return *FTestResults; }
+    // Draws the tests of the log at `path` beside the live ones; a file that is not such a log
+    // raises an error naming its first bad line, and nothing is drawn.
+    void CompareWithLog(const QString& path);
+    // Saves the chart to `path` (PNG, or PDF by the suffix); raises an error when it cannot.
+    void SaveChart(const QString& path);
 
     // Re-evaluates every action's rule; also done whenever the application falls idle.
     void UpdateActions();
@@ -126,6 +141,9 @@ class TForm1 : public QMainWindow {
     void ShowMessage(const QString& text, bool problem);
     void Connect(TConnectOrigin origin);
     void Reconnect(const QString& name, quint32 baud);
+    // Stops waiting for a lost connection; a test it left running ends.
+    void GiveUpReconnection();
+    void FillRemoveComparedMenu();
     void HandleReading(const TDeviceReading& reading);
     void PublishPortSelection();
 
@@ -158,6 +176,7 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<TPortWatcher> FPortWatcher;  // arrivals and removals of ports
     std::unique_ptr<TPortList> FPortList;        // cbPort's items
     std::unique_ptr<TTestLog> LogStream;         // the CSV log of the current connection
+    std::unique_ptr<TTestResults> FTestResults;  // verdicts, their files and window
     std::unique_ptr<TReaderWorker> FWorker;      // owns the queue and the worker thread
     TReconnection FReconnection;
     TConnectOrigin FConnectOrigin = TConnectOrigin::None;

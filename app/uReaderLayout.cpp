@@ -89,6 +89,13 @@ void TForm1::BuildActions() {
     aReconnect->setCheckable(true);
     aReconnect->setChecked(true);
     aOpenLogFolder = new QAction("Open log folder", this);
+    aLastResult = new QAction("Last test result...", this);
+    aLastResult->setEnabled(false);
+    aFitVoltage = new QAction("Fit voltage", this);
+    aAhAxis = new QAction("Bottom axis in Ah", this);
+    aAhAxis->setCheckable(true);
+    aCompare = new QAction("Compare with log...", this);
+    aSaveChart = new QAction("Save chart...", this);
     Exit1 = new QAction("Exit", this);
     Protocolinfo1 = new QAction("Protocol info", this);
     About1 = new QAction("About", this);
@@ -105,7 +112,17 @@ void TForm1::BuildActions() {
     test->addAction(aReset);
     test->addAction(aClear);
     test->addSeparator();
+    test->addAction(aLastResult);
     test->addAction(aOpenLogFolder);
+    QMenu* chart = menuBar()->addMenu("Chart");
+    chart->addAction(aFitVoltage);
+    chart->addAction(aAhAxis);
+    chart->addSeparator();
+    chart->addAction(aCompare);
+    RemoveCompared = chart->addMenu("Remove compared log");
+    RemoveCompared->setEnabled(false);
+    chart->addSeparator();
+    chart->addAction(aSaveChart);
     QMenu* help = menuBar()->addMenu("?");
     help->addAction(Protocolinfo1);
     help->addSeparator();
@@ -171,6 +188,8 @@ void TForm1::BuildLayout() {
 
     Chart1 = new TChartView(client);
     Chart1->setGeometry(kChartAtDesign);
+    Chart1->setContextMenuPolicy(Qt::ActionsContextMenu);
+    Chart1->addActions({aFitVoltage, aAhAxis, aCompare, aSaveChart});
     client->installEventFilter(this);  // resizes reach LayOutChart()
 
     StatusBar1 = statusBar();

@@ -45,3 +45,16 @@ function(kelvo_add_qtest name)
   set_tests_properties(${name} PROPERTIES TIMEOUT 600 LABELS "${T_LABELS}"
     ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
+
+# kelvo_run_in_locales(<test>)
+# Runs the test program <test> under LC_ALL=C, and once more under each of en_US.UTF-8 (a 12-hour
+# clock, a decimal point) and de_DE.UTF-8 (a 24-hour clock, a decimal comma), as <test>_en_US and
+# <test>_de_DE.
+function(kelvo_run_in_locales test)
+  set_tests_properties(${test} PROPERTIES ENVIRONMENT "LC_ALL=C")
+  foreach(locale en_US de_DE)
+    add_test(NAME ${test}_${locale} COMMAND ${test})
+    set_tests_properties(${test}_${locale} PROPERTIES
+      ENVIRONMENT "LC_ALL=${locale}.UTF-8" TIMEOUT 600)
+  endforeach()
+endfunction()

@@ -2,7 +2,9 @@
 // axis buttons, on the offscreen platform.
 #include <QRandomGenerator>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QToolButton>
+#include <QWheelEvent>
 #include <QtTest>
 #include <cmath>
 #include <limits>
@@ -10,10 +12,16 @@
 #include "app/ChartView.h"
 #include "app/ElapsedTimeTicker.h"
 #include "support/Errors.h"
+#include "support/LocaleText.h"
 
 namespace {
 
 constexpr double kDay = 86400;
+
+// A number text as the chart shows it under the current locale.
+QString L(const char* text) {
+    return QString(text).replace('.', QChar(LocaleDecimalSeparator()));
+}
 
 TDeviceReading Reading(int testTime, float voltage, float current, int8_t temperature) {
     TDeviceReading reading{};
@@ -27,9 +35,10 @@ TDeviceReading Reading(int testTime, float voltage, float current, int8_t temper
 
 QList<QPointF> PointsOf(const TChartView& chart, int series) {
     QList<QPointF> points;
-    const TIndexedPoints& data = chart.Series(series)->Points();
-    for (auto it = data.constBegin(); it != data.constEnd(); ++it)
-        points.append({it->key, it->value});
+    const TReadingLine& line = *chart.Series(series);
+    for (size_t i = 0; i < line.Readings().Size(); ++i) {
+        points.append({line.KeyAt(i), line.ValueAt(i)});
+    }
     return points;
 }
 
@@ -77,16 +86,14 @@ class ChartViewTest : public QObject {
         } expected[] = {{"V", QColor(0, 0, 255), chart.yAxis},
                         {"A", QColor(255, 0, 0), chart.yAxis2},
                         {"t", QColor(0, 128, 0), chart.yAxis}};
-        QCOMPARE(chart.graphCount(), 3);
+        QCOMPARE(chart.plottableCount(), 3);
         for (int i = 0; i < 3; ++i) {
-            QCPGraph* series = chart.Series(i);
-            QCOMPARE(series, chart.graph(i));
+            TReadingLine* series = chart.Series(i);
+            QCOMPARE(static_cast<QCPAbstractPlottable*>(series), chart.plottable(i));
             QCOMPARE(series->name(), QString::fromLatin1(expected[i].title));
             QCOMPARE(series->pen().color(), expected[i].colour);
             QCOMPARE(series->pen().widthF(), 2.0);
             QCOMPARE(series->valueAxis(), expected[i].valueAxis);
-            QCOMPARE(series->lineStyle(), QCPGraph::lsLine);
-            QVERIFY(series->scatterStyle().isNone());
         }
         QCOMPARE(chart.yAxis->range(), QCPRange(0, 60));
         QCOMPARE(chart.yAxis->label(), QStringLiteral("V, t"));
@@ -288,31 +295,38 @@ class ChartViewTest : public QObject {
         QCOMPARE(leftClicks.count(), 1);
     }
 
-    // The index answers for any run of points exactly what a look at every point would, after
-    // points were appended, inserted in front and in the middle, some of them not numbers.
-    void ValueRangeIndexMatchesEveryPoint() {
+    // The index answers for any run of readings exactly what a look at each one would, after
+    // readings were appended, inserted in front and in the middle (splitting full blocks), some
+    // of them not numbers; and the readings stay sorted by time.
+    void ValueRangeIndexMatchesEveryReading() {
         QRandomGenerator random(20240601);
-        TIndexedPoints points;
-        for (int i = 0; i < 6000; ++i) {
-            const double key = i % 3 == 0 ? random.bounded(6000) : i;
-            const double value = i % 97 == 0 ? std::nan("") : random.bounded(1000.0) - 500;
-            points.Insert(key, value);
+        TChartReadings readings;
+        for (int i = 0; i < 30000; ++i) {
+            TDeviceReading reading{};
+            reading.TestTime = i % 3 == 0 ? random.bounded(30000) : i;
+            reading.Voltage = i % 97 == 0 ? std::nanf("") : random.bounded(1000.0f) - 500;
+            reading.Temperature = static_cast<int8_t>(random.bounded(256) - 128);
+            readings.Insert(reading);
         }
-        QVERIFY(points.IndexCurrent());
+        QCOMPARE(readings.Size(), size_t{30000});
         for (int check = 0; check < 2000; ++check) {
-            int first = check == 0 ? 0 : random.bounded(points.size() + 1);
-            int last = check == 0 ? points.size() : random.bounded(points.size() + 1);
+            size_t first = check == 0 ? 0 : random.bounded(30001);
+            size_t last = check == 0 ? 30000 : random.bounded(30001);
             if (first > last) std::swap(first, last);
-            TValueSpan expected;
-            for (int i = first; i < last; ++i) {
-                const double value = points.at(i)->value;
-                if (!std::isnan(value)) expected.Extend({value, value});
+            for (const auto quantity : {TChartReadings::kVoltage, TChartReadings::kTemperature}) {
+                TValueSpan expected;
+                for (size_t i = first; i < last; ++i) {
+                    const double value = readings.Value(quantity, i);
+                    if (!std::isnan(value)) expected.Extend(value);
+                }
+                const TValueSpan found = readings.ValueRange(quantity, first, last);
+                QCOMPARE(found.Low, expected.Low);
+                QCOMPARE(found.High, expected.High);
             }
-            const TValueSpan found = points.ValueRange(first, last);
-            QCOMPARE(found.Low, expected.Low);
-            QCOMPARE(found.High, expected.High);
         }
-        for (int i = 1; i < points.size(); ++i) QVERIFY(points.at(i - 1)->key <= points.at(i)->key);
+        for (size_t i = 1; i < readings.Size(); ++i) {
+            QVERIFY(readings.Seconds(i - 1) <= readings.Seconds(i));
+        }
     }
 
     // Thousands of points share a pixel column; the one reading that stands out must still be
@@ -334,6 +348,102 @@ class ChartViewTest : public QObject {
         QVERIFY(VoltageLineNear(chart, spikeTime / kDay, 30));
         QVERIFY(!VoltageLineNear(chart, 25000 / kDay, 30));
         QVERIFY(VoltageLineNear(chart, 25000 / kDay, 10));
+    }
+
+    // The wheel over an axis narrows that axis only, over the plot all three, and then new
+    // readings no longer move the bottom axis; a double click returns to the inputs' ranges and
+    // to following the test.
+    void WheelZoomsTheAxisUnderItAndDoubleClickReturns() {
+        TChartView chart;
+        ShowAtDesignSize(chart);
+        for (int time = 0; time <= 600; time += 10) chart.AddChartPoints(Reading(time, 12, 2, 25));
+        const QRect plot = chart.axisRect()->rect();
+        const auto wheel = [&](QPoint at) {
+            QWheelEvent event(at, chart.mapToGlobal(at), {}, {0, 120}, Qt::NoButton, Qt::NoModifier,
+                              Qt::NoScrollPhase, false);
+            QApplication::sendEvent(&chart, &event);
+        };
+        const QCPRange bottom = chart.xAxis->range();
+        wheel({plot.left() - 10, plot.center().y()});  // over the left axis
+        QVERIFY(chart.yAxis->range().size() < 60);
+        QCOMPARE(chart.yAxis2->range(), QCPRange(0, 10));
+        QCOMPARE(chart.xAxis->range(), bottom);
+        QVERIFY(chart.Following());
+
+        wheel(plot.center());  // over the plot
+        QVERIFY(chart.xAxis->range().size() < bottom.size());
+        QVERIFY(chart.yAxis2->range().size() < 10);
+        QVERIFY(!chart.Following());
+        const QCPRange zoomed = chart.xAxis->range();
+        chart.AddChartPoints(Reading(1200, 12, 2, 25));
+        QCOMPARE(chart.xAxis->range(), zoomed);
+
+        QTest::mouseDClick(&chart, Qt::LeftButton, {}, plot.center());
+        QVERIFY(chart.Following());
+        QCOMPARE(chart.yAxis->range(), QCPRange(0, 60));
+        QCOMPARE(chart.yAxis2->range(), QCPRange(0, 10));
+        QCOMPARE(chart.xAxis->range(), QCPRange(0, 1200 / kDay));
+    }
+
+    void HoverReadsOutTheNearestReading() {
+        TChartView chart;
+        ShowAtDesignSize(chart);
+        chart.AddChartPoints(Reading(0, 12.5f, 2.0f, 25));
+        chart.AddChartPoints(Reading(3725, 11.25f, 1.5f, 31));
+        chart.AddChartPoints(Reading(7200, 10.0f, 1.0f, 33));
+        const auto hover = [&](QPointF at) {
+            QMouseEvent move(QEvent::MouseMove, at, chart.mapToGlobal(at), Qt::NoButton,
+                             Qt::NoButton, Qt::NoModifier);
+            QApplication::sendEvent(&chart, &move);
+        };
+        hover(
+            {chart.xAxis->coordToPixel(3700 / kDay), chart.axisRect()->rect().center().y() + 0.0});
+        const QString text = chart.ReadoutText();
+        QVERIFY2(text.startsWith("01:02:05") && text.contains(L("11.250") + " V") &&
+                     text.contains(L("1.500") + " A") && text.contains("31 °C"),
+                 qPrintable(text));
+        hover({5, 300});  // off the plot
+        QVERIFY(chart.ReadoutText().isEmpty());
+    }
+
+    void SavedChartIsAPngOrAPdf() {
+        TChartView chart;
+        ShowAtDesignSize(chart);
+        for (int time = 0; time < 100; ++time) chart.AddChartPoints(Reading(time, 12, 2, 25));
+        QTemporaryDir folder;
+        for (const char* name : {"/chart.png", "/chart.pdf"}) {
+            QVERIFY(chart.SaveChart(folder.path() + name));
+            QFile file(folder.path() + name);
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            const QByteArray head = file.read(8);
+            QVERIFY2(head.startsWith("\x89PNG") || head.startsWith("%PDF"), name);
+        }
+        QVERIFY(!chart.SaveChart(folder.path() + "/missing/chart.png"));
+    }
+
+    // Each test of a compared log is drawn against its own elapsed time, or its Ah; removing the
+    // log takes its curves away and leaves the live ones.
+    void ComparedLogDrawsEachTestUntilRemoved() {
+        TChartView chart;
+        chart.AddChartPoints(Reading(5, 12, 2, 25));
+        TLoggedTests log;
+        log.Path = "/logs/Log_20261206_190357.csv";
+        log.Date = QDate(2026, 12, 6);
+        log.Tests = {{1, {{0, 4.2f, 1.5f, 0}, {60, 4.0f, 1.5f, 0.025f}}},
+                     {2, {}},
+                     {3, {{0, 3.9f, 1.0f, 0}}}};
+        const TComparedTests::TEntry entry = chart.CompareWith(log);
+        QCOMPARE(entry.Label, QString("Log_20261206_190357.csv"));
+        QCOMPARE(chart.plottableCount(), 3 + 4);  // V and A of the two tests with points
+        const auto* first = qobject_cast<TReadingLine*>(chart.plottable(3));
+        QCOMPARE(first->name(), QString("2026-12-06 #1"));
+        QCOMPARE(first->KeyAt(1), 60 / kDay);
+        QCOMPARE(first->ValueAt(1), 4.0);
+        chart.SetBottomKey(TChartView::kAmpHoursKey);
+        QCOMPARE(first->KeyAt(1), double(0.025f));
+        chart.RemoveCompared(entry.Id);
+        QCOMPARE(chart.plottableCount(), 3);
+        QVERIFY(chart.ComparedLogs().empty());
     }
 
     void ElapsedTimeText_data() {

@@ -7,6 +7,7 @@
 #include <QProcess>
 #include <QtTest>
 #include <cstring>
+#include <filesystem>
 #include <memory>
 
 #include "app/EllipsisEdit.h"
@@ -15,6 +16,7 @@
 #include "app/uReader.h"
 #include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
+#include "platform/PortNames.h"
 #include "platform/VirtualPorts.h"
 #include "sim/PtyTester.h"
 #include "tests/fixtures/LogLines.h"
@@ -87,6 +89,10 @@ class WindowSessionTest : public QObject {
     }
 
   private slots:
+    void initTestCase() {
+        // Entries left by an earlier run that was cut short would hold the names used here.
+        std::filesystem::remove_all(platform::VirtualPortFolder());
+    }
     void init() {
         platform::SetDebugSink([](const std::string&) {});
         PortConnected = false;

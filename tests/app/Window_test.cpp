@@ -2,7 +2,10 @@
 // pseudo-terminal, on the offscreen platform.
 #include <QAction>
 #include <QInputDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -13,6 +16,7 @@
 #include "app/ErrorBox.h"
 #include "app/Indicator.h"
 #include "app/RememberedChoices.h"
+#include "app/TestResults.h"
 #include "app/uReader.h"
 #include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
@@ -34,7 +38,7 @@ QString L(const char* text) {
 
 // Points of the voltage series (every reading charts one point in each series).
 int PointCount(const TChartView& chart) {
-    return chart.Series(TChartView::kVoltageSeries)->dataCount();
+    return static_cast<int>(chart.Readings().Size());
 }
 
 bool IsWrite(const Bytes& frame) {
@@ -255,6 +259,55 @@ class WindowTest : public QObject {
         SaveChoices(next.Choices());
         QCOMPARE(LoadChoices().Port, QString("ttyKELVOone"));
         qunsetenv("XDG_CONFIG_HOME");
+    }
+
+    // A test run to its cutoff under the window: beside its log, the verdict names the cutoff and
+    // the charge and energy the tester counted, with a picture of its curves; a test stopped
+    // with F5 is the operator's; and the summary window does not block the console.
+    void verdictOfATestAtItsCutoffAndOfOneStoppedByTheOperator() {
+        sim::Options options;
+        options.acceleration = 60;
+        options.cell.capacityAh = 0.05;
+        tester = std::make_unique<sim::PtyTester>(options);
+        sim::Registers full;
+        full.voltage_mV = 4200;
+        full.currentSetpoint_cA = 150;
+        full.cutoffVoltage_cV = 300;
+        tester->SetRegisters(full);
+        Connect();
+        WaitForReadings(1);
+        QTest::keyClick(form.get(), Qt::Key_F5);  // Start
+        auto& results = form->TestResults();
+        QTRY_VERIFY_WITH_TIMEOUT(results.Last().has_value(), kBound);
+        QCOMPARE(ReasonName(results.Last()->Reason), "cutoff");
+        const QString log = form->StatusPanel->text();
+        QString json = log;
+        json.replace(".csv", "_test1.json");
+        QCOMPARE(results.LastJson(), json);
+        QFile file(json);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QJsonObject verdict = QJsonDocument::fromJson(file.readAll()).object();
+        QCOMPARE(verdict["reason"].toString(), QString("cutoff"));
+        const sim::Registers end = tester->State();
+        QCOMPARE(verdict["ah"].toDouble(), end.ampHours_mAh / 1000.0);
+        QCOMPARE(verdict["wh"].toDouble(), end.wattHours_mWh / 1000.0);
+        QCOMPARE(verdict["log"].toString(), log);
+        QVERIFY(QFileInfo(QString(json).replace(".json", ".png")).size() > 0);
+        auto* summary = form->findChild<QDialog*>("TestResult");
+        QVERIFY(summary != nullptr && summary->isVisible() && !summary->isModal());
+
+        tester->SetRegisters(full);               // a fresh cell
+        QTest::keyClick(form.get(), Qt::Key_F5);  // Start
+        QTRY_VERIFY_WITH_TIMEOUT(TestRunning, kBound);
+        QTest::keyClick(form.get(), Qt::Key_F5);  // Stop
+        QTRY_COMPARE_WITH_TIMEOUT(form->TestResults().LastJson(),
+                                  QString(json).replace("_test1", "_test2"), kBound);
+        QCOMPARE(ReasonName(results.Last()->Reason), "operator");
+        QVERIFY(summary->findChild<QPlainTextEdit*>()->toPlainText().contains(
+            "stopped by the operator"));
+        for (const char* file : {"_test1.json", "_test1.png", "_test2.json", "_test2.png"}) {
+            QFile::remove(QString(log).replace(".csv", file));
+        }
     }
 
     // The operator who pressed Connect is told why it failed, in a box and in the status bar.

@@ -2,12 +2,7 @@
 # decimal point, and a 24-hour clock with a decimal comma.
 kelvo_add_test(app_testlog_test SOURCES TestLog_test.cpp
   LIBS kelvo_console_core kelvo_test_fixtures)
-set_tests_properties(app_testlog_test PROPERTIES ENVIRONMENT "LC_ALL=C")
-foreach(locale en_US de_DE)
-  add_test(NAME app_testlog_test_${locale} COMMAND app_testlog_test)
-  set_tests_properties(app_testlog_test_${locale} PROPERTIES
-    ENVIRONMENT "LC_ALL=${locale}.UTF-8" TIMEOUT 600)
-endforeach()
+kelvo_run_in_locales(app_testlog_test)
 
 # Failed writes: the shell limits the size of the files the program writes to one 512-byte
 # block and ignores SIGXFSZ, which the program inherits, so writes past the limit fail (EFBIG)

@@ -1,0 +1,163 @@
+#include "app/TestResults.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QPlainTextEdit>
+#include <QSaveFile>
+#include <QVBoxLayout>
+#include <algorithm>
+
+#include "app/ChartView.h"
+#include "support/DateTime.h"
+
+namespace {
+
+constexpr int kPictureWidth = 1200;
+constexpr int kPictureHeight = 700;
+
+// "<log without .csv>_test<N><suffix>"
+QString BesideLog(const std::string& log, int number, const char* suffix) {
+    QString base = QString::fromStdString(log);
+    if (base.endsWith(".csv", Qt::CaseInsensitive)) base.chop(4);
+    return QString("%1_test%2%3").arg(base).arg(number).arg(suffix);
+}
+
+// Writes `bytes` at `path` whole or not at all; the error text when it fails.
+QString WriteWhole(const QString& path, const QByteArray& bytes) {
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
+        return {};
+    }
+    return file.errorString();
+}
+
+}  // namespace
+
+void TTestCurves::Clear() {
+    FReadings.clear();
+    FStride = 1;
+    FSkipped = 0;
+}
+
+void TTestCurves::Add(const TDeviceReading& reading) {
+    if (FSkipped + 1 < FStride) {
+        ++FSkipped;
+        return;
+    }
+    FSkipped = 0;
+    FReadings.push_back(reading);
+    if (FReadings.size() < 2 * kMost) return;
+    // Twice as many as wanted: keep every other one from here on.
+    for (size_t i = 0; i < kMost; ++i) FReadings[i] = FReadings[2 * i];
+    FReadings.resize(kMost);
+    FStride *= 2;
+}
+
+bool DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString& path) {
+    TChartView chart;
+    chart.resize(kPictureWidth, kPictureHeight);
+    float mostCurrent = 0;
+    for (const TDeviceReading& reading : readings) {
+        chart.AddChartPointsWithoutRepaint(reading);
+        mostCurrent = std::max(mostCurrent, reading.Current);
+    }
+    chart.SetRightAxisMax(std::max(1.2 * mostCurrent, 0.1));
+    chart.replot();  // lays the bottom axis over the readings, for the fit that follows
+    chart.FitVoltage();
+    return chart.savePng(path, kPictureWidth, kPictureHeight);
+}
+
+TTestResults::TTestResults(QWidget* window) : FWindow(window) {}
+
+TTestResults::~TTestResults() {
+    delete FSummary;
+}
+
+void TTestResults::Track(bool runningBefore, const TDeviceReading* reading) {
+    if (!runningBefore && FTracker.TestRunning()) FCurves.Clear();
+    if (reading != nullptr && FTracker.TestRunning() && reading->Status == 1) FCurves.Add(*reading);
+}
+
+void TTestResults::ConnectionOpened(const std::string& port, const std::string& log) {
+    FTracker.ConnectionOpened(port, log);
+}
+
+void TTestResults::Reading(const TDeviceReading& reading) {
+    const bool runningBefore = FTracker.TestRunning();
+    const std::optional<TTestSummary> ended = FTracker.Reading(reading);
+    if (ended) {
+        Ended(ended, true);
+        // A reading that ends one test may not begin another; one that does starts afresh.
+    }
+    Track(runningBefore && !ended, &reading);
+}
+
+void TTestResults::OperatorStopped() {
+    FTracker.OperatorStopped();
+}
+
+void TTestResults::ConnectionEnded(bool mayReconnect) {
+    Ended(FTracker.ConnectionEnded(CurrentDateTime(), mayReconnect), true);
+}
+
+void TTestResults::ReconnectionGivenUp() {
+    Ended(FTracker.ReconnectionGivenUp(), true);
+}
+
+void TTestResults::Shutdown() {
+    Ended(FTracker.ConnectionEnded(CurrentDateTime(), false), false);
+}
+
+void TTestResults::Ended(const std::optional<TTestSummary>& summary, bool show) {
+    if (!summary) return;
+    FLast = summary;
+    FLastJson.clear();
+    FLastPicture.clear();
+    if (!summary->Log.empty()) {
+        const int number = ++FTestsEndedIn[summary->Log];
+        const QString json = BesideLog(summary->Log, number, ".json");
+        const QString failure = WriteWhole(json, QByteArray::fromStdString(VerdictJson(*summary)));
+        if (failure.isEmpty()) {
+            FLastJson = json;
+        } else {
+            emit WriteFailed(QString("Error write file %1: %2").arg(json, failure));
+        }
+        const QString picture = BesideLog(summary->Log, number, ".png");
+        if (DrawTestPicture(FCurves.Readings(), picture)) {
+            FLastPicture = picture;
+        } else {
+            emit WriteFailed(QString("Error write file %1").arg(picture));
+        }
+    }
+    FCurves.Clear();
+    if (show) ShowLast();
+}
+
+void TTestResults::ShowLast() {
+    if (!FLast) return;
+    if (!FSummary) {
+        FSummary = new QDialog(FWindow);
+        FSummary->setObjectName("TestResult");
+        FSummary->setWindowTitle("Test result");
+        FSummary->setModal(false);
+        // The operator's keys stay with the console (F5 for the next test), and work in the
+        // summary too where the desktop gives it the focus.
+        FSummary->setAttribute(Qt::WA_ShowWithoutActivating);
+        FSummary->addActions(FWindow->actions());
+        auto* layout = new QVBoxLayout(FSummary);
+        auto* text = new QPlainTextEdit(FSummary);
+        text->setObjectName("TestResultText");
+        text->setReadOnly(true);
+        text->setMinimumSize(520, 200);
+        layout->addWidget(text);
+        auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, FSummary);
+        connect(buttons, &QDialogButtonBox::rejected, FSummary, &QDialog::close);
+        layout->addWidget(buttons);
+    }
+    QString text = QString::fromStdString(VerdictText(*FLast));
+    if (!FLastJson.isEmpty()) text += "\nSummary: " + FLastJson;
+    if (!FLastPicture.isEmpty()) text += "\nCurves: " + FLastPicture;
+    FSummary->findChild<QPlainTextEdit*>("TestResultText")->setPlainText(text);
+    FSummary->show();
+    FSummary->raise();
+}

@@ -1,0 +1,82 @@
+#pragma once
+// What the battery did. Follows the readings and the connection through a TTestTracker; when a
+// test ends, writes its verdict beside the log it ended in, "<log without .csv>_test<N>.json"
+// (N counts the tests that ended in that log, from 1), draws the test's curves over its whole
+// range into "<same>_test<N>.png", and shows the summary in a window that does not block the
+// console; the last summary can be opened again. Window's thread only.
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "device/DeviceReading.h"
+#include "testrun/TestVerdict.h"
+
+class QDialog;
+class QWidget;
+
+// The readings of the running test for its picture: every one while they are few, then every
+// second, fourth, ... one, so that a test of any length keeps a few thousand.
+class TTestCurves {
+  public:
+    void Clear();
+    void Add(const TDeviceReading& reading);
+    const std::vector<TDeviceReading>& Readings() const { return FReadings; }
+
+  private:
+    static constexpr size_t kMost = 8192;
+    std::vector<TDeviceReading> FReadings;
+    size_t FStride = 1;   // one reading kept in so many
+    size_t FSkipped = 0;  // readings passed over since the last one kept
+};
+
+// Draws `readings` (as the chart would, the axes fitted to the curves) into a PNG file at `path`;
+// false when it cannot be written.
+bool DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString& path);
+
+class TTestResults : public QObject {
+    Q_OBJECT
+
+  public:
+    // `window` places the summary window; it must outlive this object.
+    explicit TTestResults(QWidget* window);
+    ~TTestResults() override;
+
+    void ConnectionOpened(const std::string& port, const std::string& log);
+    void Reading(const TDeviceReading& reading);
+    void OperatorStopped();
+    // The open connection ended; with `mayReconnect` a running test waits for it to come back.
+    void ConnectionEnded(bool mayReconnect);
+    void ReconnectionGivenUp();
+    // At exit: a running test ends with its connection; its files are written, no window shown.
+    void Shutdown();
+
+    const std::optional<TTestSummary>& Last() const { return FLast; }
+    // The files of the last test; empty when one could not be written.
+    const QString& LastJson() const { return FLastJson; }
+    const QString& LastPicture() const { return FLastPicture; }
+    // Opens the last summary again (nothing when there is none).
+    void ShowLast();
+
+  signals:
+    // A file of the verdict could not be written: "Error write file <path>: <why>".
+    void WriteFailed(const QString& message);
+
+  private:
+    void Ended(const std::optional<TTestSummary>& summary, bool show);
+    // Follows whether a test runs, to collect its curves from its first reading.
+    void Track(bool runningBefore, const TDeviceReading* reading);
+
+    QWidget* FWindow;
+    TTestTracker FTracker;
+    TTestCurves FCurves;
+    std::map<std::string, int> FTestsEndedIn;  // per log path
+    std::optional<TTestSummary> FLast;
+    QString FLastJson;
+    QString FLastPicture;
+    QPointer<QDialog> FSummary;
+};
