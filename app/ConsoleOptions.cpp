@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "support/NamedCoreApplication.h"
 #include "support/versionUtils.h"
 
 namespace {
@@ -15,14 +16,7 @@ constexpr char kProgramName[] = "kelvo-console";
 }  // namespace
 
 std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& exitCode) {
-    // A core application only: the parser wants one, and it needs no display. It is given the
-    // installed name, which the usage line shows whatever the file is called.
-    std::vector<char*> arguments(argv, argv + argc);
-    std::string name = kProgramName;
-    if (!arguments.empty()) arguments[0] = name.data();
-    int count = argc;
-    QCoreApplication core(count, arguments.data());
-    QCoreApplication::setApplicationName(kProgramName);
+    const TNamedCoreApplication core(argc, argv, kProgramName);
     QCoreApplication::setApplicationVersion(QString::fromStdString(GetVersionValue("FileVersion")));
 
     QCommandLineParser parser;

@@ -1,38 +1,6 @@
 #include "app/SetpointInputs.h"
 
 #include <QInputDialog>
-#include <algorithm>
-#include <cctype>
-#include <cmath>
-
-#include "app/ReaderCommand.h"
-#include "support/LocaleText.h"
-#include "support/Mystrutils.h"
-#include "support/TimeText.h"
-
-namespace {
-
-constexpr double kLargestEncodableSetpoint = 256.0;  // exclusive: the integer part is one byte
-constexpr double kLargestTestTime = 65535.0;         // the tester's field is 16 bits wide
-constexpr double kLongestDurationText = 255 * 3600 + 59 * 60 + 59;  // s, what DurationText shows
-
-// A token as a decimal integer with optional leading blanks and sign; 0 for anything else.
-int TokenValue(const std::string& token) {
-    size_t i = 0;
-    while (i < token.size() && token[i] == ' ') ++i;
-    bool negative = false;
-    if (i < token.size() && (token[i] == '+' || token[i] == '-')) negative = token[i++] == '-';
-    if (i == token.size()) return 0;
-    long value = 0;
-    for (; i < token.size(); ++i) {
-        if (!std::isdigit(static_cast<unsigned char>(token[i]))) return 0;
-        value = value * 10 + (token[i] - '0');
-        if (value > 1'000'000'000) return 0;  // does not fit: not a number
-    }
-    return static_cast<int>(negative ? -value : value);
-}
-
-}  // namespace
 
 std::optional<QString> AskText(QWidget* parent, const QString& title, const QString& prompt,
                                const QString& initial) {
@@ -41,47 +9,4 @@ std::optional<QString> AskText(QWidget* parent, const QString& title, const QStr
         QInputDialog::getText(parent, title, prompt, QLineEdit::Normal, initial, &ok);
     if (!ok) return std::nullopt;
     return text;
-}
-
-int TestTimeFromText(const std::string& text) {
-    const TCharSet colon = CharSetOf(":");
-    std::string rest = text;
-    std::string token;
-    const int limits[] = {24, 59, 59};
-    const int weights[] = {3600, 60, 1};
-    int seconds = 0;
-    for (int part = 0; part < 3 && !rest.empty(); ++part) {
-        CutToken(rest, colon, false, true, token);
-        seconds += std::clamp(TokenValue(token), 0, limits[part]) * weights[part];
-    }
-    return seconds;
-}
-
-std::optional<QString> SetpointRefusal(int kind, double value) {
-    switch (kind) {
-        case cmdSetCurrent:
-        case cmdSetCutoffVoltage:
-            if (!(value >= 0 && value < kLargestEncodableSetpoint)) {
-                const QString what =
-                    kind == cmdSetCurrent ? "discharge current" : "minimum voltage";
-                const QString unit = kind == cmdSetCurrent ? "A" : "V";
-                return QString("The %1 must be at least 0 and below 256 %2; %3 %2 was not sent.")
-                    .arg(what, unit, QString::fromStdString(FormatFixed(value, 2)));
-            }
-            return std::nullopt;
-        case cmdSetTestTime:
-            if (!(value >= 0 && value <= kLargestTestTime)) {
-                // A duration text holds 0 to 255:59:59; any other value (negative, huge, not a
-                // number) is shown in seconds rather than converted to int and wrapped.
-                const std::string shown = value >= 0 && value <= kLongestDurationText
-                                              ? DurationText(static_cast<int>(value))
-                                              : FormatFixed(value, 0) + " s";
-                return QString("The test time must not exceed %1 (65535 s); %2 was not sent.")
-                    .arg(QString::fromStdString(DurationText(65535)),
-                         QString::fromStdString(shown));
-            }
-            return std::nullopt;
-        default:
-            return std::nullopt;
-    }
 }

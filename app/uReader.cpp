@@ -21,7 +21,6 @@
 #include "app/PortWatcher.h"
 #include "app/ReadingDisplay.h"
 #include "app/SetpointInputs.h"
-#include "app/TestLog.h"
 #include "app/TestResults.h"
 #include "app/uProtoInfo.h"
 #include "device/SerialLink.h"
@@ -32,6 +31,8 @@
 #include "support/Errors.h"
 #include "support/LocaleText.h"
 #include "support/NumberText.h"
+#include "testrun/SetpointRules.h"
+#include "testrun/TestLog.h"
 #include "threads/InterThreadMsg.h"
 
 bool PortConnected = false;

@@ -13,11 +13,11 @@
 #include <memory>
 
 #include "app/ConsoleOptions.h"
-#include "app/PortSelection.h"
-#include "app/ReaderWorker.h"
 #include "app/Reconnection.h"
 #include "app/RememberedChoices.h"
 #include "device/DeviceReading.h"
+#include "testrun/PortSelection.h"
+#include "testrun/ReaderWorker.h"
 
 class QAction;
 class TChartView;

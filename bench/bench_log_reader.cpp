@@ -10,8 +10,8 @@
 #include <cstdio>
 #include <string>
 
-#include "app/TestLog.h"
 #include "testrun/LogReader.h"
+#include "testrun/TestLog.h"
 
 namespace {
 

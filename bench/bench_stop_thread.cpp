@@ -6,9 +6,9 @@
 #include <QCoreApplication>
 #include <chrono>
 
-#include "app/ReaderWorker.h"
 #include "device/SerialLink.h"
 #include "sim/PtyTester.h"
+#include "testrun/ReaderWorker.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <cstring>
 #include <string>
 
-#include "app/ReaderCommand.h"
-#include "app/SetpointInputs.h"
+#include "testrun/ReaderCommand.h"
+#include "testrun/SetpointRules.h"
 
 namespace {
 

@@ -2,6 +2,8 @@
 
 #include <pthread.h>
 #include <signal.h>
+#include <sys/signalfd.h>
+#include <unistd.h>
 
 namespace platform {
 namespace {
@@ -11,7 +13,13 @@ sigset_t EndSignalSet() {
     ::sigemptyset(&set);
     ::sigaddset(&set, SIGINT);
     ::sigaddset(&set, SIGTERM);
+    ::sigaddset(&set, SIGHUP);
     return set;
+}
+
+EndSignal FromNumber(int number) {
+    if (number == SIGINT) return EndSignal::Interrupt;
+    return number == SIGHUP ? EndSignal::HangUp : EndSignal::Terminate;
 }
 
 }  // namespace
@@ -26,13 +34,26 @@ EndSignal WaitForEndSignal() {
     int taken = 0;
     while (::sigwait(&set, &taken) != 0) {
     }
-    return taken == SIGINT ? EndSignal::Interrupt : EndSignal::Terminate;
+    return FromNumber(taken);
+}
+
+int EndSignalDescriptor() {
+    const sigset_t set = EndSignalSet();
+    return ::signalfd(-1, &set, SFD_NONBLOCK | SFD_CLOEXEC);
+}
+
+std::optional<EndSignal> TakeEndSignal(int descriptor) {
+    signalfd_siginfo info{};
+    if (::read(descriptor, &info, sizeof info) != static_cast<ssize_t>(sizeof info)) return {};
+    return FromNumber(static_cast<int>(info.ssi_signo));
 }
 
 bool SendEndSignal(int64_t processId, EndSignal signal) {
     if (processId <= 0) return false;  // 0 and negatives would reach process groups
-    return ::kill(static_cast<pid_t>(processId),
-                  signal == EndSignal::Interrupt ? SIGINT : SIGTERM) == 0;
+    const int number = signal == EndSignal::Interrupt ? SIGINT
+                       : signal == EndSignal::HangUp  ? SIGHUP
+                                                      : SIGTERM;
+    return ::kill(static_cast<pid_t>(processId), number) == 0;
 }
 
 }  // namespace platform

@@ -245,13 +245,20 @@ TTestSummary TTestTracker::Finish(TEndReason reason, double end) {
     s.Reason = reason;
     s.Start = run.Start.value_or(end);
     s.End = end;
-    s.DurationS = std::max(0.0, (s.End - s.Start) * kSecondsPerDay);
+    // Whole seconds, as the times are written.
+    s.DurationS = std::max(0.0, std::round((s.End - s.Start) * kSecondsPerDay));
     s.Ah = Rise(run.AhBefore, run.AhLast);
     s.Wh = Rise(run.WhBefore, run.WhLast);
     if (s.Ah > 0) s.MeanV = s.Wh / s.Ah;
     s.MinV = run.MinV;
     s.MaxV = run.MaxV;
-    if (s.DurationS > 0) s.MeanA = s.Ah / (s.DurationS / 3600.0);
+    // Over the tester's own clock when it ran: that is the time the charge was drawn in, also
+    // when the console joined late or the tester runs fast (a simulator).
+    const int clockRun = run.FirstClock && run.LastRunningClock
+                             ? std::abs(*run.LastRunningClock - *run.FirstClock)
+                             : 0;
+    const double hours = (clockRun > 0 ? clockRun : s.DurationS) / 3600.0;
+    if (hours > 0) s.MeanA = s.Ah / hours;
     s.MaxTempC = run.MaxTempC;
     if (run.NoLoadV && run.LoadedV && run.LoadedA && *run.LoadedA > 0) {
         s.InternalResistanceOhm = (*run.NoLoadV - *run.LoadedV) / *run.LoadedA;

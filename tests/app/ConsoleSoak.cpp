@@ -28,13 +28,13 @@
 #include <memory>
 #include <string>
 
-#include "app/TestLog.h"
 #include "app/uReader.h"
 #include "platform/DebugOutput.h"
 #include "platform/SerialPort.h"
 #include "platform/VirtualPorts.h"
 #include "sim/PtyTester.h"
 #include "support/Format.h"
+#include "testrun/TestLog.h"
 #include "tests/app/SoakTap.h"
 #include "tests/fixtures/LogLines.h"
 #include "threads/InterThreadMsg.h"

@@ -3,9 +3,9 @@
 
 #include <cmath>
 
-#include "app/ReaderCommand.h"
 #include "app/ReadingDisplay.h"
-#include "app/SetpointInputs.h"
+#include "testrun/ReaderCommand.h"
+#include "testrun/SetpointRules.h"
 
 namespace {
 

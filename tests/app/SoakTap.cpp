@@ -4,9 +4,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/TestLog.h"
 #include "device/DeviceCodec.h"
 #include "support/Format.h"
+#include "testrun/TestLog.h"
 #include "threads/InterThreadMsg.h"
 
 namespace {

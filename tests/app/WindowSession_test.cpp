@@ -12,13 +12,13 @@
 
 #include "app/EllipsisEdit.h"
 #include "app/Indicator.h"
-#include "app/TestLog.h"
 #include "app/uReader.h"
 #include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
 #include "platform/PortNames.h"
 #include "platform/VirtualPorts.h"
 #include "sim/PtyTester.h"
+#include "testrun/TestLog.h"
 #include "tests/fixtures/LogLines.h"
 #include "threads/InterThreadMsg.h"
 

@@ -66,7 +66,8 @@ class KelvoSimProgram : public ::testing::Test {
 
 TEST_F(KelvoSimProgram, EntryServesTheTesterAndIsRemovedOnEitherStopSignal) {
     for (const platform::EndSignal signal :
-         {platform::EndSignal::Terminate, platform::EndSignal::Interrupt}) {
+         {platform::EndSignal::Terminate, platform::EndSignal::Interrupt,
+          platform::EndSignal::HangUp}) {
         SimProgram sim({"--name", "ttySIMTEST", "--seed=3"});
         const std::string path = sim.PublishedPath();
         ASSERT_EQ(path, folder_ + "/ttySIMTEST") << sim.ErrorText().constData();

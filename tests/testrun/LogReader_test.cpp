@@ -14,8 +14,8 @@
 #include <string>
 #include <system_error>
 
-#include "app/TestLog.h"
 #include "support/DateTime.h"
+#include "testrun/TestLog.h"
 
 namespace {
 

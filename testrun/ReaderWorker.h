@@ -11,8 +11,8 @@
 #include <functional>
 #include <memory>
 
-#include "app/PortSelection.h"
-#include "app/ReaderCommand.h"
+#include "testrun/PortSelection.h"
+#include "testrun/ReaderCommand.h"
 #include "threads/ThreadClasses.h"
 
 class TReaderWorker {

@@ -74,6 +74,10 @@ class TTestLog {
     // removed); the next call tries again under a new name.
     void OpenLog();
 
+    // OpenLog at exactly `path`: a name that is taken is not numbered but refused, with the same
+    // error.
+    void OpenLogAt(const std::string& path);
+
     // Closes the log if one is open. Path() keeps its value.
     void CloseLog();
 
@@ -99,6 +103,9 @@ class TTestLog {
     const std::string& WriteFailureText() const { return FWriteFailureText; }
 
   private:
+    // Creates the log at `path`, or at its numbered names up to `lastNumber` while taken.
+    void Create(const std::string& path, int lastNumber);
+
     TClock FClock;
     TExeFileNameSource FExeFileName;
     std::unique_ptr<platform::TLogFile> FLogStream;  // the open log, or null

@@ -1,4 +1,4 @@
-#include "app/ReaderWorker.h"
+#include "testrun/ReaderWorker.h"
 
 #include <exception>
 

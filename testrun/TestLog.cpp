@@ -1,4 +1,4 @@
-#include "app/TestLog.h"
+#include "testrun/TestLog.h"
 
 #include <QDir>
 #include <QFile>
@@ -146,14 +146,21 @@ std::string TTestLog::Folder() const {
 }
 
 void TTestLog::OpenLog() {
+    Create(LogFilePathIn(Folder(), FClock()), kLastNameNumber);
+}
+
+void TTestLog::OpenLogAt(const std::string& path) {
+    Create(path, 1);
+}
+
+void TTestLog::Create(const std::string& path, int lastNumber) {
     CloseLog();
-    const std::string path = LogFilePathIn(Folder(), FClock());
     FWriteFailureText.clear();
     FLineUnfinished = false;
     FRowsWritten = 0;
 
     int error = 0;
-    for (int number = 1; number <= kLastNameNumber; ++number) {
+    for (int number = 1; number <= lastNumber; ++number) {
         FPath = number == 1 ? path : NumberedPath(path, number);
         FLogStream = platform::TLogFile::Create(FPath, error);
         if (FLogStream || error != EEXIST) break;

@@ -1,6 +1,6 @@
 // The worker loop against the simulated tester over a pseudo-terminal; the test plays the
 // window: it sets and clears the connected flag on the port notices.
-#include "app/ReaderWorker.h"
+#include "testrun/ReaderWorker.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 // The test log on the real file system. CTest runs this program under LC_ALL=C, en_US.UTF-8 and
 // de_DE.UTF-8, and once more with a file size limit (see testlog.cmake) for the failed writes.
-#include "app/TestLog.h"
+#include "testrun/TestLog.h"
 
 #include <gtest/gtest.h>
 

@@ -1,0 +1,42 @@
+// kelvo-run: one discharge test from the command line, for scripts, labs and headless machines.
+
+#include <QCoreApplication>
+#include <cstdio>
+#include <filesystem>
+
+#include "cli/RunOptions.h"
+#include "cli/Runner.h"
+#include "platform/Signals.h"
+#include "support/DebugSwitch.h"
+
+int main(int argc, char** argv) {
+    // Before any thread exists, so that the end signals reach only the runner's descriptor.
+    platform::BlockEndSignals();
+
+    const TParsedCommandLine command = ParseRunCommandLine(argc, argv);
+    if (!command.Error.empty()) {
+        std::fprintf(stderr, "kelvo-run: %s\nTry 'kelvo-run --help'.\n", command.Error.c_str());
+        return kExitUsage;
+    }
+    if (!command.Options) {
+        std::fputs(command.Output.c_str(), stdout);
+        return 0;
+    }
+    const TRunOptions& options = *command.Options;
+    if (!options.Log.empty() && std::filesystem::exists(options.Log)) {
+        std::fprintf(stderr, "kelvo-run: %s exists; a log is always a new file\n",
+                     options.Log.c_str());
+        return kExitUsage;
+    }
+
+    QCoreApplication app(argc, argv);
+    ApplyDebugSwitch(options.Debug);
+    if (options.ListPorts) {
+        ListPorts();
+        return 0;
+    }
+    const int endSignals = platform::EndSignalDescriptor();
+    TRunner runner(options, endSignals);
+    runner.Start();
+    return QCoreApplication::exec();
+}

@@ -1,0 +1,170 @@
+#include "cli/RunOptions.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+#include <charconv>
+#include <cmath>
+#include <vector>
+
+#include "support/NamedCoreApplication.h"
+#include "testrun/ReaderCommand.h"
+#include "testrun/SetpointRules.h"
+
+namespace {
+
+constexpr char kProgramName[] = "kelvo-run";
+constexpr uint32_t kBauds[] = {9600, 19200, 38400, 57600, 115200};
+
+const char* const kDescription =
+    "Runs one discharge test on a Kelvo tester from the command line: sets the discharge current, "
+    "the cutoff voltage and, when given, the test time, starts the test, logs every reading to "
+    "a CSV file in the console's format, and prints the verdict when the test ends.\n\n"
+    "Standard output carries only the verdict; progress goes to standard error. Ctrl+C, "
+    "SIGTERM or SIGHUP stop the test at the tester (a second Ctrl+C ends at once).\n\n"
+    "Exit codes:\n"
+    "  0  the test ended at its cutoff voltage or its test time\n"
+    "  1  it was stopped at the tester, or never started although the tester answers\n"
+    "  2  usage error\n"
+    "  3  the port could not be opened\n"
+    "  4  the connection was lost, or no reading came within 10 s\n"
+    "  5  stopped by a signal\n\n"
+    "Several testers: one kelvo-run per port, side by side.";
+
+// A number with a decimal point (no comma, no exponent, nothing after it).
+std::optional<double> PlainNumber(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789.+-") != std::string::npos) return {};
+    double value = 0;
+    const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
+    const auto [end, error] = std::from_chars(begin, text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return {};
+    return value;
+}
+
+// H:MM:SS, each part as the console's test-time input would keep it (not clamped).
+std::optional<int> TestTimeText(const std::string& text) {
+    int parts[3] = {};
+    size_t at = 0;
+    for (int part = 0; part < 3; ++part) {
+        const size_t end = part < 2 ? text.find(':', at) : text.size();
+        if (end == std::string::npos || end == at) return {};
+        const std::string digits = text.substr(at, end - at);
+        if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 6) {
+            return {};
+        }
+        if (part > 0 && digits.size() != 2) return {};
+        parts[part] = std::stoi(digits);
+        at = end + 1;
+    }
+    const int seconds = parts[0] * 3600 + parts[1] * 60 + parts[2];
+    if (TestTimeFromText(text) != seconds) return {};  // the input would clamp a part
+    return seconds;
+}
+
+}  // namespace
+
+TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
+    const TNamedCoreApplication core(argc, argv, kProgramName);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(kDescription);
+    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
+    const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
+    const QCommandLineOption port("port",
+                                  "The tester's serial port NAME (ttyUSB0, or a "
+                                  "simulated tester's name).",
+                                  "NAME");
+    const QCommandLineOption baud("baud",
+                                  "The line speed: 9600 (default), 19200, 38400, 57600 "
+                                  "or 115200.",
+                                  "RATE");
+    const QCommandLineOption current("current", "The discharge current in amperes, e.g. 1.5.", "A");
+    const QCommandLineOption cutoff("cutoff", "The cutoff voltage in volts, e.g. 3.0.", "V");
+    const QCommandLineOption time("time",
+                                  "The test time as H:MM:SS, at most 18:12:15; "
+                                  "without it the tester's own setting stays.",
+                                  "H:MM:SS");
+    const QCommandLineOption log("log",
+                                 "Write the CSV log to FILE (a new file) instead of the "
+                                 "console's log folder.",
+                                 "FILE");
+    const QCommandLineOption json("json", "Print the verdict as one JSON object.");
+    const QCommandLineOption quiet("quiet", "Print only the verdict: no progress, no messages.");
+    const QCommandLineOption debug("debug", "Write the link's debug lines to standard error.");
+    const QCommandLineOption list("list-ports",
+                                  "List the serial ports, one per line: the "
+                                  "name, a tab, the adapter's vendor and product.");
+    parser.addOptions(
+        {help, version, port, baud, current, cutoff, time, log, json, quiet, debug, list});
+
+    TParsedCommandLine result;
+    const auto refuse = [&](const QString& why) {
+        result.Error = why.toStdString();
+        return result;
+    };
+    if (!parser.parse(QCoreApplication::arguments())) return refuse(parser.errorText());
+    if (!parser.positionalArguments().isEmpty()) {
+        return refuse("unexpected argument '" + parser.positionalArguments().first() + "'");
+    }
+    if (parser.isSet(help)) {
+        result.Output = parser.helpText().toStdString();
+        return result;
+    }
+    if (parser.isSet(version)) {
+        result.Output = std::string(kProgramName) + " " + KELVO_PROJECT_VERSION + "\n";
+        return result;
+    }
+    TRunOptions options;
+    options.ListPorts = parser.isSet(list);
+    options.Json = parser.isSet(json);
+    options.Quiet = parser.isSet(quiet);
+    options.Debug = parser.isSet(debug);
+    if (options.ListPorts) {
+        result.Options = options;
+        return result;
+    }
+
+    options.Port = parser.value(port).toStdString();
+    if (options.Port.empty()) return refuse("--port is needed");
+    if (options.Port.find('/') != std::string::npos) {
+        return refuse("--port takes a port name as the console lists it, not a path");
+    }
+    if (parser.isSet(baud)) {
+        const auto rate = PlainNumber(parser.value(baud).toStdString());
+        const auto known = std::find(std::begin(kBauds), std::end(kBauds),
+                                     rate ? static_cast<uint32_t>(*rate) : 0);
+        if (!rate || known == std::end(kBauds) || *rate != *known) {
+            return refuse("--baud must be 9600, 19200, 38400, 57600 or 115200");
+        }
+        options.Baud = *known;
+    }
+    struct TSetpoint {
+        const QCommandLineOption& Option;
+        int Kind;
+        double& Value;
+    };
+    for (const TSetpoint& setpoint : {TSetpoint{current, cmdSetCurrent, options.Current},
+                                      TSetpoint{cutoff, cmdSetCutoffVoltage, options.Cutoff}}) {
+        const QString given = parser.value(setpoint.Option);
+        const QString option = "--" + setpoint.Option.names().first();
+        if (given.isEmpty()) return refuse(option + " is needed");
+        const auto value = PlainNumber(given.toStdString());
+        if (!value)
+            return refuse(option + " takes a number with a decimal point, not '" + given + "'");
+        if (const auto refusal = SetpointRefusal(setpoint.Kind, *value)) return refuse(*refusal);
+        setpoint.Value = *value;
+    }
+    if (parser.isSet(time)) {
+        const auto seconds = TestTimeText(parser.value(time).toStdString());
+        if (!seconds) {
+            return refuse(
+                "--time takes H:MM:SS with minutes and seconds below 60 and at most 24 "
+                "hours, not '" +
+                parser.value(time) + "'");
+        }
+        if (const auto refusal = SetpointRefusal(cmdSetTestTime, *seconds)) return refuse(*refusal);
+        options.TestTime = *seconds;
+    }
+    options.Log = parser.value(log).toStdString();
+    result.Options = options;
+    return result;
+}

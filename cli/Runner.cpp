@@ -1,0 +1,282 @@
+#include "cli/Runner.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+#include <charconv>
+#include <cstdio>
+
+#include "device/SerialLink.h"
+#include "platform/PortDiagnosis.h"
+#include "platform/PortDiscovery.h"
+#include "platform/PortIdentity.h"
+#include "platform/PortNames.h"
+#include "platform/Signals.h"
+#include "support/DateTime.h"
+#include "support/Errors.h"
+#include "support/TimeText.h"
+#include "threads/InterThreadMsg.h"
+
+namespace {
+
+constexpr int kNoReadingMs = 10000;
+constexpr int kStopWaitMs = 5000;
+constexpr int kPlainProgressMs = 10000;
+// Readings after the start command was carried out before a test that does not run counts as
+// not started: the tester may show the new state a poll late.
+constexpr int kReadingsToStart = 2;
+
+// A number with `decimals` decimals and a point, whatever the locale.
+std::string Fixed(double value, int decimals) {
+    char text[64];
+    const auto end =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
+    return std::string(text, end);
+}
+
+std::string Clock(int seconds) {
+    if (seconds < 0) seconds = 0;
+    return TwoDigits(seconds / 3600) + ":" + TwoDigits(seconds / 60 % 60) + ":" +
+           TwoDigits(seconds % 60);
+}
+
+bool AnyValueRead(const TDeviceReading& r) {
+    return r.Status != -1 || r.Voltage != -1.0f || r.Current != -1.0f || r.TestTime != -1;
+}
+
+int ExitCodeOf(TEndReason reason) {
+    switch (reason) {
+        case TEndReason::Cutoff:
+        case TEndReason::Time:
+            return kExitEndedAsSet;
+        case TEndReason::Tester:
+            return kExitTester;
+        case TEndReason::ConnectionLost:
+            return kExitLost;
+        case TEndReason::Operator:
+            return kExitSignal;
+    }
+    return kExitTester;
+}
+
+}  // namespace
+
+void ListPorts() {
+    for (const std::string& name : platform::SerialPortNames()) {
+        const platform::PortIdentity identity = platform::IdentityOfPort(name);
+        std::string line = name;
+        std::string adapter = identity.vendor;
+        if (!identity.product.empty()) adapter += (adapter.empty() ? "" : " ") + identity.product;
+        if (!adapter.empty()) line += "\t" + adapter;
+        std::printf("%s\n", line.c_str());
+    }
+}
+
+TRunner::TRunner(const TRunOptions& options, int endSignals)
+    : FOptions(options),
+      FWorker([this] {
+          return TPortChoice{FOptions.Port, FOptions.Baud};
+      }),
+      FSignals(endSignals, QSocketNotifier::Read),
+      FTerminal(::isatty(STDERR_FILENO) == 1) {
+    connect(&FSignals, &QSocketNotifier::activated, this, &TRunner::EndSignal);
+    FNoReading.setSingleShot(true);
+    FNoReading.setInterval(kNoReadingMs);
+    connect(&FNoReading, &QTimer::timeout, this, [this] {
+        Say("kelvo-run: no reading from the tester within 10 s", true);
+        Finish(kExitLost, FTracker.ConnectionEnded(CurrentDateTime(), false));
+    });
+    FStopWait.setSingleShot(true);
+    FStopWait.setInterval(kStopWaitMs);
+    connect(&FStopWait, &QTimer::timeout, this, [this] {
+        Say("kelvo-run: the tester did not report the test stopped within 5 s", true);
+        Finish(kExitSignal, FTracker.ConnectionEnded(CurrentDateTime(), false));
+    });
+    FPlainProgress.setInterval(kPlainProgressMs);
+    connect(&FPlainProgress, &QTimer::timeout, this, [this] { Progress(false); });
+}
+
+TRunner::~TRunner() {
+    qApp->removeEventFilter(this);
+    FWorker.Shutdown();
+}
+
+void TRunner::Start() {
+    qApp->installEventFilter(this);  // before the worker: none of its messages passes by
+    FWorker.Start();
+    FWorker.QueueCommand(cmdConnect, 1.0);
+}
+
+bool TRunner::eventFilter(QObject* watched, QEvent* event) {
+    const TThreadMessage* message = AsThreadMessage(event);
+    if (message == nullptr) return QObject::eventFilter(watched, event);
+    if (FState == TState::Done) return true;
+    if (message->Msg() == UM_PORT_OPENED) {
+        PortOpened();
+    } else if (message->Msg() == UM_PORT_CLOSED) {
+        PortClosed(static_cast<int>(message->WParam()));
+    } else if (message->Msg() == SendStringToMainFormMsg) {
+        TDeviceReading reading{};
+        if (message->Block() != nullptr && message->LParam() == sizeof reading) {
+            std::memcpy(&reading, message->Block(), sizeof reading);
+            Reading(reading);
+        }
+    }
+    return true;
+}
+
+void TRunner::PortOpened() {
+    try {
+        if (FOptions.Log.empty()) {
+            FLog.OpenLog();
+        } else {
+            FLog.OpenLogAt(FOptions.Log);
+        }
+    } catch (const Exception& error) {
+        Say(std::string("kelvo-run: ") + error.what(), true);
+        return Finish(kExitUsage, std::nullopt);
+    }
+    FState = TState::Running;
+    FWorker.FConnected = true;
+    FTracker.ConnectionOpened(FOptions.Port, FLog.Path());
+    Say("kelvo-run: connected to " + FOptions.Port + " at " + std::to_string(FOptions.Baud) +
+        " baud; log " + FLog.Path());
+    // Carried out in this order, each followed by a poll cycle, so the reading after the last
+    // one shows whether the test runs.
+    FWorker.QueueCommand(cmdSetCurrent, FOptions.Current);
+    FWorker.QueueCommand(cmdSetCutoffVoltage, FOptions.Cutoff);
+    FCommandsQueued = 2;
+    if (FOptions.TestTime) {
+        FWorker.QueueCommand(cmdSetTestTime, *FOptions.TestTime);
+        ++FCommandsQueued;
+    }
+    FWorker.QueueCommand(cmdStartStop, 1.0);
+    ++FCommandsQueued;
+    FNoReading.start();
+    if (!FTerminal && !FOptions.Quiet) FPlainProgress.start();
+}
+
+void TRunner::PortClosed(int error) {
+    FWorker.FConnected = false;
+    const std::string cause =
+        platform::ExplainPortError(FOptions.Port, platform::DevicePathFor(FOptions.Port), error);
+    if (FState == TState::Opening) {
+        Say("kelvo-run: cannot open " + FOptions.Port + ": " + cause, true);
+        return Finish(kExitCannotOpen, std::nullopt);
+    }
+    Say("kelvo-run: connection to " + FOptions.Port + " lost: " + cause, true);
+    const int code = FState == TState::Stopping ? kExitSignal : kExitLost;
+    Finish(code, FTracker.ConnectionEnded(CurrentDateTime(), false));
+}
+
+void TRunner::Reading(const TDeviceReading& reading) {
+    if (FLog.WriteLogRow(reading) && !FWriteFailureSaid) {
+        FWriteFailureSaid = true;
+        Say("kelvo-run: " + FLog.WriteFailureText() + " - the log is incomplete", true);
+    }
+    if (AnyValueRead(reading)) FNoReading.start();
+    FLast = reading;
+    ++FReadingsSinceStart;
+    if (reading.Status == 1) {
+        FTestSeenRunning = true;
+        if (!FRunningSince) FRunningSince = std::chrono::steady_clock::now();
+    }
+    if (const std::optional<TTestSummary> ended = FTracker.Reading(reading)) {
+        Progress(true);
+        const int code = FState == TState::Stopping ? kExitSignal : ExitCodeOf(ended->Reason);
+        return Finish(code, ended);
+    }
+    if (FState == TState::Stopping) {
+        // The signal came before the test showed itself running: the Stop sent counts for the
+        // test once it does, and a tester that shows it stopped without ever running is done.
+        if (reading.Status == 0 && !FTracker.TestRunning())
+            return Finish(kExitSignal, std::nullopt);
+        FTracker.OperatorStopped();
+        return;
+    }
+    if (!FTestSeenRunning && FState == TState::Running &&
+        FReadingsSinceStart >= FCommandsQueued + kReadingsToStart) {
+        std::string what = "kelvo-run: the test did not start";
+        if (reading.Voltage != -1.0f)
+            what += ": the tester reports " + Fixed(reading.Voltage, 3) + " V";
+        if (reading.CutoffVoltage != -1.0f) {
+            what += " with a cutoff of " + Fixed(reading.CutoffVoltage, 2) + " V";
+        }
+        Say(what, true);
+        return Finish(kExitTester, std::nullopt);
+    }
+    if (FTerminal) Progress(false);
+}
+
+void TRunner::EndSignal() {
+    const auto taken = platform::TakeEndSignal(static_cast<int>(FSignals.socket()));
+    if (!taken || FState == TState::Done) return;
+    if (FState != TState::Running) {
+        // A second signal, or nothing started yet: end at once, the log as it stands.
+        return Finish(kExitSignal, FTracker.ConnectionEnded(CurrentDateTime(), false));
+    }
+    FState = TState::Stopping;
+    Say("kelvo-run: stopping the test at the tester (again to end at once)");
+    FTracker.OperatorStopped();
+    FWorker.QueueCommand(cmdStartStop, 0.0);
+    FStopWait.start();
+}
+
+void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
+    if (FState == TState::Done) return;
+    FState = TState::Done;
+    FNoReading.stop();
+    FStopWait.stop();
+    FPlainProgress.stop();
+    FWorker.Shutdown();
+    ClosePort();  // the worker is gone: nobody else uses the port
+    FLog.CloseLog();
+    if (FTerminal && FProgressWidth > 0) std::fprintf(stderr, "\n");
+    if (summary) {
+        const std::string verdict = FOptions.Json ? VerdictJson(*summary) : VerdictText(*summary);
+        std::fwrite(verdict.data(), 1, verdict.size(), stdout);
+        if (!verdict.empty() && verdict.back() != '\n') std::fputc('\n', stdout);
+        std::fflush(stdout);
+    }
+    QCoreApplication::exit(code);
+}
+
+void TRunner::Progress(bool final) {
+    if (FOptions.Quiet || !FLast) return;
+    const TDeviceReading& r = *FLast;
+    const int elapsed =
+        FRunningSince ? static_cast<int>(std::chrono::duration_cast<std::chrono::seconds>(
+                                             std::chrono::steady_clock::now() - *FRunningSince)
+                                             .count())
+                      : 0;
+    std::string line = Clock(elapsed) + "  " + Fixed(r.Voltage, 3) + " V  " + Fixed(r.Current, 3) +
+                       " A  " + Fixed(r.AmpHours, 3) + " Ah  " + Fixed(r.WattHours, 3) + " Wh  " +
+                       std::to_string(r.Temperature) + " °C  ";
+    if (r.TestTimeSetpoint > 0) {
+        line += "time left " + Clock(r.TestTimeSetpoint - elapsed);
+    } else {
+        line += "cutoff " + Fixed(r.CutoffVoltage, 2) + " V";
+    }
+    if (!FTerminal) {
+        std::fprintf(stderr, "%s\n", line.c_str());
+        return;
+    }
+    const size_t width = line.size();
+    if (width < FProgressWidth) line.append(FProgressWidth - width, ' ');  // over the longer one
+    FProgressWidth = width;
+    std::fprintf(stderr, "\r%s", line.c_str());
+    if (final) {
+        std::fprintf(stderr, "\n");
+        FProgressWidth = 0;
+    }
+    std::fflush(stderr);
+}
+
+void TRunner::Say(const std::string& text, bool error) {
+    if (FOptions.Quiet && !error) return;
+    if (FTerminal && FProgressWidth > 0) {
+        std::fprintf(stderr, "\n");
+        FProgressWidth = 0;
+    }
+    std::fprintf(stderr, "%s\n", text.c_str());
+}

@@ -1,0 +1,242 @@
+// kelvo-run as a lab script runs it, against a simulated tester published like an adapter: a
+// test run to its cutoff exits 0 with the verdict on standard output and one log row per
+// reading; a tester killed mid-test ends the run with 4 and the log whole; a port closed to the
+// user exits 3 naming the cause; bad arguments exit 2 and send the tester nothing.
+#include <grp.h>
+#include <pwd.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "platform/Signals.h"
+#include "platform/VirtualPorts.h"
+#include "sim/PtyTester.h"
+#include "tests/platform/TestRuntimeFolder.h"
+
+namespace {
+
+constexpr int kBoundMs = 60000;
+
+struct TRun {
+    int code = -1;
+    QByteArray out, err;
+};
+
+TRun RunProgram(const QStringList& arguments, const QString& program = KELVO_RUN_PROGRAM) {
+    QProcess process;
+    process.start(program, arguments);
+    TRun run;
+    if (!process.waitForFinished(kBoundMs)) {
+        process.kill();
+        process.waitForFinished();
+        return run;
+    }
+    if (process.exitStatus() == QProcess::NormalExit) run.code = process.exitCode();
+    run.out = process.readAllStandardOutput();
+    run.err = process.readAllStandardError();
+    return run;
+}
+
+std::vector<std::string> Lines(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::vector<std::string> lines;
+    std::string all = text.str(), line;
+    for (size_t at = 0; at < all.size();) {
+        const size_t end = all.find("\r\n", at);
+        if (end == std::string::npos) {
+            lines.push_back("UNFINISHED: " + all.substr(at));
+            break;
+        }
+        lines.push_back(all.substr(at, end - at));
+        at = end + 2;
+    }
+    return lines;
+}
+
+class KelvoRun : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test_ports::FreshVirtualPortFolder();
+        ASSERT_TRUE(folder_.isValid());
+    }
+    std::string LogPath() const { return folder_.path().toStdString() + "/run.csv"; }
+
+    QTemporaryDir folder_;
+};
+
+TEST_F(KelvoRun, TestRunToItsCutoffExitsZeroWithTheVerdictAndARowPerReading) {
+    sim::Options options;
+    options.acceleration = 60;
+    options.cell.capacityAh = 0.05;
+    sim::PtyTester tester(options);
+    sim::Registers full;
+    full.voltage_mV = 4200;
+    tester.SetRegisters(full);
+    const platform::PublishedPort port("ttyKELVOrun", tester.DevicePath());
+
+    const TRun run =
+        RunProgram({"--port", "ttyKELVOrun", "--baud", "9600", "--current", "1.5", "--cutoff",
+                    "3.0", "--json", "--log", QString::fromStdString(LogPath())});
+    ASSERT_EQ(run.code, 0) << run.err.constData();
+    const QJsonObject verdict = QJsonDocument::fromJson(run.out).object();
+    EXPECT_EQ(verdict["reason"].toString(), "cutoff") << run.out.constData();
+    EXPECT_EQ(verdict["ah"].toDouble(), tester.State().ampHours_mAh / 1000.0);
+    EXPECT_EQ(verdict["log"].toString().toStdString(), LogPath());
+
+    // The setpoints went out before the start, and nothing else was written.
+    std::vector<std::vector<uint8_t>> writes;
+    size_t cycles = 0;
+    for (const auto& frame : tester.Requests()) {
+        if (frame[2] == 0x10) ++cycles;
+        if (frame[2] >= 0x01 && frame[2] <= 0x05) writes.push_back(frame);
+    }
+    const std::vector<std::vector<uint8_t>> expected{{0xB1, 0xB2, 0x02, 0x01, 0x32, 0xB6},
+                                                     {0xB1, 0xB2, 0x03, 0x03, 0x00, 0xB6},
+                                                     {0xB1, 0xB2, 0x01, 0x01, 0x00, 0xB6}};
+    EXPECT_EQ(writes, expected);
+    const std::vector<std::string> lines = Lines(LogPath());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines[0], "DT;TestTime;TestOn;Voltage;Current;W;WH;AH;Temperature");
+    // Every poll cycle's reading, but for the one cut short by the end of the run.
+    EXPECT_GE(lines.size() - 1 + 1, cycles);
+    EXPECT_LE(lines.size() - 1, cycles);
+}
+
+TEST_F(KelvoRun, TesterKilledMidTestEndsTheRunWithFourAndTheLogWhole) {
+    QProcess simulator;
+    simulator.start(KELVO_SIM_PROGRAM, {"--name", "ttyKELVOkill"});
+    ASSERT_TRUE(simulator.waitForReadyRead(kBoundMs));  // its entry is published
+    QProcess runner;
+    runner.start(KELVO_RUN_PROGRAM, {"--port", "ttyKELVOkill", "--current", "1.0", "--cutoff",
+                                     "2.5", "--log", QString::fromStdString(LogPath())});
+    ASSERT_TRUE(runner.waitForStarted(kBoundMs));
+    // A few readings of the running test are logged.
+    for (int i = 0; i < kBoundMs / 50 && Lines(LogPath()).size() < 5; ++i) {
+        runner.waitForFinished(50);
+    }
+    ASSERT_GE(Lines(LogPath()).size(), 5u) << runner.readAllStandardError().constData();
+    simulator.kill();
+    simulator.waitForFinished(kBoundMs);
+    ASSERT_TRUE(runner.waitForFinished(kBoundMs));
+    EXPECT_EQ(runner.exitCode(), 4) << runner.readAllStandardError().constData();
+    EXPECT_NE(runner.readAllStandardOutput().indexOf("connection lost"), -1);
+    for (const std::string& line : Lines(LogPath())) {
+        EXPECT_EQ(line.rfind("UNFINISHED", 0), std::string::npos) << line;
+        EXPECT_EQ(line.find(";-1;-1.00;-1.00"), std::string::npos) << "a failed reading: " << line;
+    }
+}
+
+TEST_F(KelvoRun, SignalStopsTheTestAtTheTesterAndExitsFive) {
+    sim::PtyTester tester;
+    sim::Registers full;
+    full.voltage_mV = 4200;
+    tester.SetRegisters(full);
+    const platform::PublishedPort port("ttyKELVOsig", tester.DevicePath());
+    QProcess runner;
+    runner.start(KELVO_RUN_PROGRAM, {"--port", "ttyKELVOsig", "--current", "1.0", "--cutoff", "2.5",
+                                     "--json", "--log", QString::fromStdString(LogPath())});
+    ASSERT_TRUE(runner.waitForStarted(kBoundMs));
+    const auto logged = [&] {  // a reading of the running test is in the log
+        for (const std::string& line : Lines(LogPath())) {
+            if (line.find(";1;") != std::string::npos) return true;
+        }
+        return false;
+    };
+    for (int i = 0; i < kBoundMs / 50 && !logged(); ++i) runner.waitForFinished(50);
+    ASSERT_TRUE(logged()) << runner.readAllStandardError().constData();
+    ASSERT_TRUE(platform::SendEndSignal(runner.processId(), platform::EndSignal::Interrupt));
+    ASSERT_TRUE(runner.waitForFinished(kBoundMs));
+    EXPECT_EQ(runner.exitCode(), 5) << runner.readAllStandardError().constData();
+    EXPECT_EQ(QJsonDocument::fromJson(runner.readAllStandardOutput()).object()["reason"].toString(),
+              "operator");
+    EXPECT_EQ(tester.State().status, 0);  // stopped at the tester, not left running
+}
+
+TEST_F(KelvoRun, PortClosedToTheUserExitsThreeNamingTheCause) {
+    if (::geteuid() != 0) GTEST_SKIP() << "run as root: the program runs as the user nobody";
+    const passwd* nobody = ::getpwnam("nobody");
+    const group* dialout = ::getgrnam("dialout");
+    if (nobody == nullptr || dialout == nullptr) GTEST_SKIP() << "needs nobody and dialout";
+    sim::PtyTester tester;
+    const std::string device = tester.DevicePath();
+    ASSERT_EQ(::chown(device.c_str(), 0, dialout->gr_gid), 0);
+    ASSERT_EQ(::chmod(device.c_str(), 0660), 0);
+    // The user's own runtime folder, with the port published in it.
+    const std::filesystem::path runtime = folder_.path().toStdString() + "/runtime";
+    std::filesystem::create_directories(runtime / "kelvo-ports");
+    std::filesystem::create_symlink(device, runtime / "kelvo-ports" / "ttyKELVOdenied");
+    for (const auto& path :
+         {folder_.path().toStdString(), runtime.string(), (runtime / "kelvo-ports").string()}) {
+        ASSERT_EQ(::chown(path.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        ASSERT_EQ(::chmod(path.c_str(), 0700), 0);
+    }
+    QProcess process;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(runtime.string()));
+    env.insert("HOME", folder_.path());
+    process.setProcessEnvironment(env);
+    process.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "--",
+                              KELVO_RUN_PROGRAM, "--port", "ttyKELVOdenied", "--current", "1.0",
+                              "--cutoff", "3.0", "--log", QString::fromStdString(LogPath())});
+    ASSERT_TRUE(process.waitForFinished(kBoundMs));
+    if (process.exitCode() == 126 || process.exitCode() == 127) {
+        GTEST_SKIP() << "the program cannot be run as nobody from here";
+    }
+    const QByteArray err = process.readAllStandardError();
+    EXPECT_EQ(process.exitCode(), 3) << err.constData();
+    EXPECT_NE(err.indexOf("Permission denied"), -1) << err.constData();
+    EXPECT_NE(err.indexOf("sudo usermod -aG dialout nobody"), -1) << err.constData();
+    EXPECT_TRUE(tester.Requests().empty());
+}
+
+TEST_F(KelvoRun, BadArgumentsExitTwoAndSendNothing) {
+    sim::PtyTester tester;
+    const platform::PublishedPort port("ttyKELVObad", tester.DevicePath());
+    const QStringList good = {"--port", "ttyKELVObad", "--current", "1.5", "--cutoff", "3.0"};
+    const auto with = [&](const QString& option, const QString& value) {
+        QStringList arguments = good;
+        const int at = arguments.indexOf(option);
+        if (at >= 0) {
+            arguments[at + 1] = value;
+        } else {
+            arguments << option << value;
+        }
+        return arguments;
+    };
+    const QStringList refused[] = {
+        with("--current", "1,5"),
+        with("--current", "-0.1"),
+        with("--current", "256"),
+        with("--cutoff", "nan"),
+        with("--cutoff", "3V"),
+        with("--time", "1:75:00"),
+        with("--time", "25:00:00"),
+        with("--time", "19:00:00"),
+        with("--time", "90"),
+        with("--baud", "4800"),
+        with("--port", "/dev/tty0"),
+        {"--port", "ttyKELVObad", "--cutoff", "3.0"},  // no current
+        good + QStringList{"--bogus"},
+        good + QStringList{"stray"},
+        with("--log", QString::fromStdString(LogPath())),  // made to exist below
+    };
+    std::ofstream(LogPath()) << "an earlier file\n";
+    for (const QStringList& arguments : refused) {
+        const TRun run = RunProgram(arguments);
+        EXPECT_EQ(run.code, 2) << arguments.join(' ').toStdString();
+        EXPECT_FALSE(run.err.isEmpty()) << arguments.join(' ').toStdString();
+    }
+    EXPECT_TRUE(tester.WireIn().empty());
+}
+
+}  // namespace
