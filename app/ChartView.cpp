@@ -2,6 +2,7 @@
 
 #include <QFont>
 #include <QMouseEvent>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <cmath>
@@ -16,6 +17,7 @@ constexpr int kLineWidth = 2;
 constexpr double kLegendTop = 0.08;  // legend's top edge, as a part of the plot area's height
 constexpr int kAxisButtonSize = 17;
 constexpr int kRightButtonGap = 40;         // from the right axis button to the chart's right edge
+constexpr int kFrameMs = 33;                // at most one repaint for new readings in so long
 constexpr double kZoomPerWheelStep = 0.85;  // range kept by one step of the wheel, zooming in
 constexpr double kFitMargin = 0.05;         // around fitted curves, as a part of their span
 
@@ -33,6 +35,8 @@ QFont AxisFont(bool bold) {
 TChartView::TChartView(QWidget* parent)
     : QCustomPlot(parent), FReadings(std::make_shared<TChartReadings>()) {
     setBackground(Qt::white);
+    // Every pixel is painted here: what lies beneath need not be painted first.
+    setAttribute(Qt::WA_OpaquePaintEvent);
     // One segment at a time: a wide polyline zigzagging through dense columns costs the
     // rasteriser far more than the same segments drawn apart.
     setPlottingHint(QCP::phFastPolylines, true);
@@ -41,8 +45,17 @@ TChartView::TChartView(QWidget* parent)
     SetUpLegend();
     SetUpButtons();
     FCompared = std::make_unique<TComparedTests>(xAxis, yAxis, yAxis2);
-    // The readout lies on a layer of its own, repainted alone as the mouse moves.
-    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmBuffered);
+    FFrame = new QTimer(this);
+    FFrame->setSingleShot(true);
+    FFrame->setInterval(kFrameMs);
+    // Drawn now, shown with the window's other changes of this pass in one paint.
+    connect(FFrame, &QTimer::timeout, this, [this] { replot(rpQueuedRefresh); });
+    // Rows kept for a range that changed say nothing about the new picture.
+    for (QCPAxis* axis : {yAxis, yAxis2}) {
+        connect(axis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), this, [this] {
+            for (TPixelRows& rows : FNewestRows) rows = {};
+        });
+    }
     FReadoutMark = new QCPItemTracer(this);
     FReadoutMark->setLayer(QStringLiteral("overlay"));
     FReadoutMark->setStyle(QCPItemTracer::tsCircle);
@@ -147,8 +160,31 @@ void TChartView::SetUpButtons() {
 }
 
 void TChartView::AddChartPoints(const TDeviceReading& reading) {
+    const bool seen = DrawnAlready(reading);
     AddChartPointsWithoutRepaint(reading);
-    replot(rpImmediateRefresh);
+    if (!seen && !FFrame->isActive()) FFrame->start();
+}
+
+bool TChartView::DrawnAlready(const TDeviceReading& reading) {
+    // A tester's clock moves once a second while readings come many times a second: a reading at
+    // the newest test time lands in the pixel column already drawn there, and when each of its
+    // values falls within the rows that column covers, the picture stays as it is.
+    const bool newest =
+        !FReadings->Empty() && reading.TestTime == FReadings->Seconds(FReadings->Size() - 1);
+    const double values[] = {reading.Voltage, reading.Current,
+                             static_cast<double>(reading.Temperature)};
+    const auto row = [&](int series, double value) {
+        return std::round(FSeries[series]->valueAxis()->coordToPixel(value));
+    };
+    bool within = newest && FFollowing && FBottomKey == kTestTimeKey && !FFrame->isActive();
+    for (int series = 0; series < 3; ++series) {
+        const double at = row(series, values[series]);
+        TPixelRows& rows = FNewestRows[series];
+        if (!newest || rows.Bottom < rows.Top) rows = {at, at}, within = false;
+        if (!(at >= rows.Top && at <= rows.Bottom)) within = false;
+        rows = {std::min(rows.Top, at), std::max(rows.Bottom, at)};
+    }
+    return within;
 }
 
 void TChartView::AddChartPointsWithoutRepaint(const TDeviceReading& reading) {
@@ -378,14 +414,23 @@ void TChartView::ShowReadout(const QPointF& pos) {
     FReadoutMark->position->setCoords(voltage.KeyAt(index), voltage.ValueAt(index));
     FReadout->setVisible(true);
     FReadoutMark->setVisible(true);
-    layer(QStringLiteral("overlay"))->replot();
+    // While it shows, the readout lies on a layer of a buffer of its own, repainted alone as the
+    // mouse moves; otherwise that buffer would cost every frame its clearing and blending.
+    QCPLayer* overlay = layer(QStringLiteral("overlay"));
+    if (overlay->mode() != QCPLayer::lmBuffered) {
+        overlay->setMode(QCPLayer::lmBuffered);
+        replot(rpImmediateRefresh);
+        return;
+    }
+    overlay->replot();
 }
 
 void TChartView::HideReadout() {
     if (!FReadout->visible()) return;
     FReadout->setVisible(false);
     FReadoutMark->setVisible(false);
-    layer(QStringLiteral("overlay"))->replot();
+    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmLogical);
+    replot(rpImmediateRefresh);
 }
 
 void TChartView::wheelEvent(QWheelEvent* event) {

@@ -31,6 +31,7 @@
 #include "app/ReadingLine.h"
 #include "device/DeviceReading.h"
 
+class QTimer;
 class QToolButton;
 class QCPItemText;
 class QCPItemTracer;
@@ -45,7 +46,8 @@ class TChartView : public QCustomPlot {
 
     // Adds (x, Voltage) to series 0, (x, Current) to series 1 and (x, Temperature) to series 2,
     // x = TestTime / 86400, whatever the values (-1, "not read", is plotted as -1); raises the
-    // bottom maximum to x when x is larger; repaints before returning.
+    // bottom maximum to x when x is larger; repaints within a frame: at most once every 33 ms,
+    // however fast readings come, so that the window keeps up with a tester that answers at once.
     void AddChartPoints(const TDeviceReading& reading);
     // AddChartPoints without the repaint, for loading many readings at once.
     void AddChartPointsWithoutRepaint(const TDeviceReading& reading);
@@ -151,9 +153,18 @@ class TChartView : public QCustomPlot {
     std::unique_ptr<TComparedTests> FCompared;
     TBottomKey FBottomKey = kTestTimeKey;
     bool FFollowing = true;
+    // Whether `reading`, not yet added, would leave the picture as it is (then no frame is
+    // needed for it); keeps the pixel rows the readings at the newest test time cover.
+    bool DrawnAlready(const TDeviceReading& reading);
+    struct TPixelRows {
+        double Top = 0;
+        double Bottom = -1;  // empty
+    };
+    TPixelRows FNewestRows[3];  // per series, in TSeriesIndex order
     // A drag in progress: where it began and the ranges of the axes it moves.
     QPointF FDragFrom;
     QList<QPair<QCPAxis*, QCPRange>> FDragged;
+    QTimer* FFrame = nullptr;               // the next repaint for new readings; child of this
     QCPItemTracer* FReadoutMark = nullptr;  // owned by the plot, on the overlay layer
     QCPItemText* FReadout = nullptr;        // likewise
 };

@@ -5,16 +5,16 @@
 #include <cmath>
 #include <cstdint>
 
+#include "support/DateTime.h"
 #include "support/TimeText.h"
 
 namespace {
 
-constexpr double kSecondsPerDay = 86400;
-
 // Readable steps in seconds, up to one day; longer spans step by whole days times 1, 2 or 5
 // times a power of ten.
 constexpr std::array<double, 18> kStepsInSeconds = {
-    1, 2, 5, 10, 15, 30, 60, 120, 300, 600, 900, 1800, 3600, 7200, 10800, 21600, 43200, 86400};
+    1,   2,   5,    10,   15,   30,    60,    120,   300,
+    600, 900, 1800, 3600, 7200, 10800, 21600, 43200, kSecondsPerDay};
 
 // The readable step, in days, nearest (by ratio) to splitting `rangeDays` into `count` parts.
 double ReadableStep(double rangeDays, int count) {

@@ -24,7 +24,6 @@ class TPortWatcher : public QObject {
     explicit TPortWatcher(QObject* parent = nullptr);
     ~TPortWatcher() override;
 
-    bool WatchesHardwarePorts() const { return udevNotifier_ != nullptr; }
     bool WatchesVirtualPorts() const { return virtualNotifier_ != nullptr; }
 
   signals:

@@ -43,3 +43,20 @@ TReadingTexts ReadingTexts(const TDeviceReading& r) {
     t.TestTimeSetpoint = Duration(r.TestTimeSetpoint);
     return t;
 }
+
+void MergeTexts(TReadingTexts& earlier, const TReadingTexts& later) {
+    const auto over = [](std::optional<QString>& kept, const std::optional<QString>& newer) {
+        if (newer) kept = newer;
+    };
+    over(earlier.Voltage, later.Voltage);
+    over(earlier.Current, later.Current);
+    over(earlier.Time, later.Time);
+    over(earlier.Power, later.Power);
+    over(earlier.WattHours, later.WattHours);
+    over(earlier.AmpHours, later.AmpHours);
+    over(earlier.CurrentSetpoint, later.CurrentSetpoint);
+    over(earlier.CutoffVoltage, later.CutoffVoltage);
+    over(earlier.TestTimeSetpoint, later.TestTimeSetpoint);
+    over(earlier.Temperature, later.Temperature);
+    if (later.TestRunning) earlier.TestRunning = later.TestRunning;
+}

@@ -17,5 +17,8 @@ struct TReadingTexts {
 
 TReadingTexts ReadingTexts(const TDeviceReading& reading);
 
+// `later`'s texts over `earlier`'s: what the boxes show after both readings.
+void MergeTexts(TReadingTexts& earlier, const TReadingTexts& later);
+
 // A temperature as shown: "25°C", "-5°C".
 QString TemperatureText(int celsius);

@@ -2,9 +2,9 @@
 
 #include <cmath>
 
-namespace {
+#include "support/DateTime.h"
 
-constexpr double kSecondsPerDay = 86400;
+namespace {
 
 // The value of `quantity` at `at` of a block walked in order.
 double BlockValue(const TChartReadings::TBlockView& block, TChartReadings::TQuantity quantity,
@@ -21,6 +21,14 @@ double BlockValue(const TChartReadings::TBlockView& block, TChartReadings::TQuan
     }
 }
 
+// Whether going on from `line`'s end to `to` keeps to the same row or column, the same way.
+bool ContinuesStraight(const QLineF& line, const QPointF& to) {
+    const QPointF a = line.p1(), b = line.p2();
+    if (a.y() == b.y() && b.y() == to.y()) return (b.x() - a.x()) * (to.x() - b.x()) > 0;
+    if (a.x() == b.x() && b.x() == to.x()) return (b.y() - a.y()) * (to.y() - b.y()) > 0;
+    return false;
+}
+
 }  // namespace
 
 TReadingLine::TReadingLine(QCPAxis* keyAxis, QCPAxis* valueAxis,
@@ -32,7 +40,7 @@ TReadingLine::TReadingLine(QCPAxis* keyAxis, QCPAxis* valueAxis,
 
 double TReadingLine::KeyAt(size_t index) const {
     if (FKey == kAmpHours) return FReadings->Value(TChartReadings::kAmpHours, index);
-    return FReadings->Seconds(index) / kSecondsPerDay;
+    return static_cast<double>(FReadings->Seconds(index)) / kSecondsPerDay;
 }
 
 double TReadingLine::selectTest(const QPointF&, bool, QVariant*) const {
@@ -178,11 +186,33 @@ void TReadingLine::DrawLine(QCPPainter* painter, const QVector<QPointF>& points)
                           !painter->modes().testFlag(QCPPainter::pmNoCaching);
     const auto valid = [](const QPointF& p) { return !std::isnan(p.x()) && !std::isnan(p.y()); };
     if (segments) {
-        for (int i = 1; i < points.size(); ++i) {
-            if (valid(points[i - 1]) && valid(points[i]))
-                painter->drawLine(points[i - 1], points[i]);
+        // Whole pixels, as a line without antialiasing is drawn, with the points that only
+        // continue a straight run left out: a flat or steadily stepping curve of thousands of
+        // points then takes a few dozen segments, drawn in one call.
+        QVector<QLineF> lines;
+        lines.reserve(points.size());
+        QPointF from(std::nan(""), std::nan(""));
+        for (const QPointF& point : points) {
+            if (!valid(point)) {
+                from = point;
+                continue;
+            }
+            const QPointF to(std::round(point.x()), std::round(point.y()));
+            if (!valid(from)) {
+                from = to;
+                if (points.size() == 1) lines.append(QLineF(to, to));
+                continue;
+            }
+            if (to == from) continue;
+            if (!lines.isEmpty() && lines.last().p2() == from &&
+                ContinuesStraight(lines.last(), to)) {
+                lines.last().setP2(to);
+            } else {
+                lines.append(QLineF(from, to));
+            }
+            from = to;
         }
-        if (points.size() == 1 && valid(points[0])) painter->drawLine(points[0], points[0]);
+        painter->drawLines(lines);
         return;
     }
     int start = 0;

@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <utility>
@@ -43,6 +44,7 @@ namespace {
 const QColor kOn(0x00, 0xFF, 0x00);              // lime
 const QColor kOff(0xC0, 0xC0, 0xC0);             // silver
 constexpr double kInitialBottomMax = 1.0 / 144;  // 10 minutes, in days
+constexpr int kDisplayFrameMs = 33;              // the numbers change at most this often
 
 }  // namespace
 
@@ -151,6 +153,11 @@ void TForm1::FormCreate() {
     connect(QAbstractEventDispatcher::instance(), &QAbstractEventDispatcher::aboutToBlock, this,
             &TForm1::UpdateActions);
     UpdateActions();
+
+    FDisplayFrame = new QTimer(this);
+    FDisplayFrame->setSingleShot(true);
+    FDisplayFrame->setInterval(kDisplayFrameMs);
+    connect(FDisplayFrame, &QTimer::timeout, this, &TForm1::ShowReadingTexts);
 
     FWorker = std::make_unique<TReaderWorker>([this] { return FPortSelection.Current(); });
     FWorker->Start();
@@ -362,17 +369,30 @@ void TForm1::ShowConnectionState(bool connected) {
 }
 
 void TForm1::HandleReading(const TDeviceReading& reading) {
-    const TReadingTexts t = ReadingTexts(reading);
+    // The numbers are shown at the display's pace: the texts of every reading since the last
+    // frame are merged, so each box shows the latest value read for it.
+    MergeTexts(FPendingTexts, ReadingTexts(reading));
+    if (!FDisplayFrame->isActive()) FDisplayFrame->start();
+    if (reading.Status == 1 || reading.Status == 0) {
+        shStarted->SetBrushColor(reading.Status == 1 ? kOn : kOff);
+        TestRunning = reading.Status == 1;
+    }
+    if (reading.Status == 1) AddChartPoints(reading);
+    WriteLogRow(reading);
+    FTestResults->Reading(reading);
+    aLastResult->setEnabled(FTestResults->Last().has_value());
+    aStartUpdate();
+    aStopUpdate();
+}
+
+void TForm1::ShowReadingTexts() {
+    const TReadingTexts t = std::exchange(FPendingTexts, {});
     auto show = [](QLineEdit* box, const std::optional<QString>& text) {
-        if (text) box->setText(*text);
+        if (text && box->text() != *text) box->setText(*text);
     };
     show(eVoltage, t.Voltage);
     show(eCurrent, t.Current);
     show(eTime, t.Time);
-    if (t.TestRunning) {
-        shStarted->SetBrushColor(*t.TestRunning ? kOn : kOff);
-        TestRunning = *t.TestRunning;
-    }
     show(eWatt, t.Power);
     show(eWH, t.WattHours);
     show(eAH, t.AmpHours);
@@ -380,12 +400,6 @@ void TForm1::HandleReading(const TDeviceReading& reading) {
     if (t.CutoffVoltage) ceV->SetText(*t.CutoffVoltage);
     show(eTemp, t.Temperature);
     if (t.TestTimeSetpoint) cbT->SetText(*t.TestTimeSetpoint);
-    if (reading.Status == 1) AddChartPoints(reading);
-    WriteLogRow(reading);
-    FTestResults->Reading(reading);
-    aLastResult->setEnabled(FTestResults->Last().has_value());
-    aStartUpdate();
-    aStopUpdate();
 }
 
 void TForm1::AddChartPoints(const TDeviceReading& reading) {

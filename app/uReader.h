@@ -13,6 +13,7 @@
 #include <memory>
 
 #include "app/ConsoleOptions.h"
+#include "app/ReadingDisplay.h"
 #include "app/Reconnection.h"
 #include "app/RememberedChoices.h"
 #include "device/DeviceReading.h"
@@ -27,6 +28,7 @@ class TPortList;
 class TTestLog;
 class TTestResults;
 class QMenu;
+class QTimer;
 class TPortWatcher;
 class TThreadMessage;
 
@@ -145,6 +147,7 @@ class TForm1 : public QMainWindow {
     void GiveUpReconnection();
     void FillRemoveComparedMenu();
     void HandleReading(const TDeviceReading& reading);
+    void ShowReadingTexts();
     void PublishPortSelection();
 
     void aOpenUpdate();
@@ -180,5 +183,7 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<TReaderWorker> FWorker;      // owns the queue and the worker thread
     TReconnection FReconnection;
     TConnectOrigin FConnectOrigin = TConnectOrigin::None;
-    TConnectedPort FConnectedPort;  // recorded when the port opened
+    TConnectedPort FConnectedPort;    // recorded when the port opened
+    TReadingTexts FPendingTexts;      // of the readings not shown yet
+    QTimer* FDisplayFrame = nullptr;  // shows them; child of this window
 };

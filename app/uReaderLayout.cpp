@@ -6,6 +6,7 @@
 #include "app/ChartView.h"
 #include "app/EllipsisEdit.h"
 #include "app/Indicator.h"
+#include "app/ValueBoxStyle.h"
 #include "app/uReader.h"
 
 namespace {
@@ -22,6 +23,8 @@ QFont ValueFont(bool bold) {
     QFont font("Arial");
     font.setPixelSize(19);
     font.setBold(bold);
+    // Digits need no shaping, and the boxes lay their text out again with every reading.
+    font.setStyleStrategy(QFont::PreferNoShaping);
     return font;
 }
 
@@ -49,6 +52,7 @@ QLineEdit* MakeValueBox(QWidget* parent, const QRect& at, const QString& hint,
     palette.setColor(QPalette::Text, color);
     box->setPalette(palette);
     box->setTextMargins(0, 0, 0, 0);
+    box->setStyle(TValueBoxStyle::Instance());
     return box;
 }
 

@@ -27,6 +27,14 @@ constexpr uint32_t kInputQueue = 30;
 constexpr uint32_t kOutputQueue = 250;
 constexpr uint32_t kWriteMsPerByte = 2;
 
+// The completion event of the calling thread's transfers: one transfer is in flight at a time on
+// a thread, and an event made and released for each would cost two system calls a transfer.
+Event& TransferEvent() {
+    thread_local Event event;
+    event.Reset();
+    return event;
+}
+
 // Called with SerialLink.NoticeLock held.
 void CloseLocked(SerialHandle port, int error) {
     if (port != kInvalidPort) CloseHandle(port);
@@ -123,8 +131,7 @@ bool PostWhilePortOpen(SerialHandle port, const std::function<void()>& post) {
 
 bool WritePort(const uint8_t* data, uint32_t count) {
     const SerialHandle port = SerialLink.PortHandle.load();
-    Event done;
-    Overlapped transfer(done);
+    Overlapped transfer(TransferEvent());
     uint32_t total = 0;
     while (total < count) {
         uint32_t written = 0;
@@ -158,8 +165,7 @@ bool WritePort(const uint8_t* data, uint32_t count) {
 bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t startByte) {
     bool result = false;
     SerialHandle port = kInvalidPort;
-    Event done;
-    Overlapped transfer(done);
+    Overlapped transfer(TransferEvent());
     // Chunks without the start byte are dropped and the read goes on; a far end that never stops
     // sending such bytes (another kind of device, a wrong baud rate) would keep it going for
     // ever, so the search gives up once it has run for a whole read wait.

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "support/Stream.h"
+#include "platform/Stream.h"
 
 namespace platform {
 

@@ -246,6 +246,10 @@ Event::~Event() {
     if (fd_ >= 0) ::close(fd_);
 }
 
+void Event::Reset() {
+    ConsumeEvent(fd_);
+}
+
 void Event::Set() {
     const uint64_t one = 1;
     [[maybe_unused]] ssize_t n = ::write(fd_, &one, sizeof one);

@@ -64,6 +64,8 @@ class Event {
     Event& operator=(const Event&) = delete;
 
     void Set();
+    // Back to not signalled.
+    void Reset();
     bool Valid() const { return fd_ >= 0; }
     int Descriptor() const { return fd_; }
 

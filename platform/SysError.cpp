@@ -20,8 +20,4 @@ uint32_t LastSysError() {
     return static_cast<uint32_t>(errno);
 }
 
-void SetLastSysError(uint32_t code) {
-    errno = static_cast<int>(code);
-}
-
 }  // namespace platform

@@ -13,6 +13,5 @@ std::string SysErrorMessage(uint32_t code);
 
 // The calling thread's last system error (errno).
 uint32_t LastSysError();
-void SetLastSysError(uint32_t code);
 
 }  // namespace platform

@@ -5,6 +5,7 @@
 #include <optional>
 
 #include "platform/PseudoTerminal.h"
+#include "platform/Timing.h"
 #include "sim/RequestParser.h"
 #include "sim/TesterProtocol.h"
 
@@ -13,6 +14,9 @@ namespace {
 
 constexpr int64_t kBitsPerByte = 10;  // start bit, 8 data bits, stop bit
 constexpr size_t kReadChunk = 256;
+
+// Waits shorter than this for the last byte of an answer are kept without sleeping.
+constexpr std::chrono::microseconds kKeepTimeBelow{150};
 
 }  // namespace
 
@@ -86,7 +90,10 @@ class PtyTester::Server {
         }
         tester_.requestLogged_.notify_all();
         if (bytes.empty()) return;
-        Answer next{std::move(bytes), 0, now};
+        // The answer starts on the wire when the request has arrived and the wire is free, as on
+        // a tester that answers at once: not when this thread happened to wake up, whose delay
+        // would otherwise be added to every exchange.
+        Answer next{std::move(bytes), 0, std::max(frame.at, answerWireFree_)};
         if (late) next.start = std::max(now, frame.at + std::chrono::milliseconds(lateMs));
         sending_ = std::move(next);
     }
@@ -109,8 +116,14 @@ class PtyTester::Server {
             terminal_.Write(&answer.bytes[answer.sent], 1);
             ++answer.sent;
         }
-        if (answer.sent == answer.bytes.size()) sending_.reset();
+        if (answer.sent == answer.bytes.size()) {
+            answerWireFree_ = DueTime(answer.sent - 1);
+            sending_.reset();
+        }
     }
+
+    // Whether the next byte due is the last of the answer being sent.
+    bool LastByteDue() const { return sending_ && sending_->sent + 1 == sending_->bytes.size(); }
 
     // The next moment at which something is due, if any.
     std::optional<Clock::time_point> NextDue() const {
@@ -132,6 +145,10 @@ class PtyTester::Server {
         if (due) {
             timeout = std::max(std::chrono::ceil<std::chrono::microseconds>(*due - now),
                                std::chrono::microseconds(0));
+            // A thread put to sleep wakes tens of microseconds late; for the last byte of an
+            // answer, which ends the console's wait, the wire's time is kept by looking without
+            // sleeping. Earlier bytes are due from the answer's start and catch up on their own.
+            if (timeout < kKeepTimeBelow && LastByteDue()) timeout = std::chrono::microseconds(0);
         }
         uint8_t buffer[kReadChunk];
         const long got = terminal_.Read(buffer, sizeof buffer, timeout);
@@ -174,10 +191,11 @@ class PtyTester::Server {
     const int64_t baud_;
     RequestParser parser_;
     uint64_t streamOffset_ = 0;
-    Clock::time_point wireFree_;  // when the last byte read has crossed the modelled wire
-    std::deque<Chunk> chunks_;    // the bytes that frames still to be parsed may span
-    std::deque<Frame> arriving_;  // parsed, still on the modelled wire
-    std::deque<Frame> received_;  // arrived, waiting for the tester
+    Clock::time_point wireFree_;        // when the last byte read has crossed the modelled wire
+    Clock::time_point answerWireFree_;  // when the last answer has crossed it the other way
+    std::deque<Chunk> chunks_;          // the bytes that frames still to be parsed may span
+    std::deque<Frame> arriving_;        // parsed, still on the modelled wire
+    std::deque<Frame> received_;        // arrived, waiting for the tester
     std::optional<Answer> sending_;
 };
 
@@ -309,7 +327,10 @@ void PtyTester::StartServing() {
         devicePath_ = lastPath_;
     }
     stop_.store(false);
-    server_ = std::thread([this, terminal = terminal_.get()] { Server(*this, *terminal).Run(); });
+    server_ = std::thread([this, terminal = terminal_.get()] {
+        platform::KeepPreciseTime();  // the wire's pace is kept to the microsecond
+        Server(*this, *terminal).Run();
+    });
 }
 
 void PtyTester::StopServing() {

@@ -49,7 +49,7 @@ void ListSerialPorts(TPortFoundProc callback, void* context) {
     for (const std::string& name : names) callback(name.c_str(), context);
 }
 
-bool WriteStreamLine(TStream& stream, const std::string& text, bool lineBreak) {
+bool WriteStreamLine(platform::TStream& stream, const std::string& text, bool lineBreak) {
     bool complete = text.empty() || stream.Write(text.data(), text.size());
     if (lineBreak) complete = stream.Write("\r\n", 2) && complete;
     return complete;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "support/Stream.h"
+#include "platform/Stream.h"
 
 // Shows `path` in the desktop's file manager: a folder opened, anything else (a file, or a path
 // that does not exist) selected in its folder. The path may come in double quotes. Returns at
@@ -24,7 +24,7 @@ void ListSerialPorts(TPortFoundProc callback, void* context);
 
 // Writes the bytes of `text` (no terminator) to `stream`, then CR LF when `lineBreak` is set.
 // Both writes are made in any case; returns whether every byte was written.
-bool WriteStreamLine(TStream& stream, const std::string& text, bool lineBreak);
+bool WriteStreamLine(platform::TStream& stream, const std::string& text, bool lineBreak);
 
 // Calendar parts (proleptic Gregorian) of a date-time: days since 30 December 1899, the fraction
 // being the time of day. The whole part is the value truncated toward zero, so -1.25 is

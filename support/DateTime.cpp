@@ -2,17 +2,27 @@
 
 #include <cmath>
 
+#include "platform/LocalClock.h"
+
 namespace {
 
 // Day 0, 30 December 1899. A function, not a global: callers may run before globals are set up.
-QDate Epoch() { return QDate(1899, 12, 30); }
+QDate Epoch() {
+    return QDate(1899, 12, 30);
+}
 
-constexpr double kMsPerDay = 86400000.0;
+constexpr double kMsPerDay = 1000.0 * kSecondsPerDay;
 
 }  // namespace
 
 double CurrentDateTime() {
-    return ToDateTime(QDateTime::currentDateTime());
+    // Straight from the system: a local QDateTime looks up its time zone anew each time it is
+    // made, which costs more than all else of a reading's handling.
+    const platform::LocalTime now = platform::LocalTimeNow();
+    const double days = static_cast<double>(Epoch().daysTo(QDate(now.year, now.month, now.day)));
+    const double ms =
+        ((now.hour * 60.0 + now.minute) * 60.0 + now.second) * 1000.0 + now.millisecond;
+    return days + ms / kMsPerDay;
 }
 
 double ToDateTime(const QDateTime& local) {
@@ -24,10 +34,15 @@ double ToDateTime(const QDateTime& local) {
 }
 
 QDateTime FromDateTime(double value) {
+    const auto [date, time] = DateAndTime(value);
+    return QDateTime(date, time);
+}
+
+std::pair<QDate, QTime> DateAndTime(double value) {
     const double whole = std::trunc(value);
     const double fraction = std::fabs(value - whole);
     const auto ms = static_cast<int>(std::llround(fraction * kMsPerDay));
     QDate date = Epoch().addDays(static_cast<qint64>(whole));
-    if (ms >= 86400000) return QDateTime(date.addDays(1), QTime(0, 0));
-    return QDateTime(date, QTime::fromMSecsSinceStartOfDay(ms));
+    if (ms >= 1000 * kSecondsPerDay) return {date.addDays(1), QTime(0, 0)};
+    return {date, QTime::fromMSecsSinceStartOfDay(ms)};
 }

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <system_error>
 
+#include "support/DateTime.h"
+
 namespace {
 
 // The writer's header: kLogHeader of app/TestLog.h, a layer above this library.
@@ -24,8 +26,7 @@ constexpr const char* kFieldNames[kFields] = {"DT", "TestTime", "TestOn", "Volta
                                               "W",  "WH",       "AH",     "Temperature"};
 
 constexpr int32_t kNoTime = -1;
-constexpr int32_t kDay = 86400;  // s
-constexpr int kHourDigits = 5;   // 99 999 h still fits in int32_t seconds
+constexpr int kHourDigits = 5;  // 99 999 h still fits in int32_t seconds
 constexpr size_t kQuotedBytes = 24;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -307,10 +308,10 @@ class TLogParser {
         if (!FRun.HasTime) {
             FRun.HasTime = true;
             FRun.FirstTime = time;
-        } else if (time < kDay && FRun.LastTime < kDay) {
+        } else if (time < kSecondsPerDay && FRun.LastTime < kSecondsPerDay) {
             const int32_t step = time - FRun.LastTime;
-            if (step < -kDay / 2) FRun.DayShift += kDay;
-            if (step > kDay / 2) FRun.DayShift -= kDay;
+            if (step < -kSecondsPerDay / 2) FRun.DayShift += kSecondsPerDay;
+            if (step > kSecondsPerDay / 2) FRun.DayShift -= kSecondsPerDay;
         }
         FRun.LastTime = time;
 

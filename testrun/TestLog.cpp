@@ -26,7 +26,7 @@ constexpr int kLastNameNumber = 9999;
 
 // The locale's long time format without its time-zone part ("t" sequences), which a log row
 // does not carry; blanks and brackets left around it go too. Quoted literal text is kept.
-QString LongTimeFormat(const QLocale& locale) {
+QString LongTimeFormatOf(const QLocale& locale) {
     const QString format = locale.timeFormat(QLocale::LongFormat);
     QString result;
     bool quoted = false;
@@ -50,6 +50,17 @@ QString LongTimeFormat(const QLocale& locale) {
     return result;
 }
 
+// LongTimeFormatOf, worked out once per locale and thread: every row needs it.
+const QString& LongTimeFormat(const QLocale& locale) {
+    thread_local QLocale of = QLocale::c();
+    thread_local QString format = LongTimeFormatOf(of);
+    if (locale != of) {
+        of = locale;
+        format = LongTimeFormatOf(locale);
+    }
+    return format;
+}
+
 // %f with 2 decimals: every integer digit, the locale's decimal separator.
 std::string LogNumber(double value) {
     char buffer[400];  // room for the digits of any double
@@ -62,9 +73,8 @@ std::string LogNumber(double value) {
 }
 
 std::string DateTimeText(double dateTime, const QLocale& locale) {
-    const QDateTime local = FromDateTime(dateTime);
-    QString text = locale.toString(local.date(), QLocale::ShortFormat);
-    const QTime time = local.time();
+    const auto [date, time] = DateAndTime(dateTime);
+    QString text = locale.toString(date, QLocale::ShortFormat);
     if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
         text += u' ' + locale.toString(time, LongTimeFormat(locale));
     }
@@ -116,9 +126,7 @@ std::string LogFilePath(const std::string& exeFileName, double dateTime) {
 }
 
 std::string LogFilePathIn(const std::string& folder, double dateTime) {
-    const QDateTime local = FromDateTime(dateTime);
-    const QDate date = local.date();
-    const QTime time = local.time();
+    const auto [date, time] = DateAndTime(dateTime);
     return folder + "/Log_" +
            Format("%s%s%s_%s%s%s.csv", std::to_string(date.year()).c_str(),
                   TwoDigits(date.month()).c_str(), TwoDigits(date.day()).c_str(),

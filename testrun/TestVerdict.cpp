@@ -14,7 +14,6 @@
 
 namespace {
 
-constexpr double kSecondsPerDay = 86400.0;
 // The tester may stop above the cutoff by this much: it ends the test when the voltage under
 // load reaches the cutoff, and the last poll may come a little before that.
 constexpr double kCutoffMarginV = 0.1;
@@ -139,7 +138,7 @@ std::optional<TTestSummary> TTestTracker::ReconnectionGivenUp() {
 }
 
 void TTestTracker::StartRun() {
-    FRun.emplace();
+    FRun = TRun{};
     FRun->AhBefore = FConnection.AhBefore;
     FRun->WhBefore = FConnection.WhBefore;
     FRun->NoLoadV = FConnection.NoLoadV;

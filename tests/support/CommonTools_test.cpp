@@ -17,7 +17,7 @@
 namespace {
 
 // Keeps what is written; accepts at most `capacity` bytes in all.
-class MemoryStream : public TStream {
+class MemoryStream : public platform::TStream {
   public:
     explicit MemoryStream(size_t capacity = std::numeric_limits<size_t>::max())
         : capacity_(capacity) {}

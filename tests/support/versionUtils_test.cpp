@@ -1,5 +1,5 @@
-// Built twice: support_version_test carries the version block (kelvo_embed_version), and
-// support_version_noblock_test is the same program without it.
+// Built twice: support_version_utils_test carries the version block (kelvo_embed_version), and
+// support_version_utils_no_block_test is the same program without it.
 #include "support/versionUtils.h"
 
 #include <gtest/gtest.h>

@@ -1,0 +1,161 @@
+// The console window during a running test: readings with Status 1 posted to it from another
+// thread as the worker posts them, on the offscreen platform, with its real displays, chart and
+// CSV log; the tester's clock moves once a second, as a real one does. The argument is the
+// interval between readings in ms (135: a tester at 9600 baud, 14: at 115200); `cpu_percent`
+// is the process's CPU time over 20 s of wall time. With 0 the
+// readings come as fast as the window takes them, and `readings_per_s` is how many it charted
+// and logged per second (every one is checked to be in the log).
+#include <benchmark/benchmark.h>
+#include <sys/resource.h>
+
+#include <QApplication>
+#include <QFile>
+#include <QTimer>
+#include <QtTest>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+
+#include "app/uReader.h"
+#include "support/DateTime.h"
+#include "threads/InterThreadMsg.h"
+
+namespace {
+
+constexpr int kSeconds = 20;
+constexpr uint64_t kMostWaiting = 64;  // unpaced: readings posted and not yet handled
+
+// Counts the readings that reach the window (filters run newest first: this one before it),
+// and lets the poster wait while too many are on their way.
+class ReadingCounter : public QObject {
+  public:
+    uint64_t Handled() const {
+        std::lock_guard lock(FLock);
+        return FHandled;
+    }
+    // Blocks while more than `most` of the `posted` readings wait, or until `stop`.
+    void WaitBelow(uint64_t posted, uint64_t most, const std::atomic<bool>& stop) {
+        std::unique_lock lock(FLock);
+        FChanged.wait(lock, [&] { return posted - FHandled <= most || stop; });
+    }
+    void Wake() { FChanged.notify_all(); }
+
+  protected:
+    bool eventFilter(QObject*, QEvent* event) override {
+        const auto* message = AsThreadMessage(event);
+        if (message != nullptr && message->Msg() == SendStringToMainFormMsg) {
+            {
+                std::lock_guard lock(FLock);
+                ++FHandled;
+            }
+            FChanged.notify_one();
+        }
+        return false;
+    }
+
+  private:
+    mutable std::mutex FLock;
+    std::condition_variable FChanged;
+    uint64_t FHandled = 0;  // guarded by FLock
+};
+
+double CpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
+           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// The n-th reading of a test running for `seconds`, as a discharging cell would give it: the
+// tester's clock moves once a second, however many readings come in between.
+TDeviceReading ReadingAt(uint64_t n, double seconds) {
+    TDeviceReading r{};
+    r.TimeStamp = CurrentDateTime();
+    r.Status = 1;
+    r.TestTime = static_cast<int32_t>(seconds);
+    r.Voltage =
+        static_cast<float>(12.6 - 2.6 * std::fmod(seconds / 36000.0, 1.0) + 0.001 * (n % 7));
+    r.Current = static_cast<float>(1.5 + 0.001 * (n % 3));
+    r.Power = r.Voltage * r.Current;
+    r.AmpHours = static_cast<float>(1.5 * seconds / 3600.0);
+    r.WattHours = r.AmpHours * 12.0f;
+    r.Temperature = static_cast<int8_t>(25 + static_cast<int>(seconds) / 3600 % 20);
+    r.CurrentSetpoint = 1.5f;
+    r.CutoffVoltage = 10.0f;
+    return r;
+}
+
+void BM_ConsoleLoad(benchmark::State& state) {
+    const auto interval = std::chrono::milliseconds(state.range(0));
+    TForm1 form;
+    form.aReconnect->setChecked(false);
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form)) return state.SkipWithError("no window");
+    PostToMainThread(UM_PORT_OPENED, 0, 0);
+    if (!QTest::qWaitFor([] { return PortConnected; })) return state.SkipWithError("not open");
+    ReadingCounter counter;
+    qApp->installEventFilter(&counter);
+
+    for (auto _ : state) {
+        std::atomic<bool> stop{false};
+        uint64_t posted = 0;
+        std::thread poster([&] {
+            const auto began = std::chrono::steady_clock::now();
+            auto next = began;
+            while (!stop) {
+                if (interval.count() == 0) {
+                    counter.WaitBelow(posted, kMostWaiting, stop);
+                } else {
+                    std::this_thread::sleep_until(next);
+                    next += interval;
+                }
+                const double seconds =
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+                const TDeviceReading reading = ReadingAt(posted++, seconds);
+                PostBlockToMainThread(&reading, sizeof reading);
+            }
+        });
+        const double cpuBefore = CpuSeconds();
+        const uint64_t handledBefore = counter.Handled();
+        const auto began = std::chrono::steady_clock::now();
+        QTimer::singleShot(kSeconds * 1000, qApp, &QCoreApplication::quit);
+        QApplication::exec();
+        const double wall =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+        const double cpu = CpuSeconds() - cpuBefore;
+        const uint64_t handled = counter.Handled() - handledBefore;
+        stop = true;
+        counter.Wake();
+        poster.join();
+        if (!QTest::qWaitFor([&] { return counter.Handled() == posted; })) {
+            state.SkipWithError("readings were not handled");
+        }
+        state.counters["cpu_percent"] = 100 * cpu / wall;
+        state.counters["readings_per_s"] = handled / wall;
+    }
+
+    const QString log = form.StatusPanel->text();
+    PostToMainThread(UM_PORT_CLOSED, 0, 0);
+    if (!QTest::qWaitFor([] { return !PortConnected; })) state.SkipWithError("not closed");
+    QFile file(log);
+    if (file.open(QIODevice::ReadOnly)) {
+        uint64_t rows = 0;
+        while (!file.atEnd()) rows += file.readLine().isEmpty() ? 0 : 1;
+        if (rows != counter.Handled() + 1) state.SkipWithError("a reading is missing from the log");
+    }
+    QFile::remove(log);
+    qApp->removeEventFilter(&counter);
+}
+
+BENCHMARK(BM_ConsoleLoad)
+    ->Arg(135)
+    ->Arg(14)
+    ->Arg(0)
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
