@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <string>
-#include <vector>
 
 #include "support/NamedCoreApplication.h"
 #include "support/versionUtils.h"
@@ -17,7 +16,6 @@ constexpr char kProgramName[] = "kelvo-console";
 
 std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& exitCode) {
     const TNamedCoreApplication core(argc, argv, kProgramName);
-    QCoreApplication::setApplicationVersion(QString::fromStdString(GetVersionValue("FileVersion")));
 
     QCommandLineParser parser;
     parser.setApplicationDescription(
@@ -28,8 +26,6 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
         "copy); an installed program writes them to \"Kelvo logs\" in the user's Documents "
         "folder. The port, speed, window and \"Reconnect automatically\" are remembered in the "
         "user's configuration folder.");
-    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
-    const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
     const QCommandLineOption port("port",
                                   "Select the serial port NAME at start (ttyUSB0, or the "
                                   "name of a simulated tester).",
@@ -38,27 +34,16 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
     const QCommandLineOption debug("debug",
                                    "Write the link's debug lines to standard error (also with "
                                    "QT_LOGGING_RULES=\"kelvo.debug=true\").");
-    parser.addOptions({help, version, port, connect, debug});
-
-    if (!parser.parse(QCoreApplication::arguments())) {
-        std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", kProgramName,
-                     qPrintable(parser.errorText()), kProgramName);
+    const TStandardOptions said =
+        ParseStandardOptions(parser, {port, connect, debug},
+                             std::string(kProgramName) + " " + GetVersionValue("FileVersion"));
+    if (!said.Error.empty()) {
+        SayUsageError(kProgramName, said.Error);
         exitCode = 2;
         return std::nullopt;
     }
-    if (!parser.positionalArguments().isEmpty()) {
-        std::fprintf(stderr, "%s: unexpected argument '%s'\nTry '%s --help'.\n", kProgramName,
-                     qPrintable(parser.positionalArguments().first()), kProgramName);
-        exitCode = 2;
-        return std::nullopt;
-    }
-    if (parser.isSet(help)) {
-        std::printf("%s", qPrintable(parser.helpText()));
-        exitCode = 0;
-        return std::nullopt;
-    }
-    if (parser.isSet(version)) {
-        std::printf("%s %s\n", kProgramName, qPrintable(QCoreApplication::applicationVersion()));
+    if (said.Done()) {
+        std::fputs(said.Output.c_str(), stdout);
         exitCode = 0;
         return std::nullopt;
     }

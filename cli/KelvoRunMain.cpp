@@ -8,6 +8,7 @@
 #include "cli/Runner.h"
 #include "platform/Signals.h"
 #include "support/DebugSwitch.h"
+#include "support/NamedCoreApplication.h"
 
 int main(int argc, char** argv) {
     // Before any thread exists, so that the end signals reach only the runner's descriptor.
@@ -15,7 +16,7 @@ int main(int argc, char** argv) {
 
     const TParsedCommandLine command = ParseRunCommandLine(argc, argv);
     if (!command.Error.empty()) {
-        std::fprintf(stderr, "kelvo-run: %s\nTry 'kelvo-run --help'.\n", command.Error.c_str());
+        SayUsageError("kelvo-run", command.Error);
         return kExitUsage;
     }
     if (!command.Options) {

@@ -4,7 +4,6 @@
 #include <QCoreApplication>
 #include <charconv>
 #include <cmath>
-#include <vector>
 
 #include "support/NamedCoreApplication.h"
 #include "testrun/ReaderCommand.h"
@@ -67,8 +66,6 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
 
     QCommandLineParser parser;
     parser.setApplicationDescription(kDescription);
-    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
-    const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
     const QCommandLineOption port("port",
                                   "The tester's serial port NAME (ttyUSB0, or a "
                                   "simulated tester's name).",
@@ -93,26 +90,17 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
     const QCommandLineOption list("list-ports",
                                   "List the serial ports, one per line: the "
                                   "name, a tab, the adapter's vendor and product.");
-    parser.addOptions(
-        {help, version, port, baud, current, cutoff, time, log, json, quiet, debug, list});
-
+    const TStandardOptions said = ParseStandardOptions(
+        parser, {port, baud, current, cutoff, time, log, json, quiet, debug, list},
+        std::string(kProgramName) + " " + KELVO_PROJECT_VERSION);
     TParsedCommandLine result;
+    result.Output = said.Output;
+    result.Error = said.Error;
+    if (said.Done()) return result;
     const auto refuse = [&](const QString& why) {
         result.Error = why.toStdString();
         return result;
     };
-    if (!parser.parse(QCoreApplication::arguments())) return refuse(parser.errorText());
-    if (!parser.positionalArguments().isEmpty()) {
-        return refuse("unexpected argument '" + parser.positionalArguments().first() + "'");
-    }
-    if (parser.isSet(help)) {
-        result.Output = parser.helpText().toStdString();
-        return result;
-    }
-    if (parser.isSet(version)) {
-        result.Output = std::string(kProgramName) + " " + KELVO_PROJECT_VERSION + "\n";
-        return result;
-    }
     TRunOptions options;
     options.ListPorts = parser.isSet(list);
     options.Json = parser.isSet(json);

@@ -35,9 +35,7 @@ std::string Fixed(double value, int decimals) {
 }
 
 std::string Clock(int seconds) {
-    if (seconds < 0) seconds = 0;
-    return TwoDigits(seconds / 3600) + ":" + TwoDigits(seconds / 60 % 60) + ":" +
-           TwoDigits(seconds % 60);
+    return LongDurationText(std::max(0, seconds));
 }
 
 bool AnyValueRead(const TDeviceReading& r) {

@@ -1,5 +1,7 @@
 #include "support/NamedCoreApplication.h"
 
+#include <cstdio>
+
 TNamedCoreApplication::TNamedCoreApplication(int argc, char** argv, const char* name)
     : FName(name), FArguments(argv, argv + argc), FCount(argc) {
     if (!FArguments.empty()) FArguments[0] = FName.data();
@@ -8,3 +10,29 @@ TNamedCoreApplication::TNamedCoreApplication(int argc, char** argv, const char* 
 }
 
 TNamedCoreApplication::~TNamedCoreApplication() = default;
+
+TStandardOptions ParseStandardOptions(QCommandLineParser& parser,
+                                      const QList<QCommandLineOption>& options,
+                                      const std::string& versionLine) {
+    const QCommandLineOption help({"h", "help"}, "Show this help and exit.");
+    const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
+    parser.addOptions({help, version});
+    parser.addOptions(options);
+
+    TStandardOptions said;
+    if (!parser.parse(QCoreApplication::arguments())) {
+        said.Error = parser.errorText().toStdString();
+    } else if (!parser.positionalArguments().isEmpty()) {
+        said.Error =
+            "unexpected argument '" + parser.positionalArguments().first().toStdString() + "'";
+    } else if (parser.isSet(help)) {
+        said.Output = parser.helpText().toStdString();
+    } else if (parser.isSet(version)) {
+        said.Output = versionLine + "\n";
+    }
+    return said;
+}
+
+void SayUsageError(const char* program, const std::string& error) {
+    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program, error.c_str(), program);
+}

@@ -4,6 +4,7 @@
 // calls itself by the program's installed name in usage lines, whatever its file is called.
 // Main thread; lives only while the command line is read.
 
+#include <QCommandLineParser>
 #include <QCoreApplication>
 #include <memory>
 #include <string>
@@ -22,3 +23,20 @@ class TNamedCoreApplication {
     int FCount;
     std::unique_ptr<QCoreApplication> FApplication;
 };
+
+// What the options every program has say: a text to print before exiting 0 (--help, --version),
+// a usage error to say before exiting 2, or neither, when the program goes on.
+struct TStandardOptions {
+    std::string Output;
+    std::string Error;
+    bool Done() const { return !Output.empty() || !Error.empty(); }
+};
+
+// Adds --help and --version to `parser` beside `options` and parses the application's arguments;
+// positional arguments are a usage error. `versionLine` is what --version prints.
+TStandardOptions ParseStandardOptions(QCommandLineParser& parser,
+                                      const QList<QCommandLineOption>& options,
+                                      const std::string& versionLine);
+
+// Says a usage error on standard error the way every program of the project does.
+void SayUsageError(const char* program, const std::string& error);

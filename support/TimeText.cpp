@@ -4,7 +4,15 @@
 
 #include "support/Format.h"
 
-std::string TwoDigits(int n) { return (n < 10 ? "0" : "") + std::to_string(n); }
+std::string TwoDigits(int n) {
+    return (n < 10 ? "0" : "") + std::to_string(n);
+}
+
+std::string LongDurationText(long long seconds) {
+    return TwoDigits(static_cast<int>(seconds / 3600)) + ":" +
+           TwoDigits(static_cast<int>(seconds / 60 % 60)) + ":" +
+           TwoDigits(static_cast<int>(seconds % 60));
+}
 
 std::string DurationText(int seconds) {
     const int h = seconds / 3600;

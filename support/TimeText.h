@@ -10,3 +10,8 @@ std::string TwoDigits(int n);
 // 3725 gives "01:02:05", 90000 gives "25:00:00". Each part is held as an unsigned 8-bit value,
 // which the tester's own reports (at most 255:59:59) never exceed.
 std::string DurationText(int seconds);
+
+// A whole number of seconds (0 or more) as hours:minutes:seconds with at least two digits each
+// and no upper bound: 3725 gives "01:02:05", 1080000 gives "300:00:00". For durations that a
+// long test may take past DurationText's 255 hours.
+std::string LongDurationText(long long seconds);

@@ -14,11 +14,11 @@
 #include <system_error>
 
 #include "support/DateTime.h"
+#include "testrun/TestLog.h"
 
 namespace {
 
-// The writer's header: kLogHeader of app/TestLog.h, a layer above this library.
-constexpr std::string_view kHeader = "DT;TestTime;TestOn;Voltage;Current;W;WH;AH;Temperature";
+constexpr std::string_view kHeader = kLogHeader;  // the writer's
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
 enum TField { fDT, fTestTime, fTestOn, fVoltage, fCurrent, fW, fWH, fAH, fTemperature, kFields };

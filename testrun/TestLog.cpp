@@ -81,12 +81,10 @@ std::string DateTimeText(double dateTime, const QLocale& locale) {
     return text.toStdString();
 }
 
-// A duration, so the same in every locale and never wrapped at a day. Not DurationText: its
-// 8-bit parts wrap past 255 h, below the tester's largest clock value.
+// A duration, so the same in every locale and never wrapped at a day (nor at 255 h, below the
+// tester's largest clock value).
 std::string TestTimeText(int32_t seconds) {
-    if (seconds < 0) return std::to_string(seconds);
-    return TwoDigits(seconds / 3600) + ":" + TwoDigits(seconds / 60 % 60) + ":" +
-           TwoDigits(seconds % 60);
+    return seconds < 0 ? std::to_string(seconds) : LongDurationText(seconds);
 }
 
 // `path` (ending in ".csv") with "_<number>" before its extension.

@@ -295,15 +295,6 @@ std::string LocalTimeText(double dateTime, bool iso) {
     return text;
 }
 
-// Whole seconds as H:MM:SS with at least two-digit hours and no upper bound ("30:00:00",
-// "300:00:00"); DurationText wraps past 255 h, which a long test may pass.
-std::string Hms(double seconds) {
-    const long long total = std::max(0LL, std::llround(seconds));
-    const long long h = total / 3600;
-    return (h < 10 ? "0" : "") + std::to_string(h) + ":" + TwoDigits(int(total / 60 % 60)) + ":" +
-           TwoDigits(int(total % 60));
-}
-
 // A JSON string. Bytes that are not UTF-8 become U+FFFD, so the object always parses.
 std::string JsonString(const std::string& text) {
     const std::string utf8 = QString::fromStdString(text).toStdString();
@@ -367,7 +358,7 @@ std::string VerdictJson(const TTestSummary& s) {
 std::string VerdictText(const TTestSummary& s) {
     std::string text = std::string(ReasonText(s.Reason)) + "\n";
     text += "Started " + LocalTimeText(s.Start, false) + ", ended " + LocalTimeText(s.End, false) +
-            ", duration " + Hms(s.DurationS) + ".\n";
+            ", duration " + LongDurationText(std::max(0LL, std::llround(s.DurationS))) + ".\n";
     text += "Delivered " + Fixed(s.Ah, 3) + " Ah, " + Fixed(s.Wh, 3) + " Wh";
     if (s.MeanV) text += ", mean " + Fixed(*s.MeanV, 3) + " V";
     if (s.MeanA) text += (s.MeanV ? ", " : ", mean ") + Fixed(*s.MeanA, 3) + " A";
