@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <QCoreApplication>
-#include <charconv>
 #include <cstdio>
 
 #include "device/SerialLink.h"
@@ -14,6 +13,7 @@
 #include "platform/Signals.h"
 #include "support/DateTime.h"
 #include "support/Errors.h"
+#include "support/Format.h"
 #include "support/TimeText.h"
 #include "threads/InterThreadMsg.h"
 
@@ -25,14 +25,6 @@ constexpr int kPlainProgressMs = 10000;
 // Readings after the start command was carried out before a test that does not run counts as
 // not started: the tester may show the new state a poll late.
 constexpr int kReadingsToStart = 2;
-
-// A number with `decimals` decimals and a point, whatever the locale.
-std::string Fixed(double value, int decimals) {
-    char text[64];
-    const auto end =
-        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals).ptr;
-    return std::string(text, end);
-}
 
 std::string Clock(int seconds) {
     return LongDurationText(std::max(0, seconds));
@@ -196,9 +188,9 @@ void TRunner::Reading(const TDeviceReading& reading) {
         FReadingsSinceStart >= FCommandsQueued + kReadingsToStart) {
         std::string what = "kelvo-run: the test did not start";
         if (reading.Voltage != -1.0f)
-            what += ": the tester reports " + Fixed(reading.Voltage, 3) + " V";
+            what += ": the tester reports " + FixedDecimals(reading.Voltage, 3) + " V";
         if (reading.CutoffVoltage != -1.0f) {
-            what += " with a cutoff of " + Fixed(reading.CutoffVoltage, 2) + " V";
+            what += " with a cutoff of " + FixedDecimals(reading.CutoffVoltage, 2) + " V";
         }
         Say(what, true);
         return Finish(kExitTester, std::nullopt);
@@ -247,13 +239,14 @@ void TRunner::Progress(bool final) {
                                              std::chrono::steady_clock::now() - *FRunningSince)
                                              .count())
                       : 0;
-    std::string line = Clock(elapsed) + "  " + Fixed(r.Voltage, 3) + " V  " + Fixed(r.Current, 3) +
-                       " A  " + Fixed(r.AmpHours, 3) + " Ah  " + Fixed(r.WattHours, 3) + " Wh  " +
+    std::string line = Clock(elapsed) + "  " + FixedDecimals(r.Voltage, 3) + " V  " +
+                       FixedDecimals(r.Current, 3) + " A  " + FixedDecimals(r.AmpHours, 3) +
+                       " Ah  " + FixedDecimals(r.WattHours, 3) + " Wh  " +
                        std::to_string(r.Temperature) + " °C  ";
     if (r.TestTimeSetpoint > 0) {
         line += "time left " + Clock(r.TestTimeSetpoint - elapsed);
     } else {
-        line += "cutoff " + Fixed(r.CutoffVoltage, 2) + " V";
+        line += "cutoff " + FixedDecimals(r.CutoffVoltage, 2) + " V";
     }
     if (!FTerminal) {
         std::fprintf(stderr, "%s\n", line.c_str());

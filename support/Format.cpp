@@ -1,5 +1,6 @@
 #include "support/Format.h"
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -16,5 +17,19 @@ std::string Format(const char* format, ...) {
         std::vsnprintf(text.data(), text.size() + 1, format, args);
     }
     va_end(args);
+    return text;
+}
+
+std::string FixedDecimals(double value, int decimals, char separator) {
+    char buffer[400];  // room for the digits of any double
+    const auto end =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals)
+            .ptr;
+    std::string text(buffer, end);
+    if (text.starts_with('-') && text.find_first_of("123456789") == std::string::npos) {
+        text.erase(0, 1);
+    }
+    const size_t point = text.find('.');
+    if (point != std::string::npos) text[point] = separator;
     return text;
 }

@@ -11,3 +11,8 @@
 #endif
 
 std::string Format(const char* format, ...) KELVO_PRINTF_FORMAT(1, 2);
+
+// `value` in fixed notation with exactly `decimals` digits after `separator`, every integer digit
+// and no group separators, whatever the C or Qt locale: the log's, the verdict's and kelvo-run's
+// numbers. A value that rounds to zero is written without a sign ("0.000", never "-0.000").
+std::string FixedDecimals(double value, int decimals, char separator = '.');

@@ -7,7 +7,6 @@
 #include <QStandardPaths>
 #include <QString>
 #include <cerrno>
-#include <charconv>
 
 #include "platform/DebugOutput.h"
 #include "platform/LogFile.h"
@@ -63,13 +62,7 @@ const QString& LongTimeFormat(const QLocale& locale) {
 
 // %f with 2 decimals: every integer digit, the locale's decimal separator.
 std::string LogNumber(double value) {
-    char buffer[400];  // room for the digits of any double
-    const auto end =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2).ptr;
-    std::string text(buffer, end);
-    const size_t point = text.find('.');
-    if (point != std::string::npos) text[point] = LocaleDecimalSeparator();
-    return text;
+    return FixedDecimals(value, 2, LocaleDecimalSeparator());
 }
 
 std::string DateTimeText(double dateTime, const QLocale& locale) {

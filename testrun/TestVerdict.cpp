@@ -4,7 +4,6 @@
 #include <QString>
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -270,15 +269,6 @@ TTestSummary TTestTracker::Finish(TEndReason reason, double end) {
 
 namespace {
 
-// `value` with `decimals` digits after a decimal point, whatever the locale; never "-0.000".
-std::string Fixed(double value, int decimals) {
-    if (std::fabs(value) < 0.5 * std::pow(10.0, -decimals)) value = 0;
-    char buffer[512];  // room for any double in fixed notation
-    const auto result =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    return std::string(buffer, result.ptr);
-}
-
 // A local date and time, cut to whole seconds as the log names are: "2026-12-08 14:03:12", or
 // in ISO 8601 with the UTC offset in force then, "2026-12-08T14:03:12+01:00".
 std::string LocalTimeText(double dateTime, bool iso) {
@@ -328,7 +318,7 @@ std::string VerdictJson(const TTestSummary& s) {
     const auto number = [&](const char* name, std::optional<double> value, int decimals) {
         if (!value) return;
         key(name);
-        json += Fixed(*value, decimals);
+        json += FixedDecimals(*value, decimals);
     };
     key("reason");
     json += JsonString(ReasonName(s.Reason));
@@ -359,16 +349,18 @@ std::string VerdictText(const TTestSummary& s) {
     std::string text = std::string(ReasonText(s.Reason)) + "\n";
     text += "Started " + LocalTimeText(s.Start, false) + ", ended " + LocalTimeText(s.End, false) +
             ", duration " + LongDurationText(std::max(0LL, std::llround(s.DurationS))) + ".\n";
-    text += "Delivered " + Fixed(s.Ah, 3) + " Ah, " + Fixed(s.Wh, 3) + " Wh";
-    if (s.MeanV) text += ", mean " + Fixed(*s.MeanV, 3) + " V";
-    if (s.MeanA) text += (s.MeanV ? ", " : ", mean ") + Fixed(*s.MeanA, 3) + " A";
+    text += "Delivered " + FixedDecimals(s.Ah, 3) + " Ah, " + FixedDecimals(s.Wh, 3) + " Wh";
+    if (s.MeanV) text += ", mean " + FixedDecimals(*s.MeanV, 3) + " V";
+    if (s.MeanA) text += (s.MeanV ? ", " : ", mean ") + FixedDecimals(*s.MeanA, 3) + " A";
     text += ".\n";
     std::vector<std::string> seen;
     if (s.MinV && s.MaxV)
-        seen.push_back("voltage " + Fixed(*s.MinV, 3) + " to " + Fixed(*s.MaxV, 3) + " V");
-    if (s.MaxTempC) seen.push_back("temperature up to " + Fixed(*s.MaxTempC, 0) + " °C");
+        seen.push_back("voltage " + FixedDecimals(*s.MinV, 3) + " to " + FixedDecimals(*s.MaxV, 3) +
+                       " V");
+    if (s.MaxTempC) seen.push_back("temperature up to " + FixedDecimals(*s.MaxTempC, 0) + " °C");
     if (s.InternalResistanceOhm) {
-        seen.push_back("internal resistance " + Fixed(*s.InternalResistanceOhm * 1000, 1) + " mΩ");
+        seen.push_back("internal resistance " + FixedDecimals(*s.InternalResistanceOhm * 1000, 1) +
+                       " mΩ");
     }
     for (size_t i = 0; i < seen.size(); ++i) {
         if (i == 0) seen[i][0] = static_cast<char>(std::toupper(seen[i][0]));

@@ -1,4 +1,5 @@
 #include "support/LocaleText.h"
+#include "support/Format.h"
 
 #include <gtest/gtest.h>
 
@@ -78,6 +79,17 @@ TEST_F(LocaleTextTest, ValuesRoundingToZeroCarryNoMinusSign) {
     EXPECT_EQ(FormatFixed(-0.0001, 3), WithSeparator("0.000", separator_));
     EXPECT_EQ(FormatFixed(-0.0, 2), WithSeparator("0.00", separator_));
     EXPECT_EQ(FormatFixed(-0.0005, 3), WithSeparator("-0.001", separator_));
+}
+
+// The log's, the verdict's and kelvo-run's numbers: every digit, the separator asked for, and no
+// sign on a value that rounds to zero, whatever the C locale says.
+TEST_F(LocaleTextTest, FixedDecimalsKeepEveryDigitAndNeverWriteMinusZero) {
+    EXPECT_EQ(FixedDecimals(-0.0004, 3), "0.000");
+    EXPECT_EQ(FixedDecimals(-0.004, 2, ','), "0,00");
+    EXPECT_EQ(FixedDecimals(-1, 2), "-1.00");
+    EXPECT_EQ(FixedDecimals(-0.006, 2), "-0.01");
+    EXPECT_EQ(FixedDecimals(123456789012.345, 1, separator_),
+              WithSeparator("123456789012.3", separator_));
 }
 
 TEST_F(LocaleTextTest, MoreThanEightIntegerDigitsFallBackToScientific) {
