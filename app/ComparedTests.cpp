@@ -17,7 +17,21 @@ QColor FadedColour(int test) {
     return colour;
 }
 
+QString FileNameOf(const TLoggedTests& log) {
+    return QFileInfo(QString::fromStdString(log.Path)).fileName();
+}
+
 }  // namespace
+
+QString UnreadableRowsText(int64_t rows) {
+    if (rows == 0) return {};
+    return QString("%1 %2 could not be read").arg(rows).arg(rows == 1 ? "row" : "rows");
+}
+
+QString UnreadableRowsMessage(const TLoggedTests& log) {
+    if (log.UnreadableRows == 0) return {};
+    return FileNameOf(log) + ": " + UnreadableRowsText(log.UnreadableRows);
+}
 
 struct TComparedTests::TLog {
     TEntry Entry;
@@ -31,7 +45,7 @@ TComparedTests::~TComparedTests() = default;
 
 TComparedTests::TEntry TComparedTests::Add(const TLoggedTests& log) {
     auto drawn = std::make_unique<TLog>();
-    const QString name = QFileInfo(QString::fromStdString(log.Path)).fileName();
+    const QString name = FileNameOf(log);
     drawn->Entry = {FNextId++, name};
     const QString date = log.Date.isValid() ? log.Date.toString(Qt::ISODate) : name;
     for (const TLoggedTest& test : log.Tests) {
@@ -43,7 +57,9 @@ TComparedTests::TEntry TComparedTests::Add(const TLoggedTests& log) {
         const QColor colour = FadedColour(FTestsDrawn++);
         auto* voltage =
             new TReadingLine(FKeyAxis, FVoltageAxis, readings, TChartReadings::kVoltage);
-        voltage->setName(QString("%1 #%2").arg(date).arg(test.Number));
+        QString legend = QString("%1 #%2").arg(date).arg(test.Number);
+        if (test.UnreadableRows > 0) legend += " (" + UnreadableRowsText(test.UnreadableRows) + ")";
+        voltage->setName(legend);
         voltage->setPen(QPen(colour, 1));
         auto* current =
             new TReadingLine(FKeyAxis, FCurrentAxis, readings, TChartReadings::kCurrent);

@@ -2,15 +2,21 @@
 // Earlier tests set beside the running one on the chart, from logs this console wrote: each test
 // a thin, faded voltage curve on the left axis and current curve on the right, against its own
 // elapsed time from its first row (or its ampere-hours delivered), labelled in the legend with
-// the date of its log and its number there. Several logs may be shown; each can be removed.
-// Window's thread only.
+// the date of its log and its number there, and how many of its rows could not be read, if any.
+// Several logs may be shown; each can be removed. Window's thread only.
 
 #include <QString>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
 #include "app/ReadingLine.h"
 #include "testrun/LogReader.h"
+
+// "1 row could not be read", "3 rows could not be read"; empty for none.
+QString UnreadableRowsText(int64_t rows);
+// "<file name>: " and the UnreadableRowsText of the whole `log`; empty when every row was read.
+QString UnreadableRowsMessage(const TLoggedTests& log);
 
 class TComparedTests {
   public:

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTemporaryFile>
+#include <filesystem>
+#include <system_error>
 
 #include "platform/DebugOutput.h"
 
@@ -40,13 +43,19 @@ TRememberedChoices LoadChoices() {
 }
 
 void SaveChoices(const TRememberedChoices& choices) {
-    // Written whole beside the file, then put in its place: a file cut short by a crash is never
-    // left behind, and a damaged one, which the settings reader declines to write over, is
-    // replaced.
+    // Written whole into a file of its own beside the old one, then renamed over it: there is no
+    // moment without a whole file, a damaged one (which the settings reader declines to write
+    // over) is replaced, and two consoles ending at once each write their own file.
     const QString path = StorePath();
-    const QString fresh = path + ".new";
     QDir().mkpath(QFileInfo(path).path());
-    QFile::remove(fresh);
+    QTemporaryFile temporary(path + ".XXXXXX");
+    temporary.setAutoRemove(false);
+    if (!temporary.open()) {
+        Debug("Choices not remembered: " + temporary.fileTemplate() + " cannot be created");
+        return;
+    }
+    const QString fresh = temporary.fileName();
+    temporary.close();
     {
         QSettings store(fresh, QSettings::IniFormat);
         store.setValue("connection/port", choices.Port);
@@ -56,10 +65,15 @@ void SaveChoices(const TRememberedChoices& choices) {
         store.sync();
         if (store.status() != QSettings::NoError) {
             Debug("Choices not remembered: " + fresh + " cannot be written");
+            QFile::remove(fresh);
             return;
         }
     }
-    QFile::remove(path);
-    if (!QFile::rename(fresh, path))
+    std::error_code error;  // a rename replaces the old file in one step, unlike QFile::rename
+    std::filesystem::rename(QFile::encodeName(fresh).toStdString(),
+                            QFile::encodeName(path).toStdString(), error);
+    if (error) {
         Debug("Choices not remembered: " + path + " cannot be written");
+        QFile::remove(fresh);
+    }
 }

@@ -3,11 +3,13 @@
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QPlainTextEdit>
+#include <QRegularExpression>
 #include <QSaveFile>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/ChartView.h"
+#include "app/DesktopNotification.h"
 #include "support/DateTime.h"
 
 namespace {
@@ -73,9 +75,9 @@ TTestResults::~TTestResults() {
     delete FSummary;
 }
 
-void TTestResults::Track(bool runningBefore, const TDeviceReading* reading) {
+void TTestResults::Track(bool runningBefore) {
     if (!runningBefore && FTracker.TestRunning()) FCurves.Clear();
-    if (reading != nullptr && FTracker.TestRunning() && reading->Status == 1) FCurves.Add(*reading);
+    for (const TDeviceReading& placed : FTracker.Placed()) FCurves.Add(placed);
 }
 
 void TTestResults::ConnectionOpened(const std::string& port, const std::string& log) {
@@ -85,11 +87,8 @@ void TTestResults::ConnectionOpened(const std::string& port, const std::string& 
 void TTestResults::Reading(const TDeviceReading& reading) {
     const bool runningBefore = FTracker.TestRunning();
     const std::optional<TTestSummary> ended = FTracker.Reading(reading);
-    if (ended) {
-        Ended(ended, true);
-        // A reading that ends one test may not begin another; one that does starts afresh.
-    }
-    Track(runningBefore && !ended, &reading);
+    Track(runningBefore);
+    Ended(ended, true);
 }
 
 void TTestResults::OperatorStopped() {
@@ -97,15 +96,21 @@ void TTestResults::OperatorStopped() {
 }
 
 void TTestResults::ConnectionEnded(bool mayReconnect) {
-    Ended(FTracker.ConnectionEnded(CurrentDateTime(), mayReconnect), true);
+    const auto ended = FTracker.ConnectionEnded(CurrentStamp(), mayReconnect);
+    Track(true);
+    Ended(ended, true);
 }
 
 void TTestResults::ReconnectionGivenUp() {
-    Ended(FTracker.ReconnectionGivenUp(), true);
+    const auto ended = FTracker.ReconnectionGivenUp();
+    Track(true);
+    Ended(ended, true);
 }
 
 void TTestResults::Shutdown() {
-    Ended(FTracker.ConnectionEnded(CurrentDateTime(), false), false);
+    const auto ended = FTracker.ConnectionEnded(CurrentStamp(), false);
+    Track(true);
+    Ended(ended, false);
 }
 
 void TTestResults::Ended(const std::optional<TTestSummary>& summary, bool show) {
@@ -130,7 +135,15 @@ void TTestResults::Ended(const std::optional<TTestSummary>& summary, bool show) 
         }
     }
     FCurves.Clear();
-    if (show) ShowLast();
+    if (!show) return;
+    ShowLast();
+    if (!FWindow->isActiveWindow()) {
+        // The operator looks elsewhere: the desktop tells the end and what the battery gave.
+        const QStringList lines = QString::fromStdString(VerdictText(*summary)).split('\n');
+        const QString delivered = lines.filter(QRegularExpression("^Delivered ")).value(0);
+        ShowDesktopNotification(lines.value(0),
+                                QString::fromStdString(summary->Port) + ": " + delivered);
+    }
 }
 
 void TTestResults::ShowLast() {

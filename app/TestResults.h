@@ -55,6 +55,10 @@ class TTestResults : public QObject {
     // At exit: a running test ends with its connection; its files are written, no window shown.
     void Shutdown();
 
+    // The running readings that the last call above placed on their test's elapsed time, for the
+    // chart (TTestTracker::Placed).
+    const std::vector<TDeviceReading>& Placed() const { return FTracker.Placed(); }
+
     const std::optional<TTestSummary>& Last() const { return FLast; }
     // The files of the last test; empty when one could not be written.
     const QString& LastJson() const { return FLastJson; }
@@ -68,8 +72,9 @@ class TTestResults : public QObject {
 
   private:
     void Ended(const std::optional<TTestSummary>& summary, bool show);
-    // Follows whether a test runs, to collect its curves from its first reading.
-    void Track(bool runningBefore, const TDeviceReading* reading);
+    // Collects the curves of the running test from its first reading: what the tracker placed
+    // (before the summary of a test that ended is drawn).
+    void Track(bool runningBefore);
 
     QWidget* FWindow;
     TTestTracker FTracker;

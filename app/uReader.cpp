@@ -218,6 +218,7 @@ void TForm1::GiveUpReconnection() {
     if (!FReconnection.Armed()) return;
     FReconnection.Disarm();
     FTestResults->ReconnectionGivenUp();
+    ChartPlacedReadings();
 }
 
 void TForm1::aOpenExecute() {
@@ -288,7 +289,7 @@ bool TForm1::AppMessage(const TThreadMessage& message) {
         PortClosed(static_cast<int>(message.WParam()));
         return true;
     }
-    return false;
+    return message.Msg() == UM_COMMAND_DONE;  // the operator sees what the readings show
 }
 
 void TForm1::PortOpened() {
@@ -316,9 +317,13 @@ void TForm1::PortClosed(int error) {
     const int64_t rowsLogged = LogStream->RowsWritten();
     FWorker->FConnected = false;
     ShowConnectionState(false);
+    ReleaseSleepLock();
     RunGuarded([this] { CloseLog(); });
     UpdateActions();
-    if (wasOpen) FTestResults->ConnectionEnded(lost && aReconnect->isChecked());
+    if (wasOpen) {
+        FTestResults->ConnectionEnded(lost && aReconnect->isChecked());
+        ChartPlacedReadings();
+    }
     aLastResult->setEnabled(FTestResults->Last().has_value());
 
     // A close that was asked for, or of nothing open (the selected port went), is no answer to a
@@ -376,13 +381,25 @@ void TForm1::HandleReading(const TDeviceReading& reading) {
     if (reading.Status == 1 || reading.Status == 0) {
         shStarted->SetBrushColor(reading.Status == 1 ? kOn : kOff);
         TestRunning = reading.Status == 1;
+        if (!TestRunning) {
+            ReleaseSleepLock();
+        } else if (!std::exchange(FSleepLockAsked, true)) {
+            // Asked once per test: where there is no login manager the answer stays no.
+            FSleepLock.Acquire(
+                platform::DischargeTestSleepReason(FConnectedPort.Name.toStdString()));
+        }
     }
-    if (reading.Status == 1) AddChartPoints(reading);
     WriteLogRow(reading);
     FTestResults->Reading(reading);
+    ChartPlacedReadings();
     aLastResult->setEnabled(FTestResults->Last().has_value());
     aStartUpdate();
     aStopUpdate();
+}
+
+void TForm1::ReleaseSleepLock() {
+    FSleepLock.Release();
+    FSleepLockAsked = false;
 }
 
 void TForm1::ShowReadingTexts() {
@@ -400,6 +417,12 @@ void TForm1::ShowReadingTexts() {
     if (t.CutoffVoltage) ceV->SetText(*t.CutoffVoltage);
     show(eTemp, t.Temperature);
     if (t.TestTimeSetpoint) cbT->SetText(*t.TestTimeSetpoint);
+}
+
+void TForm1::ChartPlacedReadings() {
+    // Running readings, on the elapsed time of their test: a tester that counts a timed test down
+    // is drawn forward, in step with compared tests and the Ah axis.
+    for (const TDeviceReading& reading : FTestResults->Placed()) AddChartPoints(reading);
 }
 
 void TForm1::AddChartPoints(const TDeviceReading& reading) {
@@ -493,6 +516,8 @@ void TForm1::CompareWithLog(const QString& path) {
         throw Exception(error.what());
     }
     Chart1->CompareWith(log);
+    // A clean log leaves the field as it is: it may be telling of a connection.
+    if (log.UnreadableRows > 0) ShowMessage(UnreadableRowsMessage(log), true);
     FillRemoveComparedMenu();
 }
 

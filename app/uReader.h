@@ -17,6 +17,7 @@
 #include "app/Reconnection.h"
 #include "app/RememberedChoices.h"
 #include "device/DeviceReading.h"
+#include "platform/SleepInhibitor.h"
 #include "testrun/PortSelection.h"
 #include "testrun/ReaderWorker.h"
 
@@ -108,8 +109,9 @@ class TForm1 : public QMainWindow {
     TRememberedChoices Choices() const;
     // The verdicts of the tests seen.
     TTestResults& TestResults() { return *FTestResults; }
-    // Draws the tests of the log at `path` beside the live ones; a file that is not such a log
-    // raises an error naming its first bad line, and nothing is drawn.
+    // Draws the tests of the log at `path` beside the live ones. A file that is no log at all
+    // (unreadable, empty, without the header) raises an error and nothing is drawn; rows that
+    // cannot be read are skipped, and their count is said in the message field.
     void CompareWithLog(const QString& path);
     // Saves the chart to `path` (PNG, or PDF by the suffix); raises an error when it cannot.
     void SaveChart(const QString& path);
@@ -148,6 +150,7 @@ class TForm1 : public QMainWindow {
     void FillRemoveComparedMenu();
     void HandleReading(const TDeviceReading& reading);
     void ShowReadingTexts();
+    void ReleaseSleepLock();
     void PublishPortSelection();
 
     void aOpenUpdate();
@@ -157,6 +160,8 @@ class TForm1 : public QMainWindow {
     void aResetUpdate();
 
     void AddChartPoints(const TDeviceReading& reading);
+    // Charts the running readings that the test results placed on their test's elapsed time.
+    void ChartPlacedReadings();
     void bClearClick();
     void OpenLog();
     void CloseLog();
@@ -183,7 +188,9 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<TReaderWorker> FWorker;      // owns the queue and the worker thread
     TReconnection FReconnection;
     TConnectOrigin FConnectOrigin = TConnectOrigin::None;
-    TConnectedPort FConnectedPort;    // recorded when the port opened
-    TReadingTexts FPendingTexts;      // of the readings not shown yet
-    QTimer* FDisplayFrame = nullptr;  // shows them; child of this window
+    platform::SleepInhibitor FSleepLock;  // held while the tester shows a test running
+    bool FSleepLockAsked = false;         // for the test running now
+    TConnectedPort FConnectedPort;        // recorded when the port opened
+    TReadingTexts FPendingTexts;          // of the readings not shown yet
+    QTimer* FDisplayFrame = nullptr;      // shows them; child of this window
 };

@@ -1,7 +1,9 @@
 // kelvo-run: one discharge test from the command line, for scripts, labs and headless machines.
 
 #include <QCoreApplication>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 
 #include "cli/RunOptions.h"
@@ -36,7 +38,13 @@ int main(int argc, char** argv) {
         ListPorts();
         return 0;
     }
+    // Without it Ctrl+C could not stop the test at the tester: the signals are blocked.
     const int endSignals = platform::EndSignalDescriptor();
+    if (endSignals < 0) {
+        std::fprintf(stderr, "kelvo-run: cannot watch for Ctrl+C, SIGTERM and SIGHUP: %s\n",
+                     std::strerror(errno));
+        return kExitCannotOpen;
+    }
     TRunner runner(options, endSignals);
     runner.Start();
     return QCoreApplication::exec();

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "support/NamedCoreApplication.h"
+#include "support/TimeText.h"
 #include "testrun/ReaderCommand.h"
 #include "testrun/SetpointRules.h"
 
@@ -19,12 +20,15 @@ const char* const kDescription =
     "the cutoff voltage and, when given, the test time, starts the test, logs every reading to "
     "a CSV file in the console's format, and prints the verdict when the test ends.\n\n"
     "Standard output carries only the verdict; progress goes to standard error. Ctrl+C, "
-    "SIGTERM or SIGHUP stop the test at the tester (a second Ctrl+C ends at once).\n\n"
+    "SIGTERM or SIGHUP stop the test at the tester: kelvo-run ends once a reading shows it "
+    "stopped, sending Stop again for up to 5 s, and says whether the tester was seen stopped; a "
+    "second Ctrl+C ends at once. A test that does not start, or a tester that gives no reading "
+    "for 10 s, is stopped the same way.\n\n"
     "Exit codes:\n"
     "  0  the test ended at its cutoff voltage or its test time\n"
     "  1  it was stopped at the tester, or never started although the tester answers\n"
     "  2  usage error\n"
-    "  3  the port could not be opened\n"
+    "  3  the port or the log could not be opened\n"
     "  4  the connection was lost, or no reading came within 10 s\n"
     "  5  stopped by a signal\n\n"
     "Several testers: one kelvo-run per port, side by side.";
@@ -39,24 +43,29 @@ std::optional<double> PlainNumber(const std::string& text) {
     return value;
 }
 
+QString LargestTestTimeText() {
+    return QString::fromStdString(DurationText(kLargestTestTimeS));
+}
+
 // H:MM:SS, each part as the console's test-time input would keep it (not clamped).
 std::optional<int> TestTimeText(const std::string& text) {
-    int parts[3] = {};
+    long long seconds = 0;
     size_t at = 0;
     for (int part = 0; part < 3; ++part) {
         const size_t end = part < 2 ? text.find(':', at) : text.size();
         if (end == std::string::npos || end == at) return {};
         const std::string digits = text.substr(at, end - at);
+        // Six digits of hours at most: whatever is longer is far past any test time, and could
+        // not be counted in seconds without overflowing.
         if (digits.find_first_not_of("0123456789") != std::string::npos || digits.size() > 6) {
             return {};
         }
         if (part > 0 && digits.size() != 2) return {};
-        parts[part] = std::stoi(digits);
+        seconds = seconds * 60 + std::stoll(digits);
         at = end + 1;
     }
-    const int seconds = parts[0] * 3600 + parts[1] * 60 + parts[2];
     if (TestTimeFromText(text) != seconds) return {};  // the input would clamp a part
-    return seconds;
+    return static_cast<int>(seconds);
 }
 
 }  // namespace
@@ -77,8 +86,9 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
     const QCommandLineOption current("current", "The discharge current in amperes, e.g. 1.5.", "A");
     const QCommandLineOption cutoff("cutoff", "The cutoff voltage in volts, e.g. 3.0.", "V");
     const QCommandLineOption time("time",
-                                  "The test time as H:MM:SS, at most 18:12:15; "
-                                  "without it the tester's own setting stays.",
+                                  QString("The test time as H:MM:SS, at most %1; "
+                                          "without it the tester's own setting stays.")
+                                      .arg(LargestTestTimeText()),
                                   "H:MM:SS");
     const QCommandLineOption log("log",
                                  "Write the CSV log to FILE (a new file) instead of the "
@@ -144,10 +154,9 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
     if (parser.isSet(time)) {
         const auto seconds = TestTimeText(parser.value(time).toStdString());
         if (!seconds) {
-            return refuse(
-                "--time takes H:MM:SS with minutes and seconds below 60 and at most 24 "
-                "hours, not '" +
-                parser.value(time) + "'");
+            return refuse(QString("--time takes H:MM:SS with minutes and seconds below 60, at most "
+                                  "%1, not '%2'")
+                              .arg(LargestTestTimeText(), parser.value(time)));
         }
         if (const auto refusal = SetpointRefusal(cmdSetTestTime, *seconds)) return refuse(*refusal);
         options.TestTime = *seconds;

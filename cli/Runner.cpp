@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <cstdio>
 
+#include "device/DeviceProtocol.h"
 #include "device/SerialLink.h"
 #include "platform/PortDiagnosis.h"
 #include "platform/PortDiscovery.h"
@@ -22,9 +23,9 @@ namespace {
 constexpr int kNoReadingMs = 10000;
 constexpr int kStopWaitMs = 5000;
 constexpr int kPlainProgressMs = 10000;
-// Readings after the start command was carried out before a test that does not run counts as
-// not started: the tester may show the new state a poll late.
-constexpr int kReadingsToStart = 2;
+// Readings after the Start reached the tester before a test that does not show itself running
+// counts as not started: testers show Start a poll or two late.
+constexpr int kReadingsToStart = 5;
 
 std::string Clock(int seconds) {
     return LongDurationText(std::max(0, seconds));
@@ -74,13 +75,14 @@ TRunner::TRunner(const TRunOptions& options, int endSignals)
     FNoReading.setInterval(kNoReadingMs);
     connect(&FNoReading, &QTimer::timeout, this, [this] {
         Say("kelvo-run: no reading from the tester within 10 s", true);
-        Finish(kExitLost, FTracker.ConnectionEnded(CurrentDateTime(), false));
+        StopThenEnd(kExitLost);
     });
     FStopWait.setSingleShot(true);
     FStopWait.setInterval(kStopWaitMs);
     connect(&FStopWait, &QTimer::timeout, this, [this] {
-        Say("kelvo-run: the tester did not report the test stopped within 5 s", true);
-        Finish(kExitSignal, FTracker.ConnectionEnded(CurrentDateTime(), false));
+        Say("kelvo-run: the tester was not seen stopped within 5 s: it may still be discharging",
+            true);
+        Finish(FStopCode, FStopped ? FStopped : FTracker.ConnectionEnded(CurrentStamp(), false));
     });
     FPlainProgress.setInterval(kPlainProgressMs);
     connect(&FPlainProgress, &QTimer::timeout, this, [this] { Progress(false); });
@@ -105,6 +107,8 @@ bool TRunner::eventFilter(QObject* watched, QEvent* event) {
         PortOpened();
     } else if (message->Msg() == UM_PORT_CLOSED) {
         PortClosed(static_cast<int>(message->WParam()));
+    } else if (message->Msg() == UM_COMMAND_DONE) {
+        CommandDone(static_cast<int>(message->WParam()), message->LParam() != 0);
     } else if (message->Msg() == SendStringToMainFormMsg) {
         TDeviceReading reading{};
         if (message->Block() != nullptr && message->LParam() == sizeof reading) {
@@ -123,25 +127,18 @@ void TRunner::PortOpened() {
             FLog.OpenLogAt(FOptions.Log);
         }
     } catch (const Exception& error) {
-        Say(std::string("kelvo-run: ") + error.what(), true);
-        return Finish(kExitUsage, std::nullopt);
+        Say(std::string("kelvo-run: ") + error.what() + ": " + FLog.CreateFailureCause(), true);
+        return Finish(kExitCannotOpen, std::nullopt);  // nothing was sent to the tester
     }
     FState = TState::Running;
     FWorker.FConnected = true;
     FTracker.ConnectionOpened(FOptions.Port, FLog.Path());
     Say("kelvo-run: connected to " + FOptions.Port + " at " + std::to_string(FOptions.Baud) +
         " baud; log " + FLog.Path());
-    // Carried out in this order, each followed by a poll cycle, so the reading after the last
-    // one shows whether the test runs.
     FWorker.QueueCommand(cmdSetCurrent, FOptions.Current);
     FWorker.QueueCommand(cmdSetCutoffVoltage, FOptions.Cutoff);
-    FCommandsQueued = 2;
-    if (FOptions.TestTime) {
-        FWorker.QueueCommand(cmdSetTestTime, *FOptions.TestTime);
-        ++FCommandsQueued;
-    }
+    if (FOptions.TestTime) FWorker.QueueCommand(cmdSetTestTime, *FOptions.TestTime);
     FWorker.QueueCommand(cmdStartStop, 1.0);
-    ++FCommandsQueued;
     FNoReading.start();
     if (!FTerminal && !FOptions.Quiet) FPlainProgress.start();
 }
@@ -155,8 +152,23 @@ void TRunner::PortClosed(int error) {
         return Finish(kExitCannotOpen, std::nullopt);
     }
     Say("kelvo-run: connection to " + FOptions.Port + " lost: " + cause, true);
-    const int code = FState == TState::Stopping ? kExitSignal : kExitLost;
-    Finish(code, FTracker.ConnectionEnded(CurrentDateTime(), false));
+    if (FState == TState::Stopping) {
+        Say("kelvo-run: the tester was not seen stopped: it may still be discharging", true);
+        return Finish(FStopCode,
+                      FStopped ? FStopped : FTracker.ConnectionEnded(CurrentStamp(), false));
+    }
+    Finish(kExitLost, FTracker.ConnectionEnded(CurrentStamp(), false));
+}
+
+void TRunner::CommandDone(int kind, bool on) {
+    if (kind != cmdStartStop) return;
+    if (on) {
+        FReadingsSinceStart = 0;
+        FSleepLock.Acquire(platform::DischargeTestSleepReason(FOptions.Port));
+    } else {
+        FStopReached = true;
+        FStopQueued = false;
+    }
 }
 
 void TRunner::Reading(const TDeviceReading& reading) {
@@ -166,34 +178,38 @@ void TRunner::Reading(const TDeviceReading& reading) {
     }
     if (AnyValueRead(reading)) FNoReading.start();
     FLast = reading;
-    ++FReadingsSinceStart;
+    if (FReadingsSinceStart) ++*FReadingsSinceStart;
     if (reading.Status == 1) {
         FTestSeenRunning = true;
         if (!FRunningSince) FRunningSince = std::chrono::steady_clock::now();
     }
-    if (const std::optional<TTestSummary> ended = FTracker.Reading(reading)) {
-        Progress(true);
-        const int code = FState == TState::Stopping ? kExitSignal : ExitCodeOf(ended->Reason);
-        return Finish(code, ended);
-    }
+    const std::optional<TTestSummary> ended = FTracker.Reading(reading);
     if (FState == TState::Stopping) {
-        // The signal came before the test showed itself running: the Stop sent counts for the
-        // test once it does, and a tester that shows it stopped without ever running is done.
-        if (reading.Status == 0 && !FTracker.TestRunning())
-            return Finish(kExitSignal, std::nullopt);
-        FTracker.OperatorStopped();
+        if (ended && !FStopped) FStopped = ended;
+        // Only a reading asked for after a Stop reached the tester tells that it took: one from
+        // before may show a Start the tester has yet to show.
+        if (FStopReached && reading.Status == 0) {
+            FSeenStopped = true;
+            Say("kelvo-run: the tester shows the test stopped");
+            return Finish(FStopCode, FStopped);
+        }
+        if (FStopReached) QueueStop();
         return;
     }
-    if (!FTestSeenRunning && FState == TState::Running &&
-        FReadingsSinceStart >= FCommandsQueued + kReadingsToStart) {
+    if (ended) {
+        Progress(true);
+        return Finish(ExitCodeOf(ended->Reason), ended);
+    }
+    if (!FTestSeenRunning && FReadingsSinceStart >= kReadingsToStart) {
         std::string what = "kelvo-run: the test did not start";
-        if (reading.Voltage != -1.0f)
+        if (reading.Voltage != -1.0f) {
             what += ": the tester reports " + FixedDecimals(reading.Voltage, 3) + " V";
+        }
         if (reading.CutoffVoltage != -1.0f) {
             what += " with a cutoff of " + FixedDecimals(reading.CutoffVoltage, 2) + " V";
         }
         Say(what, true);
-        return Finish(kExitTester, std::nullopt);
+        return StopThenEnd(kExitTester);  // in case it runs after all
     }
     if (FTerminal) Progress(false);
 }
@@ -201,25 +217,46 @@ void TRunner::Reading(const TDeviceReading& reading) {
 void TRunner::EndSignal() {
     const auto taken = platform::TakeEndSignal(static_cast<int>(FSignals.socket()));
     if (!taken || FState == TState::Done) return;
-    if (FState != TState::Running) {
-        // A second signal, or nothing started yet: end at once, the log as it stands.
-        return Finish(kExitSignal, FTracker.ConnectionEnded(CurrentDateTime(), false));
+    if (FState == TState::Opening) {
+        return Finish(kExitSignal, std::nullopt);  // nothing was sent to the tester
     }
-    FState = TState::Stopping;
+    if (FState == TState::Stopping) {
+        Say("kelvo-run: ending at once; the tester was not seen stopped", true);
+        return Finish(kExitSignal,
+                      FStopped ? FStopped : FTracker.ConnectionEnded(CurrentStamp(), false));
+    }
     Say("kelvo-run: stopping the test at the tester (again to end at once)");
+    StopThenEnd(kExitSignal);
+}
+
+void TRunner::StopThenEnd(int code) {
+    if (FState != TState::Running) return;
+    FState = TState::Stopping;
+    FStopCode = code;
     FTracker.OperatorStopped();
-    FWorker.QueueCommand(cmdStartStop, 0.0);
+    FNoReading.stop();
+    QueueStop();
     FStopWait.start();
+}
+
+void TRunner::QueueStop() {
+    if (FStopQueued) return;  // one at a time: each is followed by a reading that tells
+    FStopQueued = true;
+    FWorker.QueueCommand(cmdStartStop, 0.0);
 }
 
 void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
     if (FState == TState::Done) return;
+    const bool leftUnseen = FState == TState::Stopping && !FSeenStopped;
     FState = TState::Done;
     FNoReading.stop();
     FStopWait.stop();
     FPlainProgress.stop();
     FWorker.Shutdown();
-    ClosePort();  // the worker is gone: nobody else uses the port
+    // The worker is gone: nobody else uses the port.
+    if (leftUnseen && PortOpen()) WriteStopRequest();
+    ClosePort();
+    FSleepLock.Release();
     FLog.CloseLog();
     if (FTerminal && FProgressWidth > 0) std::fprintf(stderr, "\n");
     if (summary) {

@@ -1,9 +1,15 @@
 #pragma once
 // One discharge test run from the command line, on the console's own worker, log writer and
 // verdict: opens the port, sends the setpoints given, starts the test, logs every reading and
-// ends when a reading shows the test stopped, the connection is lost, no reading comes for 10 s,
-// or a signal asks (then Stop is sent first). The verdict goes to standard output, everything
-// else to standard error. Runs on the main thread's event loop, which it ends with the exit code.
+// ends when a reading shows the test stopped at the tester, or the connection is lost. The verdict
+// goes to standard output, everything else to standard error. Runs on the main thread's event
+// loop, which it ends with the exit code.
+//
+// The tester is never left discharging unwatched: on a signal, on a test that does not start and
+// on no reading for 10 s, the run stops the test first. It ends only once a reading requested
+// after a Stop reached the tester shows the test stopped, sending Stop again while it does not,
+// for at most 5 s; then it says whether the tester was seen stopped. A second signal ends at once,
+// after one more Stop written to the wire.
 
 #include <QObject>
 #include <QSocketNotifier>
@@ -13,6 +19,7 @@
 #include <string>
 
 #include "cli/RunOptions.h"
+#include "platform/SleepInhibitor.h"
 #include "testrun/ReaderWorker.h"
 #include "testrun/TestLog.h"
 #include "testrun/TestVerdict.h"
@@ -38,9 +45,14 @@ class TRunner : public QObject {
 
     void PortOpened();
     void PortClosed(int error);
+    void CommandDone(int kind, bool on);
     void Reading(const TDeviceReading& reading);
     void EndSignal();
-    // Ends the run: the worker stopped, the log closed, the verdict printed, the loop ended.
+    // Stops the test at the tester, then ends with `code`.
+    void StopThenEnd(int code);
+    void QueueStop();
+    // Ends the run: the worker stopped, the log closed, the verdict printed, the loop ended. A run
+    // that was stopping and never saw the tester stopped writes one more Stop first.
     void Finish(int code, const std::optional<TTestSummary>& summary);
     void Progress(bool final);
     // A message for the person at the terminal; none with --quiet unless it is an error.
@@ -50,15 +62,22 @@ class TRunner : public QObject {
     TReaderWorker FWorker;
     TTestLog FLog;
     TTestTracker FTracker;
+    platform::SleepInhibitor FSleepLock;  // from the Start reaching the tester to the end
     TState FState = TState::Opening;
     QSocketNotifier FSignals;
     QTimer FNoReading;      // a reading with a value must come within 10 s
-    QTimer FStopWait;       // after a signal: at most 5 s for the stopped reading
+    QTimer FStopWait;       // while stopping: at most 5 s to see the tester stopped
     QTimer FPlainProgress;  // without a terminal: one progress line every 10 s
     const bool FTerminal;   // standard error is a terminal: the progress line is rewritten
-    int FCommandsQueued = 0;
-    int FReadingsSinceStart = 0;
+    // From the notices of the commands carried out: the readings since the Start reached the
+    // tester, whether a Stop has reached it, and whether one is still on its way.
+    std::optional<int> FReadingsSinceStart;
+    bool FStopReached = false;
+    bool FStopQueued = false;
     bool FTestSeenRunning = false;
+    bool FSeenStopped = false;
+    int FStopCode = 0;                     // the exit code once the tester is stopped
+    std::optional<TTestSummary> FStopped;  // the test that the stopping ended
     bool FWriteFailureSaid = false;
     std::optional<TDeviceReading> FLast;
     std::optional<std::chrono::steady_clock::time_point> FRunningSince;

@@ -109,6 +109,11 @@ void SetTestRunning(bool run, TAbortEvent abortEvent) {
     platform::Sleep(kStartStopExtraPauseMs);
 }
 
+void WriteStopRequest() {
+    const TRequestFrame request = BuildRequest(codeSetTestRunning, 0, 0);
+    WritePort(request.data(), static_cast<uint32_t>(request.size()));
+}
+
 void WriteCurrentSetpoint(double amperes, TAbortEvent abortEvent) {
     const auto p = EncodeSetpoint(amperes);
     SendDeviceCommand(codeWriteCurrentSetpoint, p[0], p[1], abortEvent);

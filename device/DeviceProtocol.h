@@ -34,6 +34,9 @@ double ReadCutoffVoltage(TAbortEvent abortEvent);      // V; -1.0 on failure
 int32_t ReadTestTimeSetpoint(TAbortEvent abortEvent);  // s; -1 on failure
 
 void SetTestRunning(bool run, TAbortEvent abortEvent);
+// Writes the Stop request and returns: no acknowledgement waited for, no pause. The last word to a
+// tester that a program leaves at once; the caller must be the only user of the port.
+void WriteStopRequest();
 void WriteCurrentSetpoint(double amperes, TAbortEvent abortEvent);
 void WriteCutoffVoltage(double volts, TAbortEvent abortEvent);
 void WriteTestTime(uint16_t seconds, TAbortEvent abortEvent);

@@ -19,7 +19,9 @@ struct TDeviceReading {
     int32_t TestTimeSetpoint;  // s
     int8_t Temperature;        // °C; the tester's byte taken as signed (255 reads as -1)
     int8_t Status;             // 0 test off, 1 test on
+    int16_t UtcOffset;         // min, local time minus UTC at TimeStamp (in what was padding)
 };
 
 static_assert(std::is_trivially_copyable_v<TDeviceReading>);
 static_assert(std::is_standard_layout_v<TDeviceReading>);
+static_assert(sizeof(TDeviceReading) == 48, "the block posted for a reading keeps its size");

@@ -16,7 +16,9 @@ float Single(double value) {
 
 TDeviceReading ReadDevice(TAbortEvent abortEvent) {
     TDeviceReading r{};
-    r.TimeStamp = CurrentDateTime();
+    const TLocalStamp now = CurrentStamp();
+    r.TimeStamp = now.DateTime;
+    r.UtcOffset = static_cast<int16_t>(now.UtcOffsetMin);
     r.Status = static_cast<int8_t>(static_cast<uint8_t>(ReadStatus(abortEvent) & 0xFF));
     r.Voltage = Single(ReadVoltage(abortEvent));
     r.Current = Single(ReadCurrent(abortEvent));

@@ -16,7 +16,8 @@ LocalTime LocalTimeNow() {
             local.tm_hour,
             local.tm_min,
             local.tm_sec,
-            static_cast<int>(now.tv_nsec / 1'000'000)};
+            static_cast<int>(now.tv_nsec / 1'000'000),
+            static_cast<int>(local.tm_gmtoff / 60)};
 }
 
 }  // namespace platform

@@ -45,6 +45,7 @@ bool TLogFile::Write(const void* data, size_t count) {
         }
         bytes += written;
         count -= static_cast<size_t>(written);
+        lastByte_ = static_cast<unsigned char>(bytes[-1]);
     }
     return true;
 }

@@ -33,11 +33,16 @@ class TLogFile final : public TStream {
     // The errno value of the last failed Write (ENOSPC, EFBIG, EIO, ...); 0 before any failure.
     int LastError() const { return lastError_; }
 
+    // The last byte that reached the file (0 to 255), -1 while it holds none: what a failed
+    // Write left behind, so the writer knows whether a line was left open.
+    int LastByteWritten() const { return lastByte_; }
+
   private:
     explicit TLogFile(int fd) : fd_(fd) {}
 
     const int fd_;
     int lastError_ = 0;
+    int lastByte_ = -1;
 };
 
 }  // namespace platform

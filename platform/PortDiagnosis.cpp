@@ -63,17 +63,11 @@ std::string LinkTarget(const std::string& link) {
     return target;
 }
 
-// The same executable file, or one installed over it at the same path (a window started before
-// the program was updated is still a window of this console).
+// The executable at the same path, also one installed over it since (a window started before the
+// program was updated is still a window of this console). By the link's text alone: following
+// it to another process's file could hang on a network mount that is gone.
 bool RunsThisProgram(int pid) {
-    const std::string exe = "/proc/" + std::to_string(pid) + "/exe";
-    struct stat theirs {};
-    struct stat ours {};
-    if (::stat(exe.c_str(), &theirs) == 0 && ::stat("/proc/self/exe", &ours) == 0 &&
-        theirs.st_dev == ours.st_dev && theirs.st_ino == ours.st_ino) {
-        return true;
-    }
-    const std::string path = LinkTarget(exe);
+    const std::string path = LinkTarget("/proc/" + std::to_string(pid) + "/exe");
     return !path.empty() && path == LinkTarget("/proc/self/exe");
 }
 
@@ -96,9 +90,13 @@ bool HoldsOpen(int pid, const struct stat& target) {
     bool found = false;
     while (const dirent* entry = ::readdir(listing)) {
         if (entry->d_name[0] == '.') continue;
-        struct stat opened {};
-        const std::string descriptor = folder + "/" + entry->d_name;
-        if (::stat(descriptor.c_str(), &opened) == 0 && SameFile(opened, target)) {
+        // Only what the descriptor's link names under /dev is looked at: a stat of the descriptor
+        // itself would follow it to whatever file the process has open, and hang on a network
+        // mount that is gone.
+        const std::string opened = LinkTarget(folder + "/" + entry->d_name);
+        struct stat node {};
+        if (opened.starts_with("/dev/") && ::stat(opened.c_str(), &node) == 0 &&
+            SameFile(node, target)) {
             found = true;
             break;
         }

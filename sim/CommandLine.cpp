@@ -8,6 +8,7 @@
 #include <type_traits>
 
 #include "platform/VirtualPorts.h"
+#include "sim/TesterProtocol.h"
 
 namespace sim {
 namespace {
@@ -48,6 +49,23 @@ double NotNegative(const std::string& option, const std::string& text) {
     return value;
 }
 
+// Hundredths of an ampere, as a setpoint write carries them.
+uint32_t SetpointCurrent(const std::string& option, const std::string& text) {
+    const double amperes = NotNegative(option, text);
+    const double hundredths = std::round(amperes * 100);
+    if (hundredths > kLargestSetpoint_c) Reject(option, "a setpoint lies below 256 A");
+    return static_cast<uint32_t>(hundredths);
+}
+
+double RunningSince(const std::string& option, const std::string& text) {
+    const double seconds = NotNegative(option, text);
+    if (seconds > kLongestClockTime_s) {
+        Reject(option, "the test clock shows at most 255:59:59, " +
+                           std::to_string(kLongestClockTime_s) + " seconds");
+    }
+    return seconds;
+}
+
 using Setter = std::function<void(ProgramOptions&, const std::string& option, const std::string&)>;
 
 const std::map<std::string, Setter>& ValueOptions() {
@@ -66,6 +84,18 @@ const std::map<std::string, Setter>& ValueOptions() {
         {"--baud",
          [](ProgramOptions& o, const std::string& option, const std::string& v) {
              o.tester.paceBaud = ParseNumber<uint32_t>(option, v);
+         }},
+        {"--start-late",
+         [](ProgramOptions& o, const std::string& option, const std::string& v) {
+             o.tester.startLatePolls = ParseNumber<uint32_t>(option, v);
+         }},
+        {"--current",
+         [](ProgramOptions& o, const std::string& option, const std::string& v) {
+             o.tester.currentSetpoint_cA = SetpointCurrent(option, v);
+         }},
+        {"--running-since",
+         [](ProgramOptions& o, const std::string& option, const std::string& v) {
+             o.tester.runningSince_s = RunningSince(option, v);
          }},
         {"--noise", [](ProgramOptions& o, const std::string& option,
                        const std::string& v) { o.tester.faults.noise = Probability(option, v); }},
@@ -140,6 +170,9 @@ ProgramOptions ParseCommandLine(const std::vector<std::string>& args) {
     if (parsed.tester.cell.emptyVoltage >= parsed.tester.cell.fullVoltage) {
         Reject("--empty-voltage", "must lie below the full voltage");
     }
+    if (parsed.tester.runningSince_s && !parsed.tester.currentSetpoint_cA) {
+        Reject("--running-since", "needs --current, the current that the test runs at");
+    }
     return parsed;
 }
 
@@ -156,6 +189,15 @@ Timing:
   --acceleration FACTOR       model seconds per real second (default 1)
   --baud RATE                 send bytes at the pace of RATE baud, 10 bits per byte;
                               0 answers at once (default 0)
+  --start-late POLLS          after a Start the test runs at once, but the status read
+                              answers 0 for the next POLLS status reads, one per poll
+                              (default 0); a Stop shows at once
+At start-up:
+  --current A                 current setpoint in A, to the hundredth; below 256
+                              (default 0)
+  --running-since SECONDS     a test at --current has been running for SECONDS from a
+                              full cell: Ah, Wh, clock and temperature as it left them;
+                              at most 921599 (255:59:59); needs --current
 Faults (probabilities per answer, 0 to 1, default 0):
   --noise P                   1 to 3 noise bytes ahead of an answer
   --drop P                    no answer to a request

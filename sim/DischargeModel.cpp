@@ -28,12 +28,15 @@ double TemperatureOf(uint8_t byte) {
 
 }  // namespace
 
-DischargeModel::DischargeModel(const CellModel& cell) : cell_(cell), temperatureC_(cell.ambientC) {
+DischargeModel::DischargeModel(const CellModel& cell, uint32_t startLateReads)
+    : cell_(cell), startLateReads_(startLateReads), temperatureC_(cell.ambientC) {
     Publish();
 }
 
 void DischargeModel::Set(const Registers& registers) {
     registers_ = registers;
+    running_ = registers.status == 1;
+    lateReadsLeft_ = 0;
     const double openCircuit =
         registers.voltage_mV / 1000.0 + registers.current_mA / 1000.0 * cell_.internalOhm;
     chargeTakenAh_ = ChargeTakenAt(cell_, openCircuit);
@@ -61,17 +64,36 @@ void DischargeModel::Advance(double seconds) {
         const bool atCutoff =
             registers_.cutoffVoltage_cV > 0 && volts <= registers_.cutoffVoltage_cV / 100.0;
         // A cell run flat (0 V) ends the test even without a cutoff: there is nothing to draw.
-        if (atCutoff || volts <= 0 || TimedTestOver()) registers_.status = 0;
+        if (atCutoff || volts <= 0 || TimedTestOver()) Stop();
     }
     if (pinned_) return;
     Relax(seconds);
     Publish();
 }
 
+void DischargeModel::StartedAgo(double seconds) {
+    running_ = true;
+    pinned_ = false;
+    lateReadsLeft_ = 0;
+    Publish();
+    Advance(seconds);
+}
+
+void DischargeModel::StatusRead() {
+    if (lateReadsLeft_ == 0) return;
+    --lateReadsLeft_;
+    Publish();
+}
+
 void DischargeModel::SetRunning(bool run) {
     if (run == Running()) return;
-    registers_.status = run ? 1 : 0;
-    if (run) pinned_ = false;
+    if (run) {
+        running_ = true;
+        pinned_ = false;
+        lateReadsLeft_ = startLateReads_;
+    } else {
+        Stop();
+    }
     Publish();
 }
 
@@ -126,6 +148,11 @@ void DischargeModel::Step(double seconds) {
     temperatureC_ += (target - temperatureC_) * (1.0 - std::exp(-seconds / tau));
 }
 
+void DischargeModel::Stop() {
+    running_ = false;
+    lateReadsLeft_ = 0;
+}
+
 void DischargeModel::Relax(double seconds) {
     if (!(seconds > 0)) return;
     const double tau = std::max(cell_.thermalTimeConstantS, 1e-3);
@@ -140,6 +167,7 @@ uint32_t DischargeModel::ClockRegister() const {
 
 void DischargeModel::Publish() {
     if (pinned_) return;
+    registers_.status = Running() && lateReadsLeft_ == 0 ? 1 : 0;
     const double amperes = Running() ? SetCurrent() : 0.0;
     const uint64_t milliAmperes = Running() ? uint64_t{registers_.currentSetpoint_cA} * 10 : 0;
     registers_.current_mA = static_cast<uint32_t>(std::min<uint64_t>(milliAmperes, kMaxCount));

@@ -1,7 +1,8 @@
 #pragma once
 // The simulated tester's behaviour: a cell discharged at the set current, counting Ah and Wh,
-// warming with power, stopping at the cutoff voltage or at the end of a timed test. Pure state,
-// no clock and no lock: the owner advances it and guards it.
+// warming with power, stopping at the cutoff voltage or at the end of a timed test, and showing
+// a Start on its status register as late as the tester is set to. Pure state, no clock and no
+// lock: the owner advances it and guards it.
 
 #include <cstdint>
 
@@ -12,20 +13,33 @@ namespace sim {
 
 class DischargeModel {
   public:
-    explicit DischargeModel(const CellModel& cell = {});
+    // `startLateReads`: after a Start, the status register shows 0 for this many status reads
+    // while the test already runs (0: shown at once).
+    explicit DischargeModel(const CellModel& cell = {}, uint32_t startLateReads = 0);
 
-    // The registers as they would be answered now.
+    // The registers as they would be answered now; the status as shown, which lags a Start.
     const Registers& State() const { return registers_; }
 
-    // Puts exact values in place. With the test off (status other than 1) they then stay exactly
-    // as set, apart from what later write commands change, until a test is started; with the
-    // test on, the model goes on from them.
+    // Puts exact values in place, the status too, which then shows at once (a lag still pending
+    // ends). With the test off (status other than 1) they then stay exactly as set, apart from
+    // what later write commands change, until a test is started; with the test on, the model
+    // goes on from them.
     void Set(const Registers& registers);
 
     // Lets `seconds` of model time pass, in steps of at most one second.
     void Advance(double seconds);
 
-    // The write commands of the protocol.
+    // A test at the current setpoint, started `seconds` of model time ago from the cell as it is
+    // now: runs it for that long in the model's own steps (it may have ended by then, the cell
+    // run flat). Its start is long shown: no lag.
+    void StartedAgo(double seconds);
+
+    // A status read was answered from State(): one read fewer still shows a Start late.
+    void StatusRead();
+
+    // The write commands of the protocol. A Start that starts a test shows late; one while a
+    // test runs changes nothing, not even a lag still pending. A Stop shows at once and ends the
+    // lag.
     void SetRunning(bool run);
     void SetCurrentSetpoint(uint32_t centiAmperes);
     void SetCutoffVoltage(uint32_t centiVolts);
@@ -33,17 +47,21 @@ class DischargeModel {
     void ResetCounters();  // Ah, Wh and the test clock; the cell keeps its charge
 
   private:
-    bool Running() const { return registers_.status == 1; }
+    bool Running() const { return running_; }
     double SetCurrent() const { return registers_.currentSetpoint_cA / 100.0; }  // A
     double LoadedVoltage(double amperes) const;
     bool TimedTestOver() const;
     void Step(double seconds);  // one step of a running test
     void Relax(double seconds);
+    void Stop();  // the test ends: by a Stop, at the cutoff, flat, or on time
     uint32_t ClockRegister() const;
     void Publish();  // registers from the state below; skipped while pinned
 
     CellModel cell_;
-    Registers registers_;  // what is answered; setpoints and status live only here
+    Registers registers_;         // what is answered; setpoints live only here
+    uint32_t startLateReads_;     // as constructed
+    bool running_ = false;        // the load is on, whatever the status register shows
+    uint32_t lateReadsLeft_ = 0;  // status reads that still show 0 for a running test
     bool pinned_ = false;  // registers were set from outside and the test has not started since
     double chargeTakenAh_ = 0;  // drawn from the cell since it was full; a reset keeps it
     double ampHours_ = 0;       // counters since the last reset

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iterator>
 #include <optional>
+#include <stdexcept>
 
 #include "platform/PseudoTerminal.h"
 #include "platform/Timing.h"
@@ -17,6 +18,24 @@ constexpr size_t kReadChunk = 256;
 
 // Waits shorter than this for the last byte of an answer are kept without sleeping.
 constexpr std::chrono::microseconds kKeepTimeBelow{150};
+
+// The model as the tester is at start-up: a test running since then has already run that long.
+DischargeModel StartUpModel(const Options& options) {
+    DischargeModel model(options.cell, options.startLatePolls);
+    if (options.currentSetpoint_cA) model.SetCurrentSetpoint(*options.currentSetpoint_cA);
+    if (options.runningSince_s) {
+        if (!options.currentSetpoint_cA) {
+            throw std::invalid_argument("a test running since start-up needs a current setpoint");
+        }
+        const double since = *options.runningSince_s;
+        // Also bounds the steps taken here: a test at 0 A would run for as long as asked.
+        if (!(since >= 0 && since <= kLongestClockTime_s)) {
+            throw std::invalid_argument("a test running since start-up runs at most 255:59:59");
+        }
+        model.StartedAgo(since);
+    }
+    return model;
+}
 
 }  // namespace
 
@@ -200,7 +219,10 @@ class PtyTester::Server {
 };
 
 PtyTester::PtyTester(const Options& options)
-    : options_(options), model_(options.cell), modelTime_(Clock::now()), faults_(options.faults) {
+    : options_(options),
+      model_(StartUpModel(options)),
+      modelTime_(Clock::now()),
+      faults_(options.faults) {
     std::lock_guard lifecycle(lifecycle_);
     StartServing();
 }

@@ -11,6 +11,7 @@
 #include <deque>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -38,6 +39,15 @@ struct Options {
     double acceleration = 1.0;  // model seconds per real second
     // 0: answer at once; else model the wire at this baud (10 bits per byte)
     uint32_t paceBaud = 0;
+    // A Start shown late: the test runs at once, but this many status reads (one per poll cycle
+    // of the console) still answer 0, and State() shows 0 alike. Every status read that the
+    // tester carries out counts, also one whose answer a fault then loses.
+    uint32_t startLatePolls = 0;
+    // At start-up: the current setpoint in hundredths of an ampere; none leaves it at 0.
+    std::optional<uint32_t> currentSetpoint_cA;
+    // At start-up a test at that setpoint has been running for this many model seconds, from a
+    // full cell, no test-time setpoint; 0 to kLongestClockTime_s, and only with a setpoint.
+    std::optional<double> runningSince_s;
     CellModel cell;
     FaultOptions faults;
     size_t logLimit = 100000;  // frames kept by Requests(), and 8 times as many bytes by WireIn()
@@ -46,7 +56,8 @@ struct Options {
 class PtyTester {
   public:
     // Opens the terminal and starts serving it; throws std::system_error when no terminal can be
-    // had.
+    // had, std::invalid_argument for a running test without a setpoint or out of the clock's
+    // range.
     explicit PtyTester(const Options& options = {});
     ~PtyTester();  // stops its thread, closes the terminal
     PtyTester(const PtyTester&) = delete;
@@ -55,10 +66,10 @@ class PtyTester {
     // The terminal the console opens, e.g. /dev/pts/7; empty while vanished.
     std::string DevicePath() const;
 
-    // Registers as they would be answered now.
+    // Registers as they would be answered now (the status as shown, late after a Start).
     Registers State() const;
-    // Puts exact values in place: with the test off they stay exactly so (no drift) until a test
-    // starts; with it on, the model goes on from them.
+    // Puts exact values in place, the status shown at once: with the test off they stay exactly
+    // so (no drift) until a test starts; with it on, the model goes on from them.
     void SetRegisters(const Registers& registers);
 
     // Replaces the random faults and restarts their generator from the new seed.

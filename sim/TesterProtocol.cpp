@@ -38,8 +38,7 @@ AnswerData EncodeCount(uint32_t count) {
 }
 
 AnswerData EncodeClockTime(uint32_t seconds) {
-    constexpr uint32_t kLongest = 255 * 3600 + 59 * 60 + 59;
-    seconds = std::min(seconds, kLongest);
+    seconds = std::min(seconds, kLongestClockTime_s);
     return {static_cast<uint8_t>(seconds / 3600), static_cast<uint8_t>(seconds / 60 % 60),
             static_cast<uint8_t>(seconds % 60)};
 }
@@ -106,6 +105,7 @@ std::vector<uint8_t> CarryOut(const RequestFrame& request, DischargeModel& model
     }
     const auto data = ReadData(code, model.State());
     if (!data) return {};
+    if (code == kReadStatus) model.StatusRead();
     const auto answer = ReadAnswer(*data);
     return {answer.begin(), answer.end()};
 }

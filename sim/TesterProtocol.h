@@ -19,6 +19,12 @@ inline constexpr size_t kAnswerLength = 7;
 
 using AnswerData = std::array<uint8_t, 3>;  // d1 d2 d3
 
+// The longest time a clock answer carries, 255:59:59, in seconds.
+inline constexpr uint32_t kLongestClockTime_s = 255 * 3600 + 59 * 60 + 59;
+// The largest current or voltage setpoint the console writes: 255 and 99 hundredths, in
+// hundredths.
+inline constexpr uint32_t kLargestSetpoint_c = 255 * 100 + 99;
+
 // The three encodings of answer data.
 AnswerData EncodeCount(uint32_t count);        // 24-bit big-endian, saturating at 0xFFFFFF
 AnswerData EncodeClockTime(uint32_t seconds);  // hours, minutes, seconds; at most 255:59:59
@@ -30,9 +36,9 @@ std::optional<AnswerData> ReadData(uint8_t code, const Registers& registers);
 // CA CB d1 d2 d3 CE CF.
 std::array<uint8_t, kAnswerLength> ReadAnswer(const AnswerData& data);
 
-// Carries out one request on `model`: a read is answered from its registers, a write (0x01 to
-// 0x05) changes it and is acknowledged. Returns the answer's bytes; empty for an unknown code,
-// which gets no answer.
+// Carries out one request on `model`: a read is answered from its registers (a status read is
+// counted, for a Start shown late), a write (0x01 to 0x05) changes it and is acknowledged.
+// Returns the answer's bytes; empty for an unknown code, which gets no answer.
 std::vector<uint8_t> CarryOut(const RequestFrame& request, DischargeModel& model);
 
 }  // namespace sim

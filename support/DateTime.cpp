@@ -16,13 +16,31 @@ constexpr double kMsPerDay = 1000.0 * kSecondsPerDay;
 }  // namespace
 
 double CurrentDateTime() {
+    return CurrentStamp().DateTime;
+}
+
+TLocalStamp CurrentStamp() {
     // Straight from the system: a local QDateTime looks up its time zone anew each time it is
     // made, which costs more than all else of a reading's handling.
     const platform::LocalTime now = platform::LocalTimeNow();
     const double days = static_cast<double>(Epoch().daysTo(QDate(now.year, now.month, now.day)));
     const double ms =
         ((now.hour * 60.0 + now.minute) * 60.0 + now.second) * 1000.0 + now.millisecond;
-    return days + ms / kMsPerDay;
+    return {days + ms / kMsPerDay, now.utcOffsetMinutes};
+}
+
+double SecondsBetween(const TLocalStamp& from, const TLocalStamp& to) {
+    return (to.DateTime - from.DateTime) * kSecondsPerDay -
+           (to.UtcOffsetMin - from.UtcOffsetMin) * 60.0;
+}
+
+TLocalStamp AddSeconds(const TLocalStamp& stamp, double seconds) {
+    return AddSeconds(stamp, seconds, stamp.UtcOffsetMin);
+}
+
+TLocalStamp AddSeconds(const TLocalStamp& stamp, double seconds, int utcOffsetMin) {
+    const double localSeconds = seconds + (utcOffsetMin - stamp.UtcOffsetMin) * 60.0;
+    return {stamp.DateTime + localSeconds / kSecondsPerDay, utcOffsetMin};
 }
 
 double ToDateTime(const QDateTime& local) {

@@ -22,12 +22,9 @@ constexpr std::string_view kHeader = kLogHeader;  // the writer's
 constexpr std::string_view kBom = "\xEF\xBB\xBF";
 
 enum TField { fDT, fTestTime, fTestOn, fVoltage, fCurrent, fW, fWH, fAH, fTemperature, kFields };
-constexpr const char* kFieldNames[kFields] = {"DT", "TestTime", "TestOn", "Voltage",    "Current",
-                                              "W",  "WH",       "AH",     "Temperature"};
 
 constexpr int32_t kNoTime = -1;
 constexpr int kHourDigits = 5;  // 99 999 h still fits in int32_t seconds
-constexpr size_t kQuotedBytes = 24;
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
 bool IsDigit(char c) {
@@ -36,22 +33,6 @@ bool IsDigit(char c) {
 
 char LowerAscii(char c) {
     return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// `field` in quotes for an error message, cut short, bytes other than printable ASCII as \xNN.
-std::string Quoted(std::string_view field) {
-    std::string text = "\"";
-    for (size_t i = 0; i < field.size() && i < kQuotedBytes; ++i) {
-        const auto c = static_cast<unsigned char>(field[i]);
-        if (c >= 0x20 && c < 0x7F) {
-            text += static_cast<char>(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02X", c);
-            text += hex;
-        }
-    }
-    return text + (field.size() > kQuotedBytes ? "...\"" : "\"");
 }
 
 // Reads up to `maxDigits` digits at `i` into `value`; false when there are none or more.
@@ -158,30 +139,29 @@ bool ReadWholeFile(const std::string& path, std::string& content, int& error) {
     return !std::ferror(file.get());
 }
 
-// Reads the lines of one log into its tests; throws at the first line that does not belong.
+// Reads the lines of one log into its tests; throws when the first line is not the header.
 class TLogParser {
   public:
-    TLogParser(const std::string& path, std::vector<TLoggedTest>& tests)
-        : FPath(path), FTests(tests) {}
+    TLogParser(const std::string& path, TLoggedTests& log) : FPath(path), FLog(log) {}
 
     void Parse(std::string_view text) {
         if (text.starts_with(kBom)) text.remove_prefix(kBom.size());
-        if (text.empty()) {
-            FLine = 1;
-            Fail("the file is empty");
-        }
-        for (size_t pos = 0; pos < text.size();) {
+        if (text.empty()) Fail("the file is empty");
+        for (size_t pos = 0, number = 1; pos < text.size(); ++number) {
             const size_t lf = text.find('\n', pos);
             const size_t end = lf == std::string_view::npos ? text.size() : lf;
             std::string_view line = text.substr(pos, end - pos);
-            if (line.ends_with('\r')) line.remove_suffix(1);
-            ++FLine;
-            if (FLine > 1) {
-                Row(line);
-            } else if (line != kHeader) {
-                Fail("the header \"" + std::string(kHeader) + "\" is missing");
-            }
+            // An older writer, after a failed write, could leave a CR before the row's own.
+            while (line.ends_with('\r')) line.remove_suffix(1);
             pos = end + 1;
+            if (number == 1) {
+                if (line != kHeader) {
+                    Fail("the header \"" + std::string(kHeader) + "\" is missing");
+                }
+            } else if (!line.empty() && !Row(line)) {
+                ++FLog.UnreadableRows;
+                if (FRunning) ++FLog.Tests.back().UnreadableRows;
+            }
         }
     }
 
@@ -196,99 +176,83 @@ class TLogParser {
     };
 
     [[noreturn]] void Fail(const std::string& what) const {
-        throw std::runtime_error(FPath + ": line " + std::to_string(FLine) + ": " + what);
+        throw std::runtime_error(FPath + ": line 1: " + what);
     }
 
-    void Row(std::string_view line) {
+    // Takes the row in `line`; false, with nothing taken, when it cannot be read.
+    bool Row(std::string_view line) {
         std::string_view fields[kFields];
         size_t count = 0;
-        size_t begin = 0;
-        for (size_t i = 0; i <= line.size(); ++i) {
-            if (i < line.size() && line[i] != ';') continue;
-            if (count < kFields) fields[count] = line.substr(begin, i - begin);
-            ++count;
-            begin = i + 1;
+        for (size_t begin = 0, end = 0; end != std::string_view::npos; begin = end + 1) {
+            if (count == kFields) return false;
+            end = line.find(';', begin);
+            fields[count++] = line.substr(begin, end - begin);
         }
-        if (line.empty()) Fail("an empty line instead of a row");
-        if (count != kFields)
-            Fail(std::to_string(count) + " fields instead of " + std::to_string(kFields));
-        if (fields[fDT].empty()) Fail("DT is empty");
+        if (count != kFields || fields[fDT].empty()) return false;
 
-        const int32_t time = TestTime(fields[fTestTime]);
-        const int32_t testOn = Integer(fields, fTestOn);
-        const double volts = Number(fields, fVoltage), amperes = Number(fields, fCurrent);
-        Number(fields, fW);
-        Number(fields, fWH);
-        const double ampHours = Number(fields, fAH);
-        Integer(fields, fTemperature);
+        // The file's mark is settled by the first row that is read whole.
+        char mark = FMark;
+        int32_t time = kNoTime, testOn = 0, temperature = 0;
+        double volts = 0, amperes = 0, watts = 0, wattHours = 0, ampHours = 0;
+        if (!TestTime(fields[fTestTime], time) || !Integer(fields[fTestOn], testOn) ||
+            !Number(fields[fVoltage], mark, volts) || !Number(fields[fCurrent], mark, amperes) ||
+            !Number(fields[fW], mark, watts) || !Number(fields[fWH], mark, wattHours) ||
+            !Number(fields[fAH], mark, ampHours) || !Integer(fields[fTemperature], temperature)) {
+            return false;
+        }
+        FMark = mark;
         Take(testOn, time, volts, amperes, ampHours);
+        return true;
     }
 
-    int32_t TestTime(std::string_view field) const {
-        int32_t seconds = kNoTime;
-        if (field != "-1" && !ClockSeconds(field, seconds)) {
-            Fail("TestTime " + Quoted(field) + " is not a time");
-        }
-        return seconds;
+    static bool TestTime(std::string_view field, int32_t& seconds) {
+        seconds = kNoTime;
+        return field == "-1" || ClockSeconds(field, seconds);
     }
 
-    int32_t Integer(const std::string_view* fields, TField which) const {
-        const std::string_view field = fields[which];
-        int32_t value = 0;
+    static bool Integer(std::string_view field, int32_t& value) {
         const auto [end, error] = std::from_chars(field.data(), field.data() + field.size(), value);
-        if (error != std::errc() || end != field.data() + field.size()) {
-            Fail(std::string(kFieldNames[which]) + " " + Quoted(field) + " is not an integer");
-        }
-        return value;
+        return error == std::errc() && end == field.data() + field.size();
     }
 
-    // A decimal number in the file's mark; NaN for -1, not read.
-    double Number(const std::string_view* fields, TField which) {
-        const std::string_view field = fields[which];
-        const auto fail = [&] {
-            Fail(std::string(kFieldNames[which]) + " " + Quoted(field) + " is not a number");
-        };
+    // A decimal number whose mark, if it has one, is `mark` (or becomes it while `mark` is 0);
+    // NaN for -1, not read.
+    static bool Number(std::string_view field, char& mark, double& value) {
         // from_chars alone would take "inf" and "nan"; it refuses a text without digits.
         size_t markAt = std::string_view::npos;
         for (size_t i = field.starts_with('-') ? 1 : 0; i < field.size(); ++i) {
             if ((field[i] == '.' || field[i] == ',') && markAt == std::string_view::npos) {
                 markAt = i;
             } else if (!IsDigit(field[i])) {
-                fail();
+                return false;
             }
         }
 
         std::string_view text = field;
         char copy[64];
         if (markAt != std::string_view::npos) {
-            const char mark = field[markAt];
-            if (FMark == 0) {
-                FMark = mark;
-                FMarkLine = FLine;
-            } else if (mark != FMark) {
-                Fail(std::string(kFieldNames[which]) + " " + Quoted(field) + " has a decimal " +
-                     (mark == '.' ? "point" : "comma") + ", line " + std::to_string(FMarkLine) +
-                     (FMark == '.' ? " a point" : " a comma"));
-            }
+            if (mark == 0) mark = field[markAt];
+            if (field[markAt] != mark) return false;
             if (mark == ',') {
-                if (field.size() > sizeof copy) fail();
+                if (field.size() > sizeof copy) return false;
                 std::copy(field.begin(), field.end(), copy);
                 copy[markAt] = '.';
                 text = std::string_view(copy, field.size());
             }
         }
-        double value = 0;
         const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value,
                                                   std::chars_format::fixed);
-        if (error != std::errc() || end != text.data() + text.size()) fail();
-        return value == -1 ? kNaN : value;
+        if (error != std::errc() || end != text.data() + text.size()) return false;
+        if (value == -1) value = kNaN;
+        return true;
     }
 
     void Take(int32_t testOn, int32_t time, double volts, double amperes, double ampHours) {
         if (testOn == 0) FRunning = false;
         if (testOn != 1) return;
+        std::vector<TLoggedTest>& tests = FLog.Tests;
         if (!FRunning) {
-            FTests.push_back({static_cast<int>(FTests.size()) + 1, {}});
+            tests.push_back({static_cast<int>(tests.size()) + 1, {}});
             FRun = {};
             FRunning = true;
         }
@@ -317,18 +281,16 @@ class TLogParser {
 
         if (std::isnan(volts) && std::isnan(amperes)) return;
         const int64_t elapsed = std::abs(time + FRun.DayShift - FRun.FirstTime);
-        FTests.back().Points.push_back(
+        tests.back().Points.push_back(
             {static_cast<int32_t>(std::min<int64_t>(elapsed, std::numeric_limits<int32_t>::max())),
              static_cast<float>(volts), static_cast<float>(amperes),
              static_cast<float>(delivered)});
     }
 
     const std::string& FPath;
-    std::vector<TLoggedTest>& FTests;  // the result, filled in file order
-    int FLine = 0;                     // the line being read, from 1
-    char FMark = 0;                    // the file's decimal mark, once a number showed it
-    int FMarkLine = 0;                 // where it showed
-    bool FRunning = false;             // the last row with TestOn 0 or 1 had 1
+    TLoggedTests& FLog;     // the result: tests in file order, the rows skipped
+    char FMark = 0;         // the file's decimal mark, once a row read whole showed it
+    bool FRunning = false;  // the last row read with TestOn 0 or 1 had 1
     TRun FRun;
 };
 
@@ -344,6 +306,6 @@ TLoggedTests ReadLoggedTests(const std::string& path) {
         throw std::runtime_error(
             path + ": line 1: cannot be read: " + std::generic_category().message(error));
     }
-    TLogParser(path, result.Tests).Parse(content);
+    TLogParser(path, result).Parse(content);
     return result;
 }

@@ -1,6 +1,6 @@
 #pragma once
-// Reading back a CSV log written by this console (app/TestLog.h), so that earlier tests can be
-// set beside the running one on the chart. A plain function over one file: no state, callable
+// Reading back a CSV log written by this console (testrun/TestLog.h), so that earlier tests can
+// be set beside the running one on the chart. A plain function over one file: no state, callable
 // from any thread.
 //
 // The file: the header line, then one row per reading, fields separated by ';', each line ended
@@ -12,9 +12,15 @@
 //                right after it
 //   TestOn       an integer: 1 running, 0 stopped; any other value (-1, not read) says nothing
 //   Voltage, Current, W, WH, AH
-//                decimal numbers with a point or a comma, the same mark throughout the file;
-//                -1 means not read
+//                decimal numbers with a point or a comma, the same mark throughout the file (the
+//                mark of the first row read); -1 means not read
 //   Temperature  an integer
+//
+// A log that a failed write, a crash or a damaged disk left behind still reads. A row that is not
+// as above (fields missing or too many, an empty DT, a field that is not a number or time where
+// one must be, the other decimal mark, a row cut short, bytes of garbage) is skipped and counted;
+// it neither starts nor ends a test. Empty lines, and the CRs that an older writer left at the
+// end of a line after a failed write, are not rows and are not counted.
 
 #include <QDate>
 #include <cstdint>
@@ -33,12 +39,15 @@ struct TLoggedTest {
     int Number;  // 1 for the first test of the log, then on in file order
     // In file order; rows without a test time, or with neither voltage nor current, give none.
     std::vector<TLoggedPoint> Points;
+    // Rows skipped while the test ran: after its first row, before the row that ended it.
+    int64_t UnreadableRows = 0;
 };
 
 struct TLoggedTests {
     std::string Path;
     QDate Date;  // from the name Log_YYYYMMDD_hhmmss[_N].csv; invalid when the name says none
     std::vector<TLoggedTest> Tests;
+    int64_t UnreadableRows = 0;  // rows skipped in the whole log, within tests or between them
 };
 
 // The tests of the log at `path`. A test is a run of consecutive rows with TestOn 1; a row with
@@ -53,8 +62,6 @@ struct TLoggedTests {
 // Ah delivered is AH minus the test's first AH; once AH drops below its previous value (the
 // tester's counter restarted) it is AH alone.
 //
-// Throws std::runtime_error("<path>: line <n>: <what is wrong>") naming the first line that does
-// not belong in such a log (a missing or different header, a row without 9 fields, an empty DT, a
-// field that is not a number or time where one must be, a decimal mark other than the file's), or
-// line 1 for a file that cannot be read.
+// Throws std::runtime_error("<path>: line 1: <what is wrong>") for a file that is not such a log
+// at all: one that cannot be read, is empty, or does not start with the header.
 TLoggedTests ReadLoggedTests(const std::string& path);

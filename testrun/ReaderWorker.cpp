@@ -7,6 +7,7 @@
 #include "platform/PortNames.h"
 #include "platform/ThreadStop.h"
 #include "support/Format.h"
+#include "threads/InterThreadMsg.h"
 
 namespace {
 constexpr uint32_t kIdleSleepMs = 100;
@@ -96,6 +97,7 @@ void TReaderWorker::CarryOut(const TReaderCommand& command) {
         return;
     }
     if (!FConnected) return;  // dropped: kinds 1 to 5 need the connection
+    const platform::SerialHandle port = SerialLink.PortHandle.load();
     switch (command.Kind) {
         case cmdStartStop:
             SetTestRunning(command.Value != 0, kNoAbortEvent);
@@ -113,6 +115,11 @@ void TReaderWorker::CarryOut(const TReaderCommand& command) {
             ResetCounters(kNoAbortEvent);
             break;
         default:
-            break;  // unknown kinds do nothing
+            return;  // unknown kinds do nothing
     }
+    // Not after the notice of the port's close: the command may not have reached the tester.
+    PostWhilePortOpen(port, [&] {
+        PostToMainThread(UM_COMMAND_DONE, static_cast<std::uintptr_t>(command.Kind),
+                         command.Value != 0 ? 1 : 0);
+    });
 }

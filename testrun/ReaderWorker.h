@@ -1,7 +1,8 @@
 #pragma once
-// The worker side of the console: the command queue, the connected flag and the worker thread
-// that owns all serial input and output. The window queues commands and learns everything else
-// from posted messages (port notices, readings).
+// The worker side of the console and of kelvo-run: the command queue, the connected flag and the
+// worker thread that owns all serial input and output. Its owner (the window, or kelvo-run's
+// runner; "the window" below) queues commands and learns everything else from posted messages
+// (port notices, command notices, readings).
 //
 // Threads: QueueCommand, Start, Shutdown and the setters run on the window's thread; WorkerLoop
 // runs on the worker thread. FConnected is written by the window's thread only.
@@ -14,6 +15,11 @@
 #include "testrun/PortSelection.h"
 #include "testrun/ReaderCommand.h"
 #include "threads/ThreadClasses.h"
+
+// Posted by the worker after it carried out a command of kinds 1 to 5 on an open port, before it
+// polls again: WParam is the command's kind, LParam 1 when its value was not 0. A reading that
+// reaches the window after this notice was requested after the command reached the tester.
+inline constexpr int UM_COMMAND_DONE = 1028;
 
 class TReaderWorker {
   public:

@@ -12,7 +12,6 @@
 namespace {
 
 constexpr double kLargestEncodableSetpoint = 256.0;  // exclusive: the integer part is one byte
-constexpr double kLargestTestTime = 65535.0;         // the tester's field is 16 bits wide
 constexpr double kLongestDurationText = 255 * 3600 + 59 * 60 + 59;  // s, what DurationText shows
 
 // A token as a decimal integer with optional leading blanks and sign; 0 for anything else.
@@ -60,15 +59,16 @@ std::optional<QString> SetpointRefusal(int kind, double value) {
             }
             return std::nullopt;
         case cmdSetTestTime:
-            if (!(value >= 0 && value <= kLargestTestTime)) {
+            if (!(value >= 0 && value <= kLargestTestTimeS)) {
                 // A duration text holds 0 to 255:59:59; any other value (negative, huge, not a
                 // number) is shown in seconds rather than converted to int and wrapped.
                 const std::string shown = value >= 0 && value <= kLongestDurationText
                                               ? DurationText(static_cast<int>(value))
                                               : FormatFixed(value, 0) + " s";
-                return QString("The test time must not exceed %1 (65535 s); %2 was not sent.")
-                    .arg(QString::fromStdString(DurationText(65535)),
-                         QString::fromStdString(shown));
+                return QString("The test time must not exceed %1 (%2 s); %3 was not sent.")
+                    .arg(QString::fromStdString(DurationText(kLargestTestTimeS)))
+                    .arg(kLargestTestTimeS)
+                    .arg(QString::fromStdString(shown));
             }
             return std::nullopt;
         default:

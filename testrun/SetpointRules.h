@@ -7,6 +7,9 @@
 #include <optional>
 #include <string>
 
+// The longest test time the tester's 16-bit field holds, s.
+inline constexpr int kLargestTestTimeS = 65535;
+
 // Seconds of a test-time text "H:M:S": hours clamped to 0..24, minutes and seconds to 0..59;
 // empty, blank or non-numeric parts count 0; parts after the third are ignored.
 int TestTimeFromText(const std::string& text);

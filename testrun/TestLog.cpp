@@ -85,6 +85,13 @@ std::string NumberedPath(const std::string& path, int number) {
     return path.substr(0, path.size() - 4) + "_" + std::to_string(number) + ".csv";
 }
 
+// What ends the line that the file's last byte `last` (-1: none) leaves open: nothing at the
+// start of a line, LF after a CR that a failed write left alone, CR LF after part of a row.
+const char* LineEndAfter(int last) {
+    if (last == -1 || last == '\n') return "";
+    return last == '\r' ? "\n" : "\r\n";
+}
+
 std::string SysErrorText(int error) {
     std::string text;
     GetSysErrorText(static_cast<uint32_t>(error), false, text);
@@ -155,7 +162,7 @@ void TTestLog::OpenLogAt(const std::string& path) {
 void TTestLog::Create(const std::string& path, int lastNumber) {
     CloseLog();
     FWriteFailureText.clear();
-    FLineUnfinished = false;
+    FCreateFailureCause.clear();
     FRowsWritten = 0;
 
     int error = 0;
@@ -165,16 +172,17 @@ void TTestLog::Create(const std::string& path, int lastNumber) {
         if (FLogStream || error != EEXIST) break;
     }
     if (!FLogStream) {
+        FCreateFailureCause = SysErrorText(error);
         platform::DebugOutput([&] {
-            return Format("Error create file %s: %s", FPath.c_str(), SysErrorText(error).c_str());
+            return Format("Error create file %s: %s", FPath.c_str(), FCreateFailureCause.c_str());
         });
         throw Exception(Format("Cannot create file %s", FPath.c_str()));
     }
 
     if (!WriteStreamLine(*FLogStream, kLogHeader, true)) {
+        FCreateFailureCause = SysErrorText(FLogStream->LastError());
         platform::DebugOutput([&] {
-            return Format("Error write file %s: %s", FPath.c_str(),
-                          SysErrorText(FLogStream->LastError()).c_str());
+            return Format("Error write file %s: %s", FPath.c_str(), FCreateFailureCause.c_str());
         });
         FLogStream.reset();
         QFile::remove(QFile::decodeName(FPath.c_str()));
@@ -188,10 +196,12 @@ void TTestLog::CloseLog() {
 
 bool TTestLog::WriteLogRow(const TDeviceReading& reading) {
     if (!FLogStream) return false;
-    const std::string row = (FLineUnfinished ? "\r\n" : "") + LogRow(reading);
-    FLineUnfinished = !WriteStreamLine(*FLogStream, row, true);
-    if (!FLineUnfinished) ++FRowsWritten;
-    if (!FLineUnfinished || WriteFailed()) return false;
+    const std::string row = LineEndAfter(FLogStream->LastByteWritten()) + LogRow(reading) + "\r\n";
+    if (FLogStream->Write(row.data(), row.size())) {
+        ++FRowsWritten;
+        return false;
+    }
+    if (WriteFailed()) return false;
 
     FWriteFailureText = Format("Error write file %s: %s", FPath.c_str(),
                                SysErrorText(FLogStream->LastError()).c_str());

@@ -1,6 +1,6 @@
 #pragma once
 // The CSV test log of the console: one file per connection, in the program's folder, one row per
-// reading. The window owns one TTestLog and calls it on its own thread only; nothing here locks.
+// reading. Its owner (the window, or kelvo-run) calls it on one thread only; nothing here locks.
 //
 // File: "Log_" + YYYYMMDD + "_" + hhmmss + ".csv" in the log folder (LogFolderFor), named from one
 // reading of the clock when the log opens. A name that is taken gets "_2", "_3", ... before ".csv":
@@ -81,11 +81,12 @@ class TTestLog {
     // Closes the log if one is open. Path() keeps its value.
     void CloseLog();
 
-    // Appends the row of `reading` and CR LF; does nothing when no log is open. Returns true only
-    // when this write failed and it is the first failure of the current log: the window then
-    // tells the operator (WriteFailureText()) that the log is incomplete. A failure also writes
-    // one debug line, once per log. Later rows are still attempted; a row cut short by a failure
-    // is ended before the next one, so later rows stay whole lines.
+    // Appends the row of `reading` and CR LF, in one write; does nothing when no log is open.
+    // Returns true only when this write failed and it is the first failure of the current log:
+    // the window then tells the operator (WriteFailureText()) that the log is incomplete. A
+    // failure also writes one debug line, once per log. Later rows are still attempted, each on a
+    // line of its own: a row goes after what ends the line that a failed write left open (LF
+    // after a lone CR, CR LF after part of a row), so no empty line and no stray CR is left.
     bool WriteLogRow(const TDeviceReading& reading);
 
     bool IsOpen() const { return FLogStream != nullptr; }
@@ -101,6 +102,8 @@ class TTestLog {
     // "Error write file <path>: <system text>" after the first failed write of the current (or
     // last) log; empty otherwise.
     const std::string& WriteFailureText() const { return FWriteFailureText; }
+    // The system's text of why the last OpenLog or OpenLogAt failed; empty after one that did not.
+    const std::string& CreateFailureCause() const { return FCreateFailureCause; }
 
   private:
     // Creates the log at `path`, or at its numbered names up to `lastNumber` while taken.
@@ -111,6 +114,6 @@ class TTestLog {
     std::unique_ptr<platform::TLogFile> FLogStream;  // the open log, or null
     std::string FPath;
     std::string FWriteFailureText;
-    bool FLineUnfinished = false;  // the last write failed, maybe in the middle of a line
+    std::string FCreateFailureCause;
     int64_t FRowsWritten = 0;
 };

@@ -1,6 +1,5 @@
 #include "testrun/TestVerdict.h"
 
-#include <QDateTime>
 #include <QString>
 #include <algorithm>
 #include <cctype>
@@ -22,6 +21,11 @@ constexpr double kFloatSlackV = 0.0005;
 constexpr int kClockSlackS = 2;
 // The load has settled when the current is within this fraction of its setpoint.
 constexpr double kSettledCurrent = 0.02;
+// A stopped tester draws no more than this: its voltage is the cell's at rest.
+constexpr float kNoLoadA = 0.005f;
+// Running readings wait at most this long (console time) for the tester's clock to show which way
+// it counts.
+constexpr double kLongestHoldS = 3;
 
 bool Read(float value) {
     return value != -1.0f && !std::isnan(value);
@@ -41,6 +45,10 @@ void KeepMin(std::optional<double>& kept, double value) {
 }
 void KeepMax(std::optional<double>& kept, double value) {
     kept = kept ? std::max(*kept, value) : value;
+}
+
+TLocalStamp StampOf(const TDeviceReading& r) {
+    return {r.TimeStamp, r.UtcOffset};
 }
 
 // The rise of a counter from `before` (read before the test) to `last` (read during it). A
@@ -82,10 +90,11 @@ const char* ReasonName(TEndReason reason) {
 }
 
 void TTestTracker::ConnectionOpened(const std::string& port, const std::string& log) {
+    FPlaced.clear();
     // A test still running here lost its connection without being told: it waits like any other.
     if (FRun && !FRun->Suspended) {
         FRun->Suspended = true;
-        FRun->LostAt = FRun->LastTime.value_or(FRun->Start.value_or(0));
+        FRun->LostAt = FRun->LastTime ? FRun->LastTime : FRun->Start;
     }
     FConnection = TConnection{};
     FConnection.Port = port;
@@ -93,6 +102,7 @@ void TTestTracker::ConnectionOpened(const std::string& port, const std::string& 
 }
 
 std::optional<TTestSummary> TTestTracker::Reading(const TDeviceReading& reading) {
+    FPlaced.clear();
     if (reading.Status != 0 && reading.Status != 1) {
         // The reading belongs to the state the connection is known to be in, if any.
         if (FConnection.Running == true && FRun) AddRunning(reading);
@@ -100,18 +110,21 @@ std::optional<TTestSummary> TTestTracker::Reading(const TDeviceReading& reading)
         return std::nullopt;
     }
     const bool running = reading.Status == 1;
+    const bool firstWord = !FConnection.Running.has_value();
     FConnection.Running = running;
+    bool endedAway = false;
     if (FRun && FRun->Suspended) {
         // The tester's first word since the reconnection: the test goes on, or it ended meanwhile.
         FRun->Suspended = false;
+        endedAway = !running;
         JoinConnection();
     }
     if (running) {
-        if (!FRun) StartRun();
+        if (!FRun) StartRun(firstWord);
         AddRunning(reading);
         return std::nullopt;
     }
-    if (FRun) return EndAtReading(reading);
+    if (FRun) return EndAtReading(reading, endedAway);
     NoteStopped(reading);
     return std::nullopt;
 }
@@ -120,7 +133,9 @@ void TTestTracker::OperatorStopped() {
     if (FRun && !FRun->Suspended) FRun->OperatorStop = true;
 }
 
-std::optional<TTestSummary> TTestTracker::ConnectionEnded(double now, bool mayReconnect) {
+std::optional<TTestSummary> TTestTracker::ConnectionEnded(const TLocalStamp& now,
+                                                          bool mayReconnect) {
+    FPlaced.clear();
     FConnection = TConnection{};
     if (!FRun) return std::nullopt;
     if (!FRun->Suspended) {
@@ -132,15 +147,18 @@ std::optional<TTestSummary> TTestTracker::ConnectionEnded(double now, bool mayRe
 }
 
 std::optional<TTestSummary> TTestTracker::ReconnectionGivenUp() {
+    FPlaced.clear();
     if (!FRun || !FRun->Suspended) return std::nullopt;
     return EndWithConnection();
 }
 
-void TTestTracker::StartRun() {
+void TTestTracker::StartRun(bool joined) {
     FRun = TRun{};
+    FRun->Joined = joined;
     FRun->AhBefore = FConnection.AhBefore;
     FRun->WhBefore = FConnection.WhBefore;
     FRun->NoLoadV = FConnection.NoLoadV;
+    FRun->ClockBefore = FConnection.ClockBefore;
     JoinConnection();
 }
 
@@ -153,16 +171,17 @@ void TTestTracker::JoinConnection() {
 }
 
 void TTestTracker::AddCountersAndSetpoints(const TDeviceReading& r) {
-    if (Read(r.TimeStamp)) FRun->LastTime = r.TimeStamp;
+    if (Read(r.TimeStamp)) FRun->LastTime = StampOf(r);
     if (Read(r.AmpHours)) FRun->AhLast = r.AmpHours;
     if (Read(r.WattHours)) FRun->WhLast = r.WattHours;
     if (Read(r.CutoffVoltage)) FRun->CutoffV = r.CutoffVoltage;
+    if (Read(r.CurrentSetpoint)) FRun->CurrentSetpointA = r.CurrentSetpoint;
     if (Read(r.TestTimeSetpoint)) FRun->TimeSetpointS = r.TestTimeSetpoint;
 }
 
 void TTestTracker::AddRunning(const TDeviceReading& r) {
     TRun& run = *FRun;
-    if (Read(r.TimeStamp) && !run.Start) run.Start = r.TimeStamp;
+    if (Read(r.TimeStamp) && !run.Start) run.Start = StampOf(r);
     AddCountersAndSetpoints(r);
     if (Read(r.Voltage)) {
         KeepMin(run.MinV, r.Voltage);
@@ -171,116 +190,176 @@ void TTestTracker::AddRunning(const TDeviceReading& r) {
     }
     if (Read(r.Temperature)) KeepMax(run.MaxTempC, r.Temperature);
     if (Read(r.TestTime)) {
-        if (!run.FirstClock) run.FirstClock = r.TestTime;
-        run.LastRunningClock = r.TestTime;
+        const TClockValue clock{r.TestTime, run.TimeSetpointS.value_or(-1)};
+        if (run.FirstClock.Time < 0 && Read(r.TimeStamp)) {
+            run.FirstClock = clock;
+            run.FirstClockTime = StampOf(r);
+        }
+        run.LastRunningClock = clock;
     }
+    run.Clock.Running(r.TestTime, r.TestTimeSetpoint);
     if (!run.LoadedA && Read(r.Voltage) && Read(r.Current) && Read(r.CurrentSetpoint) &&
         r.CurrentSetpoint > 0 &&
         std::fabs(double{r.Current} - r.CurrentSetpoint) <= kSettledCurrent * r.CurrentSetpoint) {
         run.LoadedV = r.Voltage;
         run.LoadedA = r.Current;
     }
+    if (r.Status == 1) Place(r);
+}
+
+void TTestTracker::Place(const TDeviceReading& r) {
+    TRun& run = *FRun;
+    // A clock that does not move says nothing about its direction; after a while of that it is
+    // taken as counting up, so that nothing is held back for long.
+    if (!run.Clock.Settled() && !run.Held.empty() &&
+        SecondsBetween(StampOf(run.Held.front()), StampOf(r)) > kLongestHoldS) {
+        run.Clock.SettleAsUp();
+    }
+    run.Held.push_back(r);
+    if (run.Clock.Settled()) PlaceHeld();
+}
+
+void TTestTracker::PlaceHeld() {
+    for (TDeviceReading placed : FRun->Held) {
+        placed.TestTime =
+            FRun->Clock.Elapsed(placed.TestTime, placed.TestTimeSetpoint).value_or(-1);
+        FPlaced.push_back(placed);
+    }
+    FRun->Held.clear();
 }
 
 void TTestTracker::NoteStopped(const TDeviceReading& r) {
     if (Read(r.AmpHours)) FConnection.AhBefore = r.AmpHours;
     if (Read(r.WattHours)) FConnection.WhBefore = r.WattHours;
-    // Only a reading that shows the test off is known to be at no load.
-    if (r.Status == 0 && Read(r.Voltage)) FConnection.NoLoadV = r.Voltage;
+    if (Read(r.TestTime)) FConnection.ClockBefore = {r.TestTime, r.TestTimeSetpoint};
+    // Only a reading that shows the test off and no current drawn is known to be at no load (a
+    // tester may show Start late while the load is already on).
+    if (r.Status == 0 && Read(r.Voltage) && (!Read(r.Current) || r.Current <= kNoLoadA)) {
+        FConnection.NoLoadV = r.Voltage;
+    }
 }
 
-bool TTestTracker::EndedAtSetTime(std::optional<int> stoppedClock) const {
+std::optional<int32_t> TTestTracker::Elapsed(const TClockValue& value) const {
+    if (value.Time < 0) return std::nullopt;
+    return FRun->Clock.Elapsed(
+        value.Time, value.Setpoint >= 0 ? value.Setpoint : FRun->TimeSetpointS.value_or(-1));
+}
+
+bool TTestTracker::EndedAtSetTime(const TClockValue& stopped) const {
     const TRun& run = *FRun;
     if (!run.TimeSetpointS || *run.TimeSetpointS <= 0) return false;
-    const int setpoint = *run.TimeSetpointS;
-    int clock = 0;
-    int slack = 0;
-    if (stoppedClock) {
-        clock = *stoppedClock;
-    } else if (run.LastRunningClock) {
-        clock = *run.LastRunningClock;
-        slack = kClockSlackS;
-    } else {
-        return false;
-    }
-    // The direction the clock went during the test, when it moved at all.
-    const int first = run.FirstClock.value_or(clock);
-    const int last = run.LastRunningClock.value_or(clock);
-    const bool mayCountUp = last >= first;
-    const bool mayCountDown = last <= first;
-    return (mayCountUp && clock >= setpoint - slack) || (mayCountDown && clock <= slack);
+    if (const auto elapsed = Elapsed(stopped)) return *elapsed >= *run.TimeSetpointS;
+    const auto last = Elapsed(run.LastRunningClock);
+    return last && *last >= *run.TimeSetpointS - kClockSlackS;
 }
 
-std::optional<TTestSummary> TTestTracker::EndAtReading(const TDeviceReading& r) {
-    AddCountersAndSetpoints(r);
+bool TTestTracker::EndedAtCutoff(const TDeviceReading* stoppedWhileAway) const {
     const TRun& run = *FRun;
+    if (!run.CutoffV) return false;
+    if (stoppedWhileAway == nullptr) {
+        return run.LastRunningV &&
+               *run.LastRunningV - *run.CutoffV <= kCutoffMarginV + kFloatSlackV;
+    }
+    // Stopped while away: only the stopped reading is left, and the voltage has recovered since
+    // the load went off, by the set current through the cell's resistance.
+    if (!Read(stoppedWhileAway->Voltage)) return false;
+    const double resistance = InternalResistance().value_or(0);
+    const double underLoad =
+        stoppedWhileAway->Voltage - run.CurrentSetpointA.value_or(0) * resistance;
+    return underLoad - *run.CutoffV <= kCutoffMarginV + kFloatSlackV;
+}
+
+std::optional<double> TTestTracker::InternalResistance() const {
+    const TRun& run = *FRun;
+    if (!run.NoLoadV || !run.LoadedV || !run.LoadedA || *run.LoadedA <= 0) return std::nullopt;
+    return (*run.NoLoadV - *run.LoadedV) / *run.LoadedA;
+}
+
+std::optional<TTestSummary> TTestTracker::EndAtReading(const TDeviceReading& r, bool endedAway) {
+    AddCountersAndSetpoints(r);
+    PlaceHeld();
+    const TRun& run = *FRun;
+    const TClockValue stopped{r.TestTime, Read(r.TestTimeSetpoint) ? r.TestTimeSetpoint : -1};
     TEndReason reason = TEndReason::Tester;
     if (run.OperatorStop) {
         reason = TEndReason::Operator;
-    } else if (EndedAtSetTime(Read(r.TestTime) ? std::optional<int>(r.TestTime) : std::nullopt)) {
+    } else if (EndedAtSetTime(stopped)) {
         reason = TEndReason::Time;
-    } else if (run.LastRunningV && run.CutoffV &&
-               *run.LastRunningV - *run.CutoffV <= kCutoffMarginV + kFloatSlackV) {
+    } else if (EndedAtCutoff(endedAway ? &r : nullptr)) {
         reason = TEndReason::Cutoff;
     }
-    const double end = run.LastTime.value_or(run.Start.value_or(0));
-    TTestSummary summary = Finish(reason, end);
+    // Away, the console does not know when the test ended: not later than it last saw it running,
+    // as far as its own clock goes; the tester's clock tells the rest.
+    const TLocalStamp end = endedAway ? run.LostAt.value_or(StampOf(r)) : StampOf(r);
+    TTestSummary summary = Finish(reason, end, stopped, endedAway);
     // The stopped reading is the no-load reading before the next test.
     NoteStopped(r);
     return summary;
 }
 
 std::optional<TTestSummary> TTestTracker::EndWithConnection() {
+    PlaceHeld();
     const TEndReason reason =
         FRun->OperatorStop ? TEndReason::Operator : TEndReason::ConnectionLost;
-    return Finish(reason, FRun->LostAt);
+    const TLocalStamp end = FRun->LostAt.value_or(FRun->LastTime.value_or(TLocalStamp{}));
+    return Finish(reason, end, {}, false);
 }
 
-TTestSummary TTestTracker::Finish(TEndReason reason, double end) {
-    const TRun run = std::move(*FRun);
-    FRun.reset();
+TTestSummary TTestTracker::Finish(TEndReason reason, const TLocalStamp& end,
+                                  const TClockValue& endClock, bool endedAway) {
+    const TRun& run = *FRun;
     TTestSummary s;
     s.Reason = reason;
-    s.Start = run.Start.value_or(end);
-    s.End = end;
-    // Whole seconds, as the times are written.
-    s.DurationS = std::max(0.0, std::round((s.End - s.Start) * kSecondsPerDay));
-    s.Ah = Rise(run.AhBefore, run.AhLast);
-    s.Wh = Rise(run.WhBefore, run.WhLast);
+    // The tester's clock at the end: the stopped reading's, unless it was reset with the stop.
+    std::optional<int32_t> elapsedEnd = Elapsed(run.LastRunningClock);
+    if (const auto stopped = Elapsed(endClock);
+        stopped && (!elapsedEnd || *stopped > *elapsedEnd)) {
+        elapsedEnd = stopped;
+    }
+    const TLocalStamp firstSeen = run.Start.value_or(end);
+    if (elapsedEnd) {
+        const std::optional<int32_t> before =
+            run.Joined ? std::optional<int32_t>(0) : Elapsed(run.ClockBefore);
+        s.DurationS = Rise(before, *elapsedEnd);
+        s.JoinedAtS = run.Joined ? Elapsed(run.FirstClock).value_or(0) : 0;
+        s.Start = run.Joined && run.FirstClockTime ? AddSeconds(*run.FirstClockTime, -s.JoinedAtS)
+                                                   : firstSeen;
+        s.End = AddSeconds(s.Start, s.DurationS, end.UtcOffsetMin);
+    } else {
+        s.Start = firstSeen;
+        s.DurationS = std::max(0.0, std::round(SecondsBetween(s.Start, end)));
+        s.End = AddSeconds(s.Start, s.DurationS, end.UtcOffsetMin);
+    }
+    s.Ah = Rise(run.Joined ? std::nullopt : run.AhBefore, run.AhLast);
+    s.Wh = Rise(run.Joined ? std::nullopt : run.WhBefore, run.WhLast);
     if (s.Ah > 0) s.MeanV = s.Wh / s.Ah;
     s.MinV = run.MinV;
     s.MaxV = run.MaxV;
-    // Over the tester's own clock when it ran: that is the time the charge was drawn in, also
-    // when the console joined late or the tester runs fast (a simulator).
-    const int clockRun = run.FirstClock && run.LastRunningClock
-                             ? std::abs(*run.LastRunningClock - *run.FirstClock)
-                             : 0;
-    const double hours = (clockRun > 0 ? clockRun : s.DurationS) / 3600.0;
-    if (hours > 0) s.MeanA = s.Ah / hours;
+    // Without the tester's clock, a test that ended away has counters that ran on past the
+    // duration the console can vouch for.
+    const bool sameSpan = elapsedEnd || !endedAway;
+    if (s.DurationS > 0 && sameSpan) s.MeanA = s.Ah / (s.DurationS / 3600.0);
     s.MaxTempC = run.MaxTempC;
-    if (run.NoLoadV && run.LoadedV && run.LoadedA && *run.LoadedA > 0) {
-        s.InternalResistanceOhm = (*run.NoLoadV - *run.LoadedV) / *run.LoadedA;
-    }
+    s.InternalResistanceOhm = InternalResistance();
     s.Port = run.Port;
     s.Log = run.Log;
     s.Logs = run.Logs;
+    FRun.reset();
     return s;
 }
 
 namespace {
 
 // A local date and time, cut to whole seconds as the log names are: "2026-12-08 14:03:12", or
-// in ISO 8601 with the UTC offset in force then, "2026-12-08T14:03:12+01:00".
-std::string LocalTimeText(double dateTime, bool iso) {
-    const QDateTime t = FromDateTime(dateTime);
-    const QDate d = t.date();
-    const QTime c = t.time();
+// in ISO 8601 with its offset from UTC, "2026-12-08T14:03:12+01:00".
+std::string LocalTimeText(const TLocalStamp& stamp, bool iso) {
+    const auto [d, c] = DateAndTime(stamp.DateTime);
     std::string text = Format("%04d-%02d-%02d%c%02d:%02d:%02d", d.year(), d.month(), d.day(),
                               iso ? 'T' : ' ', c.hour(), c.minute(), c.second());
     if (iso) {
-        const int offset = t.offsetFromUtc();
-        const int minutes = std::abs(offset) / 60;
-        text += Format("%c%02d:%02d", offset < 0 ? '-' : '+', minutes / 60, minutes % 60);
+        const int minutes = std::abs(stamp.UtcOffsetMin);
+        text +=
+            Format("%c%02d:%02d", stamp.UtcOffsetMin < 0 ? '-' : '+', minutes / 60, minutes % 60);
     }
     return text;
 }
@@ -327,6 +406,7 @@ std::string VerdictJson(const TTestSummary& s) {
     key("end");
     json += JsonString(LocalTimeText(s.End, true));
     number("duration_s", s.DurationS, 0);
+    number("joined_at_s", s.JoinedAtS, 0);
     number("ah", s.Ah, 3);
     number("wh", s.Wh, 3);
     number("mean_v", s.MeanV, 3);
@@ -349,6 +429,12 @@ std::string VerdictText(const TTestSummary& s) {
     std::string text = std::string(ReasonText(s.Reason)) + "\n";
     text += "Started " + LocalTimeText(s.Start, false) + ", ended " + LocalTimeText(s.End, false) +
             ", duration " + LongDurationText(std::max(0LL, std::llround(s.DurationS))) + ".\n";
+    if (s.JoinedAtS > 0) {
+        text += Format(
+            "Joined at %d:%02d:%02d of the test; the figures are the tester's for the "
+            "whole test.\n",
+            s.JoinedAtS / 3600, s.JoinedAtS / 60 % 60, s.JoinedAtS % 60);
+    }
     text += "Delivered " + FixedDecimals(s.Ah, 3) + " Ah, " + FixedDecimals(s.Wh, 3) + " Wh";
     if (s.MeanV) text += ", mean " + FixedDecimals(*s.MeanV, 3) + " V";
     if (s.MeanA) text += (s.MeanV ? ", " : ", mean ") + FixedDecimals(*s.MeanA, 3) + " A";

@@ -12,6 +12,8 @@
 #include <vector>
 
 #include "device/DeviceReading.h"
+#include "support/DateTime.h"
+#include "testrun/TestClock.h"
 
 enum class TEndReason { Cutoff, Time, Operator, ConnectionLost, Tester };
 
@@ -20,10 +22,12 @@ const char* ReasonName(TEndReason reason);
 
 struct TTestSummary {
     TEndReason Reason = TEndReason::Tester;
-    double Start = 0;       // local time, days since 1899-12-30 (as TDeviceReading::TimeStamp)
-    double End = 0;         // the same
-    double DurationS = 0;   // End - Start in seconds, never below 0
-    double Ah = 0, Wh = 0;  // the rise of the tester's counters over the test
+    TLocalStamp Start;      // when the test began
+    TLocalStamp End;        // Start + DurationS
+    double DurationS = 0;   // whole seconds, never below 0
+    int JoinedAtS = 0;      // the tester's elapsed test time when the console first saw the test
+    double Ah = 0, Wh = 0;  // the rise of the tester's counters over the test (their values when
+                            // the console joined a running test)
     std::optional<double> MeanV, MinV, MaxV, MeanA, MaxTempC, InternalResistanceOhm;
     std::string Port;               // of the connection the test ended in
     std::string Log;                // the log of that connection (empty when it had none)
@@ -33,16 +37,25 @@ struct TTestSummary {
 // Follows the readings of the console's connections and tells when a test ended and how.
 //
 // A test begins at a reading with Status 1 that follows one with Status 0, or at the first reading
-// of a connection when it shows Status 1; readings before the first one with a known Status in a
-// connection are not used at all, since nothing tells whether a test ran then. It ends at a
-// reading with Status 0, or with the connection. A connection lost with reconnection to come
-// suspends the test instead: the first reading with a known Status on the next connection either
-// carries it on or ends it (it ended while the console was away).
+// of a connection when it shows Status 1 (the console joined a test already running); readings
+// before the first one with a known Status in a connection are not used at all, since nothing
+// tells whether a test ran then. It ends at a reading with Status 0, or with the connection. A
+// connection lost with reconnection to come suspends the test instead: the first reading with a
+// known Status on the next connection either carries it on or ends it (it ended while the console
+// was away).
+//
+// Times: the duration is the tester's own (TTestClock: elapsed, whichever way it counts) from the
+// reading before the test to its end, or the whole test time on its clock for a test joined
+// running; it is the console's, by UTC, only when the tester's test time was never read. The test
+// began at its first running reading less the test time it showed then when joined; it ended its
+// duration later. Ah and Wh rise over the same span, so the mean current is Ah over the duration.
 //
 // The reason, first match wins: Stop sent by this console during the test; the connection lost;
-// the tester's clock at the test-time setpoint (counting up) or at 0 (counting down), read from
-// the stopped reading, else from the last running one with 2 s to spare for the polls missed;
-// the last running voltage no more than 0.1 V above the cutoff; otherwise stopped at the tester.
+// the tester's clock at the test-time setpoint, read from the stopped reading, else from the last
+// running one with 2 s to spare for the polls missed; the voltage at the cutoff: the last running
+// voltage no more than 0.1 V above it, or, for a test that ended while the console was away, the
+// stopped (recovered) voltage less the set current through the internal resistance; otherwise
+// stopped at the tester.
 class TTestTracker {
   public:
     // A connection opened on `port`; its log is `log` (empty when the log could not be made).
@@ -55,16 +68,24 @@ class TTestTracker {
     // This console sent Stop to the tester. Counts only while a test runs on an open connection.
     void OperatorStopped();
 
-    // The connection ended at `now` (local time, days since 1899-12-30). With `mayReconnect` a
-    // running test is suspended and nothing is returned; otherwise a running or suspended test
-    // ends with connection-lost (operator when Stop was sent), at the time the connection that
-    // last showed it was lost.
-    std::optional<TTestSummary> ConnectionEnded(double now, bool mayReconnect);
+    // The connection ended at `now`. With `mayReconnect` a running test is suspended and nothing
+    // is returned; otherwise a running or suspended test ends with connection-lost (operator when
+    // Stop was sent): at the tester's last clock shown, or without one at the moment the
+    // connection that last showed the test ended.
+    std::optional<TTestSummary> ConnectionEnded(const TLocalStamp& now, bool mayReconnect);
 
     // Reconnection was given up (the operator connected or disconnected by hand, or turned it
     // off): a suspended test ends as in ConnectionEnded without reconnection. Call it before
     // the first reading of a connection made by hand.
     std::optional<TTestSummary> ReconnectionGivenUp();
+
+    // The running readings (Status 1) that the last call of Reading, ConnectionEnded or
+    // ReconnectionGivenUp placed on the elapsed time of their test: each a copy with TestTime
+    // replaced by the seconds the test had run by the tester's clock (TTestClock), so that a test
+    // whose tester counts down runs forward on a chart. Readings of a test whose clock direction is
+    // still open are held back and placed, in order, once it is known (or the test ends); a
+    // TestTime that was not read stays -1. Each call forgets what the one before placed.
+    const std::vector<TDeviceReading>& Placed() const { return FPlaced; }
 
     // A test is running or suspended.
     bool TestRunning() const { return FRun.has_value(); }
@@ -72,50 +93,71 @@ class TTestTracker {
     bool TestSuspended() const { return FRun && FRun->Suspended; }
 
   private:
+    // A clock value as read: the test time and the setpoint it counts against.
+    struct TClockValue {
+        int32_t Time = -1, Setpoint = -1;
+    };
+
     // What a connection knows from its readings before a test begins.
     struct TConnection {
         std::string Port, Log;
         std::optional<bool> Running;  // from the last reading with a known Status
         std::optional<double> AhBefore, WhBefore, NoLoadV;
+        TClockValue ClockBefore;
     };
 
     // One test, from its first running reading on.
     struct TRun {
-        std::optional<double> Start, LastTime;  // read time stamps of the test's readings
+        bool Joined = false;  // already running at the first reading of its connection
+        std::optional<TLocalStamp> Start, LastTime, LostAt;  // of the test's readings
+        std::optional<TLocalStamp> FirstClockTime;           // of the first that read the clock
         std::optional<double> AhBefore, WhBefore, NoLoadV;
         std::optional<double> AhLast, WhLast;
         std::optional<double> MinV, MaxV, MaxTempC;
         std::optional<double> LastRunningV, LoadedV, LoadedA;
-        std::optional<int> FirstClock, LastRunningClock;
-        std::optional<double> CutoffV;
+        std::optional<double> CutoffV, CurrentSetpointA;
         std::optional<int> TimeSetpointS;
+        TClockValue ClockBefore, FirstClock, LastRunningClock;
+        TTestClock Clock;
+        std::vector<TDeviceReading> Held;  // running readings waiting for the clock's direction
         bool OperatorStop = false;
         bool Suspended = false;
-        double LostAt = 0;
         std::string Port, Log;
         std::vector<std::string> Logs;
     };
 
-    void StartRun();
+    void StartRun(bool joined);
     void JoinConnection();
     void AddRunning(const TDeviceReading& reading);
+    void Place(const TDeviceReading& reading);
+    void PlaceHeld();
     void AddCountersAndSetpoints(const TDeviceReading& reading);
     void NoteStopped(const TDeviceReading& reading);
-    bool EndedAtSetTime(std::optional<int> stoppedClock) const;
-    TTestSummary Finish(TEndReason reason, double end);
-    std::optional<TTestSummary> EndAtReading(const TDeviceReading& reading);
+    std::optional<int32_t> Elapsed(const TClockValue& value) const;
+    bool EndedAtSetTime(const TClockValue& stopped) const;
+    bool EndedAtCutoff(const TDeviceReading* stoppedWhileAway) const;
+    // From the step of the load at the test's start: the voltage at rest before it, and under the
+    // settled load.
+    std::optional<double> InternalResistance() const;
+    TTestSummary Finish(TEndReason reason, const TLocalStamp& end, const TClockValue& endClock,
+                        bool endedAway);
+    std::optional<TTestSummary> EndAtReading(const TDeviceReading& reading, bool endedAway);
     std::optional<TTestSummary> EndWithConnection();
 
     TConnection FConnection;
     std::optional<TRun> FRun;
+    std::vector<TDeviceReading> FPlaced;
 };
 
 // The summary as one JSON object, ending with a newline, with exactly the keys reason, start,
-// end (ISO 8601 local time with its UTC offset), duration_s, ah, wh, mean_v, min_v, max_v,
-// mean_a, max_temp_c, internal_resistance_ohm (each of the optional ones absent when unknown),
-// port, log and logs (an array). Numbers are written with a decimal point whatever the locale.
+// end (ISO 8601 local time with its UTC offset), duration_s, joined_at_s, ah, wh, mean_v, min_v,
+// max_v, mean_a, max_temp_c, internal_resistance_ohm (each of the optional ones absent when
+// unknown), port, log and logs (an array). Numbers are written with a decimal point whatever the
+// locale.
 std::string VerdictJson(const TTestSummary& summary);
 
 // The same for people: a few lines of English, numbers with a decimal point, ending with a
-// newline. Shown in the window's summary and printed by the command-line runner.
+// newline. Shown in the window's summary and printed by the command-line runner. A test joined
+// running says so: "Joined at 0:30:00 of the test; the figures are the tester's for the whole
+// test."
 std::string VerdictText(const TTestSummary& summary);

@@ -8,7 +8,8 @@
 #include <cstdint>
 #include <memory>
 
-// Notices of the serial link (the two message parameters are always 0).
+// Notices of the serial link. UM_PORT_CLOSED carries in WParam the errno value that ended the
+// connection, 0 for a close that was asked for; the other parameters are 0.
 inline constexpr int UM_PORT_OPENED = 1026;
 inline constexpr int UM_PORT_CLOSED = 1027;
 

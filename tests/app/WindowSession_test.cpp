@@ -4,14 +4,18 @@
 // with the operator told, and is connected again when it comes back.
 #include <QElapsedTimer>
 #include <QFile>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QtTest>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <memory>
 
+#include "app/ChartView.h"
 #include "app/EllipsisEdit.h"
 #include "app/Indicator.h"
+#include "app/TestResults.h"
 #include "app/uReader.h"
 #include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
@@ -71,6 +75,19 @@ class SimProgram {
   private:
     QProcess process_;
 };
+
+// Runs the event loop for `ms` and tells whether `happened` stayed false all along: a check that
+// something never occurs, watched over a span longer than whatever would make it occur.
+template <typename Condition>
+bool NeverWithin(int ms, Condition happened) {
+    QElapsedTimer watch;
+    watch.start();
+    while (watch.elapsed() < ms) {
+        if (happened()) return false;
+        QTest::qWait(20);  // events, timers included, run meanwhile
+    }
+    return !happened();
+}
 
 }  // namespace
 
@@ -139,6 +156,49 @@ class WindowSessionTest : public QObject {
         QCOMPARE(LogLines(firstLog).size(), firstRows.size() + 1);  // the first file is kept
         QFile::remove(firstLog);
         QFile::remove(secondLog);
+    }
+
+    // The console connects to a 1 A test that has run for 30 minutes, whose tester counts down a
+    // 2 h test time: the chart runs forward from 0:30:00 (not backwards from the 1:30:00 left),
+    // and the summary says the figures are the tester's for the whole test.
+    void joinedTimedTestIsChartedForwardAndSummarisedAsJoined() {
+        sim::Options options;
+        options.acceleration = 10;
+        options.currentSetpoint_cA = 100;
+        options.runningSince_s = 1800;
+        sim::PtyTester tester(options);
+        platform::PublishedPort port("ttyKELVOjoin", tester.DevicePath());
+        Open();
+        form->cbPort->setCurrentIndex(form->cbPort->findText("ttyKELVOjoin"));
+        form->aOpen->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGreen, kBound);
+        form->QueueCommand(cmdSetTestTime, 7200);
+        const TChartReadings& chart = form->Chart1->Readings();
+        // Until the tester's clock has counted down for a few seconds.
+        QTRY_VERIFY_WITH_TIMEOUT(tester.State().testTimeSetpoint_s == 7200 && !chart.Empty() &&
+                                     chart.Seconds(chart.Size() - 1) - chart.Seconds(0) >= 5,
+                                 kBound);
+        QVERIFY2(chart.Seconds(0) >= 1800 && chart.Seconds(chart.Size() - 1) < 3600,
+                 qPrintable(QString("charted from %1 s to %2 s")
+                                .arg(chart.Seconds(0))
+                                .arg(chart.Seconds(chart.Size() - 1))));
+        form->aStop->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(form->TestResults().Last().has_value(), kBound);
+        const TTestSummary& summary = *form->TestResults().Last();
+        QCOMPARE(summary.Reason, TEndReason::Operator);
+        QVERIFY(summary.JoinedAtS >= 1800 && summary.JoinedAtS < 1860);
+        QVERIFY(std::abs(summary.MeanA.value_or(0) - 1.0) < 0.01);
+        const auto* text = form->findChild<QPlainTextEdit*>("TestResultText");
+        QVERIFY(text != nullptr);
+        QVERIFY2(text->toPlainText().contains("Joined at 0:30:") &&
+                     text->toPlainText().contains(
+                         "of the test; the figures are the tester's for the whole test."),
+                 qPrintable(text->toPlainText()));
+        form->aOpen->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
+        QFile::remove(form->StatusPanel->text());
+        QFile::remove(QString(form->TestResults().LastJson()));
+        QFile::remove(QString(form->TestResults().LastPicture()));
     }
 
     void publishedTestersComeAndGoLikeAdapters() {
@@ -244,8 +304,8 @@ class WindowSessionTest : public QObject {
         sim->Kill();
         sim = std::make_unique<SimProgram>("ttyKELVOre");
         QTRY_VERIFY_WITH_TIMEOUT(form->cbPort->findText("ttyKELVOre") >= 0, kBound);
-        QTest::qWait(300);  // room for a connect that must not come
-        QVERIFY(!PortConnected && !PortOpen());
+        // Watched for longer than the reconnection's 1 s retry: no connect comes.
+        QVERIFY(NeverWithin(2500, [] { return PortConnected || PortOpen(); }));
         QFile::remove(firstLog);
         QFile::remove(secondLog);
     }

@@ -15,6 +15,7 @@
 #include "app/EllipsisEdit.h"
 #include "app/ErrorBox.h"
 #include "app/Indicator.h"
+#include "app/ReadingLine.h"
 #include "app/RememberedChoices.h"
 #include "app/TestResults.h"
 #include "app/uReader.h"
@@ -22,6 +23,7 @@
 #include "platform/DebugOutput.h"
 #include "sim/PtyTester.h"
 #include "support/LocaleText.h"
+#include "testrun/TestLog.h"
 
 namespace {
 
@@ -129,11 +131,19 @@ class WindowTest : public QObject {
         QTest::keyClick(form.get(), Qt::Key_R, Qt::ControlModifier);
         QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGreen, kBound);
     }
-    // Waits until the next reading after now has been shown.
+    // Rows in the window's log of the connection: one for each reading the window has handled.
+    int LoggedRows() const {
+        QFile log(form->StatusPanel->text());
+        if (!log.open(QIODevice::ReadOnly)) return 0;
+        return static_cast<int>(log.readAll().count("\r\n")) - 1;  // less the header
+    }
+    // Waits until the tester has served `count` more poll cycles and the window has handled as
+    // many more readings.
     void WaitForReadings(int count) {
         const size_t target = tester->Requests().size() + 10 * static_cast<size_t>(count);
-        QTRY_VERIFY_WITH_TIMEOUT(tester->Requests().size() >= target, kBound);
-        QTest::qWait(50);
+        const int rows = LoggedRows() + count;
+        QTRY_VERIFY_WITH_TIMEOUT(tester->Requests().size() >= target && LoggedRows() >= rows,
+                                 kBound);
     }
 
   private slots:
@@ -417,6 +427,48 @@ class WindowTest : public QObject {
         emit form->Chart1->RightAxisButtonClicked();
         QCOMPARE(input.title, QString("Maximum value for right axis"));
         QCOMPARE(form->Chart1->RightAxisMax(), 12.5);
+    }
+
+    // A log that failed writes and a damaged disk left rows in that cannot be read: its tests
+    // are drawn all the same, and each one's legend entry says how many of its rows were lost.
+    void comparedLogWithDamagedRowsSaysWhatCouldNotBeRead() {
+        QTemporaryDir folder;
+        QVERIFY(folder.isValid());
+        const auto row = [](int second, int testOn, double volts) {
+            return QString("3 Feb 2027 09:05:07;00:00:%1;%2;%3;2.00;25.00;0.10;0.01;25\r\n")
+                .arg(second, 2, 10, QChar('0'))
+                .arg(testOn)
+                .arg(volts, 0, 'f', 2)
+                .toUtf8();
+        };
+        const QByteArray cut = "3 Feb 2027 09:05:07;00:00:0\r\n";
+        QByteArray log = QByteArray(kLogHeader) + "\r\n";
+        log += row(0, 1, 12.6) + cut + row(1, 1, 12.5) + row(2, 0, 12.7);  // test 1: 1 lost
+        log += row(0, 1, 12.6) + QByteArray("\0\xFF;;\r\n", 6) + row(1, 1, 12.5) +
+               "d;00:00:02;1;12,40;2,00;24,80;0,10;0,01;25\r\n" + row(3, 1, 12.3) + cut +
+               row(4, 0, 12.7);                          // test 2: 3 lost
+        log += cut + row(0, 1, 12.6) + row(1, 1, 12.5);  // outside every test, then test 3
+        const QString path = folder.path() + "/Log_20270203_090507.csv";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(log) == log.size());
+        file.close();
+
+        form->CompareWithLog(path);
+        QStringList legend;
+        QList<int> points;
+        for (int i = 0; i < form->Chart1->plottableCount(); ++i) {
+            auto* line = qobject_cast<TReadingLine*>(form->Chart1->plottable(i));
+            if (line == nullptr || !form->Chart1->legend->hasItemWithPlottable(line) ||
+                !line->name().startsWith("2027-02-03")) {
+                continue;
+            }
+            legend << line->name();
+            points << static_cast<int>(line->Readings().Size());
+        }
+        QCOMPARE(legend,
+                 QStringList({"2027-02-03 #1 (1 row could not be read)",
+                              "2027-02-03 #2 (3 rows could not be read)", "2027-02-03 #3"}));
+        QCOMPARE(points, QList<int>({2, 3, 2}));
     }
 
     // What an operator sees during a running test; saved for a look, not compared.

@@ -8,10 +8,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -171,6 +173,69 @@ TEST_F(KelvoRun, SignalStopsTheTestAtTheTesterAndExitsFive) {
     EXPECT_EQ(tester.State().status, 0);  // stopped at the tester, not left running
 }
 
+// A real tester shows Start a poll or two late. A signal that comes before it does must not end
+// the run on a reading that still shows the test stopped: the tester would go on discharging.
+TEST_F(KelvoRun, SignalRightAfterALateShownStartLeavesTheTesterStopped) {
+    sim::Options options;
+    options.startLatePolls = 2;
+    sim::PtyTester tester(options);
+    sim::Registers full;
+    full.voltage_mV = 4200;
+    tester.SetRegisters(full);
+    const platform::PublishedPort port("ttyKELVOlate", tester.DevicePath());
+    QProcess runner;
+    runner.start(KELVO_RUN_PROGRAM, {"--port", "ttyKELVOlate", "--current", "1.0", "--cutoff",
+                                     "2.5", "--log", QString::fromStdString(LogPath())});
+    ASSERT_TRUE(runner.waitForStarted(kBoundMs));
+    const std::vector<uint8_t> start{0xB1, 0xB2, 0x01, 0x01, 0x00, 0xB6};
+    const auto started = [&] {
+        const auto requests = tester.Requests();
+        return std::find(requests.begin(), requests.end(), start) != requests.end();
+    };
+    for (int i = 0; i < kBoundMs / 5 && !started(); ++i) runner.waitForFinished(5);
+    ASSERT_TRUE(started()) << runner.readAllStandardError().constData();
+    ASSERT_TRUE(platform::SendEndSignal(runner.processId(), platform::EndSignal::Terminate));
+    ASSERT_TRUE(runner.waitForFinished(kBoundMs));
+    const QByteArray err = runner.readAllStandardError();
+    EXPECT_EQ(runner.exitCode(), 5) << err.constData();
+    EXPECT_NE(err.indexOf("the tester shows the test stopped"), -1) << err.constData();
+    EXPECT_EQ(tester.State().status, 0);
+    EXPECT_EQ(tester.State().current_mA, 0u);  // the load is off, not only shown off
+}
+
+// The console joins a 1 A test that has run for 30 minutes: the verdict is the tester's whole
+// test, so its figures agree with each other.
+TEST_F(KelvoRun, JoinedTestGivesTheWholeTestsFigures) {
+    sim::Options options;
+    options.acceleration = 300;
+    options.cell.capacityAh = 1.0;
+    options.currentSetpoint_cA = 100;
+    options.runningSince_s = 1800;
+    sim::PtyTester tester(options);
+    const platform::PublishedPort port("ttyKELVOjoin", tester.DevicePath());
+    const TRun run = RunProgram({"--port", "ttyKELVOjoin", "--current", "1.0", "--cutoff", "3.0",
+                                 "--json", "--quiet", "--log", QString::fromStdString(LogPath())});
+    ASSERT_EQ(run.code, 0) << run.err.constData();
+    const QJsonObject verdict = QJsonDocument::fromJson(run.out).object();
+    EXPECT_EQ(verdict["reason"].toString(), "cutoff") << run.out.constData();
+    // Joined at the tester's clock of the first reading: 30 minutes and the moments the program
+    // took to start, which the tester ran 300 times as fast.
+    const std::vector<std::string> lines = Lines(LogPath());
+    ASSERT_GE(lines.size(), 2u);
+    const QStringList firstRow = QString::fromStdString(lines[1]).split(';');
+    const QStringList clock = firstRow.value(1).split(':');
+    ASSERT_EQ(clock.size(), 3) << lines[1];
+    const int joinedAt = clock[0].toInt() * 3600 + clock[1].toInt() * 60 + clock[2].toInt();
+    EXPECT_EQ(verdict["joined_at_s"].toInt(), joinedAt) << run.out.constData();
+    EXPECT_GE(joinedAt, 1800);
+    EXPECT_NEAR(verdict["mean_a"].toDouble(), 1.0, 0.01) << run.out.constData();
+    EXPECT_NEAR(verdict["ah"].toDouble(), verdict["duration_s"].toDouble() / 3600, 0.01)
+        << run.out.constData();
+    const QDateTime start = QDateTime::fromString(verdict["start"].toString(), Qt::ISODate);
+    const QDateTime end = QDateTime::fromString(verdict["end"].toString(), Qt::ISODate);
+    EXPECT_EQ(start.secsTo(end), verdict["duration_s"].toInt()) << run.out.constData();
+}
+
 TEST_F(KelvoRun, PortClosedToTheUserExitsThreeNamingTheCause) {
     if (::geteuid() != 0) GTEST_SKIP() << "run as root: the program runs as the user nobody";
     const passwd* nobody = ::getpwnam("nobody");
@@ -208,6 +273,16 @@ TEST_F(KelvoRun, PortClosedToTheUserExitsThreeNamingTheCause) {
     EXPECT_TRUE(tester.Requests().empty());
 }
 
+TEST_F(KelvoRun, LogThatCannotBeCreatedExitsThreeNamingTheCauseAndSendsNothing) {
+    sim::PtyTester tester;
+    const platform::PublishedPort port("ttyKELVOnolog", tester.DevicePath());
+    const TRun run = RunProgram({"--port", "ttyKELVOnolog", "--current", "1.0", "--cutoff", "3.0",
+                                 "--log", folder_.path() + "/no such folder/run.csv"});
+    EXPECT_EQ(run.code, 3) << run.err.constData();
+    EXPECT_NE(run.err.indexOf("No such file or directory"), -1) << run.err.constData();
+    EXPECT_TRUE(tester.WireIn().empty());
+}
+
 TEST_F(KelvoRun, BadArgumentsExitTwoAndSendNothing) {
     sim::PtyTester tester;
     const platform::PublishedPort port("ttyKELVObad", tester.DevicePath());
@@ -231,6 +306,7 @@ TEST_F(KelvoRun, BadArgumentsExitTwoAndSendNothing) {
         with("--time", "1:75:00"),
         with("--time", "25:00:00"),
         with("--time", "19:00:00"),
+        with("--time", "999999:00:00"),  // hours that would overflow a count of seconds
         with("--time", "90"),
         with("--baud", "4800"),
         with("--port", "/dev/tty0"),

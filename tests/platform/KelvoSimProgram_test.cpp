@@ -103,6 +103,10 @@ TEST_F(KelvoSimProgram, BadOptionsAreRefusedBeforeAnythingIsPublished) {
         {"--capacity", "nan"},
         {"--empty-voltage", "4.3"},
         {"--seed", "7x"},
+        {"--start-late", "-1"},
+        {"--current", "256"},
+        {"--current", "1,5"},
+        {"--running-since", "921600", "--current", "1"},
         {"--bogus"},
         {"stray"},
     };
@@ -111,6 +115,14 @@ TEST_F(KelvoSimProgram, BadOptionsAreRefusedBeforeAnythingIsPublished) {
         EXPECT_EQ(sim.Finish(), 2) << arguments.join(' ').toStdString();
         EXPECT_FALSE(FolderHasEntries()) << arguments.join(' ').toStdString();
     }
+}
+
+TEST_F(KelvoSimProgram, RunningSinceWithoutCurrentIsRefusedNamingWhatIsMissing) {
+    // Else the test would run at 0 A: shown running, and never drawing a thing.
+    SimProgram sim({"--running-since", "600"});
+    EXPECT_EQ(sim.Finish(), 2);
+    EXPECT_TRUE(sim.ErrorText().contains("needs --current"));
+    EXPECT_FALSE(FolderHasEntries());
 }
 
 TEST_F(KelvoSimProgram, SecondSimulatorCannotTakeANameInUse) {
@@ -136,7 +148,7 @@ TEST_F(KelvoSimProgram, HelpNamesEveryOption) {
     for (const char* option :
          {"--name", "--acceleration", "--baud", "--noise", "--drop", "--corrupt-trailer", "--late ",
           "--late-ms", "--silent", "--seed", "--capacity", "--full-voltage", "--empty-voltage",
-          "--internal-resistance"}) {
+          "--internal-resistance", "--start-late", "--current", "--running-since"}) {
         EXPECT_TRUE(text.contains(option)) << option;
     }
     EXPECT_FALSE(FolderHasEntries());

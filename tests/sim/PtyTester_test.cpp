@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -27,6 +28,31 @@ Bytes Request(uint8_t code, uint8_t p1 = 0, uint8_t p2 = 0) {
 Bytes Expected(uint8_t code, const Registers& registers) {
     const auto answer = ReadAnswer(*ReadData(code, registers));
     return {answer.begin(), answer.end()};
+}
+
+// Reads `code` as a console does: a count, or seconds for a clock read (0x13, 0x19).
+uint32_t Ask(RawTerminalClient& console, uint8_t code) {
+    EXPECT_TRUE(console.Write(Request(code)));
+    const Bytes a = console.Read(7, kBoundMs);
+    EXPECT_EQ(a.size(), 7u) << "no answer to " << int(code);
+    if (a.size() != 7) return 0;
+    if (code == 0x13 || code == 0x19) return a[2] * 3600u + a[3] * 60u + a[4];
+    return uint32_t{a[2]} << 16 | uint32_t{a[3]} << 8 | a[4];
+}
+
+bool Acknowledged(RawTerminalClient& console, const Bytes& request) {
+    return console.Write(request) && console.Read(1, kBoundMs) == Bytes{0x6F};
+}
+
+// Asks until `condition` holds or a generous bound passes; true when it held.
+template <typename Condition>
+bool Eventually(Condition condition) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(kBoundMs);
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > end) return false;
+        std::this_thread::sleep_for(5ms);
+    }
+    return true;
 }
 
 Registers Pinned() {
@@ -209,6 +235,66 @@ TEST(PtyTester, AcceleratedDischargeEndsAtTheCutoffAsPolled) {
     EXPECT_EQ(r.current_mA, 0u);
     EXPECT_GE(r.voltage_mV, 3200u);
     EXPECT_GT(r.ampHours_mAh, 1000u);
+}
+
+TEST(PtyTester, LateStartRunsAtOnceButShowsStoppedForExactlyThatManyPolls) {
+    Options options;
+    options.startLatePolls = 3;
+    options.acceleration = 100;  // at 1 A a mAh every 36 ms; the cell lasts over a minute
+    PtyTester tester(options);
+    RawTerminalClient console(tester.DevicePath());
+    ASSERT_TRUE(Acknowledged(console, Request(0x02, 1, 0)));
+    ASSERT_TRUE(Acknowledged(console, Request(0x01, 1)));
+    // The test runs before a poll shows it; reads of other registers are no polls.
+    EXPECT_TRUE(Eventually([&] { return Ask(console, 0x14) > 0 && Ask(console, 0x13) > 0; }));
+    for (int poll = 0; poll < 3; ++poll) {
+        EXPECT_EQ(tester.State().status, 0) << "State() shows what the next poll answers";
+        EXPECT_EQ(Ask(console, 0x10), 0u) << poll;
+        EXPECT_EQ(Ask(console, 0x12), 1000u) << poll;
+    }
+    EXPECT_EQ(Ask(console, 0x10), 1u);
+}
+
+TEST(PtyTester, StopWithinTheLagLeavesItStoppedAndShownStopped) {
+    for (const int pollsBeforeStop : {0, 2}) {
+        Options options;
+        options.startLatePolls = 4;
+        PtyTester tester(options);
+        RawTerminalClient console(tester.DevicePath());
+        ASSERT_TRUE(Acknowledged(console, Request(0x02, 1, 0)));
+        ASSERT_TRUE(Acknowledged(console, Request(0x01, 1)));
+        for (int poll = 0; poll < pollsBeforeStop; ++poll) EXPECT_EQ(Ask(console, 0x10), 0u);
+        ASSERT_TRUE(Acknowledged(console, Request(0x01, 0)));
+        // Past the lag: a status that came up when the lag ran out would show here.
+        for (int poll = 0; poll < 6; ++poll) {
+            EXPECT_EQ(Ask(console, 0x10), 0u) << pollsBeforeStop << ", poll " << poll;
+            EXPECT_EQ(Ask(console, 0x12), 0u) << pollsBeforeStop << ", poll " << poll;
+        }
+    }
+}
+
+TEST(PtyTester, RunningSinceStartUpAnswersItsChargeAndClockAndKeepsDischarging) {
+    Options options;
+    options.currentSetpoint_cA = 200;
+    options.runningSince_s = 900;
+    options.startLatePolls = 3;  // started long before: not shown late
+    options.acceleration = 10;   // at 2 A a mAh every 0.18 s
+    PtyTester tester(options);
+    RawTerminalClient console(tester.DevicePath());
+    EXPECT_EQ(Ask(console, 0x10), 1u);
+    EXPECT_EQ(Ask(console, 0x12), 2000u);
+    // The charge read between two clock reads is 2 A over that time, give or take a mAh.
+    const uint32_t clockBefore = Ask(console, 0x13);
+    const uint32_t ampHours = Ask(console, 0x14);
+    const uint32_t clockAfter = Ask(console, 0x13);
+    EXPECT_GE(clockBefore, 900u);
+    EXPECT_GE(ampHours + 1, clockBefore * 2000 / 3600);
+    EXPECT_LE(ampHours, (clockAfter + 1) * 2000 / 3600 + 1);
+    const uint32_t voltage = Ask(console, 0x11);
+    EXPECT_TRUE(Eventually([&] {
+        return Ask(console, 0x14) > ampHours + 2 && Ask(console, 0x11) < voltage &&
+               Ask(console, 0x13) > clockAfter;
+    })) << "the test does not go on";
 }
 
 TEST(PtyTester, ConsoleClosingAndReopeningKeepsTheTesterServing) {

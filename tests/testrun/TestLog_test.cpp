@@ -1,6 +1,9 @@
 // The test log on the real file system. CTest runs this program under LC_ALL=C, en_US.UTF-8 and
-// de_DE.UTF-8, and once more with a file size limit (see testlog.cmake) for the failed writes.
+// de_DE.UTF-8, and once more with a file size limit (tests/testrun/CMakeLists.txt) for the failed
+// writes.
 #include "testrun/TestLog.h"
+
+#include <sys/resource.h>
 
 #include <gtest/gtest.h>
 
@@ -11,13 +14,16 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <clocale>
+#include <csignal>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
 #include "support/DateTime.h"
 #include "support/Errors.h"
+#include "testrun/LogReader.h"
 #include "tests/fixtures/DebugCapture.h"
 
 namespace {
@@ -126,6 +132,32 @@ void ExpectCrLfTextWithoutBom(const std::string& content) {
         }
     }
 }
+
+// While it lives, this process cannot make a file larger than `bytes`: a write past the limit
+// fails with EFBIG (SIGXFSZ is ignored, so that it does not end the process), one that crosses it
+// is cut short there. The soft limit only, so that it can be lifted again.
+class FileSizeLimit {
+  public:
+    explicit FileSizeLimit(size_t bytes) {
+        getrlimit(RLIMIT_FSIZE, &saved_);
+        rlimit limit = saved_;
+        limit.rlim_cur = bytes;
+        held_ = bytes <= saved_.rlim_max && setrlimit(RLIMIT_FSIZE, &limit) == 0;
+        savedHandler_ = std::signal(SIGXFSZ, SIG_IGN);
+    }
+    ~FileSizeLimit() {
+        setrlimit(RLIMIT_FSIZE, &saved_);
+        std::signal(SIGXFSZ, savedHandler_);
+    }
+    FileSizeLimit(const FileSizeLimit&) = delete;
+    FileSizeLimit& operator=(const FileSizeLimit&) = delete;
+    bool Held() const { return held_; }
+
+  private:
+    rlimit saved_{};
+    void (*savedHandler_)(int) = nullptr;
+    bool held_ = false;
+};
 
 class TestLogRowTest : public ::testing::Test {
   protected:
@@ -329,7 +361,8 @@ TEST_F(TestLogFileTest, NoOtherProgramCanLockTheOpenLog) {
     EXPECT_TRUE(otherProgramLocks(log_.Path()));
 }
 
-// Runs only under the file size limit that testlog.cmake sets up: writes beyond it fail.
+// Runs only under the file size limit that tests/testrun/CMakeLists.txt sets up: writes beyond it
+// fail.
 TEST_F(TestLogFileTest, FailedWriteIsReportedOnceAndLoggedOnce) {
     const char* limit = std::getenv("KELVO_TEST_FILE_SIZE_LIMIT");
     if (limit == nullptr) GTEST_SKIP() << "runs under a file size limit only";
@@ -347,6 +380,11 @@ TEST_F(TestLogFileTest, FailedWriteIsReportedOnceAndLoggedOnce) {
     EXPECT_EQ(log_.WriteFailureText().rfind("Error write file " + log_.Path() + ": ", 0), 0u);
     EXPECT_EQ(debug.Lines(), std::vector<std::string>{log_.WriteFailureText()});
     EXPECT_EQ(ReadFile(log_.Path()).size(), std::stoul(limit));
+    // Every whole row reads back; the one cut short at the limit does not.
+    const TLoggedTests logged = ReadLoggedTests(log_.Path());
+    ASSERT_EQ(logged.Tests.size(), 1u);
+    EXPECT_EQ(static_cast<int64_t>(logged.Tests[0].Points.size()), log_.RowsWritten());
+    EXPECT_LE(logged.UnreadableRows, 1);
 
     // A new log starts without a failure and reports its own.
     now_ = At(2027, 2, 3, 9, 6, 0);
@@ -358,6 +396,59 @@ TEST_F(TestLogFileTest, FailedWriteIsReportedOnceAndLoggedOnce) {
     }
     EXPECT_EQ(reports, 1);
     EXPECT_EQ(debug.Lines().size(), 2u);
+}
+
+// Writes that fail part way, then succeed again once there is room: a failed write can leave
+// nothing, a row without its line end, a row and its CR, or part of a row, and the rows after it
+// must each start a line of their own, with no empty line and no stray CR between them, so that
+// the reader takes every whole row.
+TEST_F(TestLogFileTest, RowsAfterAFailedWriteLeaveNoEmptyLineNorStrayCr) {
+    const size_t row = LogRow(SampleReading()).size();
+    const struct {
+        const char* failure;
+        std::vector<size_t> reached;  // bytes of each failed write that reach the file
+        int wholeRows;                // rows of the failed writes that read back whole
+        int cutRows;
+    } cases[] = {
+        {"nothing reached the file", {0}, 0, 0},
+        {"nothing, twice", {0, 0}, 0, 0},
+        {"the row without its line end", {row}, 1, 0},
+        {"the row and its CR", {row + 1}, 1, 0},
+        {"part of the row", {10}, 0, 1},
+        {"part of the row, then nothing", {10, 0}, 0, 1},
+        {"part of the row, then the CR that ends it", {10, 1}, 0, 1},
+        {"part of the row, then its line end and part of the next", {10, 2 + 10}, 0, 2},
+        {"the row and its CR, then nothing", {row + 1, 0}, 1, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.failure);
+        now_ += 1.0 / 86400;  // a log of its own
+        DebugCapture debug;
+        log_.OpenLog();
+        log_.WriteLogRow(SampleReading());
+        log_.WriteLogRow(SampleReading());
+        std::vector<bool> reported;
+        for (const size_t reached : c.reached) {
+            FileSizeLimit limit(QFileInfo(QString::fromStdString(log_.Path())).size() + reached);
+            ASSERT_TRUE(limit.Held());
+            reported.push_back(log_.WriteLogRow(SampleReading()));
+        }
+        EXPECT_FALSE(log_.WriteLogRow(SampleReading()));
+        EXPECT_FALSE(log_.WriteLogRow(SampleReading()));
+        log_.CloseLog();
+        EXPECT_TRUE(reported.front());
+        EXPECT_EQ(std::count(reported.begin(), reported.end(), true), 1);
+
+        const std::string content = ReadFile(log_.Path());
+        ExpectCrLfTextWithoutBom(content);
+        EXPECT_EQ(content.find("\r\n\r\n"), std::string::npos) << "an empty line";
+        EXPECT_TRUE(content.ends_with(LogRow(SampleReading()) + "\r\n"));
+
+        const TLoggedTests logged = ReadLoggedTests(log_.Path());
+        ASSERT_EQ(logged.Tests.size(), 1u);
+        EXPECT_EQ(logged.Tests[0].Points.size(), 4u + c.wholeRows);
+        EXPECT_EQ(logged.UnreadableRows, c.cutRows);
+    }
 }
 
 }  // namespace

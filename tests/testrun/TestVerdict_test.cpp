@@ -9,17 +9,28 @@
 #include <QLocale>
 #include <clocale>
 #include <cstdlib>
-#include <ctime>
+#include <optional>
+#include <string>
 
 #include "support/DateTime.h"
 
 namespace {
 
 const double kBase = ToDateTime(QDateTime(QDate(2026, 12, 8), QTime(14, 0)));
+constexpr int16_t kCet = 60;  // min east of UTC
 
 // A reading `s` seconds after kBase: 1 A set, 3 V cutoff, untimed, clock counting up, 25 °C.
 TDeviceReading At(double s, int8_t status, float v, float a, float ah, float wh) {
-    return {kBase + s / 86400, v, a, ah, v * a, wh, int32_t(s), 1.0f, 3.0f, 0, 25, status};
+    return {kBase + s / 86400, v, a, ah, v * a, wh, int32_t(s), 1.0f, 3.0f, 0, 25, status, kCet};
+}
+
+TLocalStamp StampAt(double s) {
+    return {kBase + s / 86400, kCet};
+}
+
+// Seconds from kBase to `stamp`.
+double SecondsOf(const TLocalStamp& stamp) {
+    return SecondsBetween(StampAt(0), stamp);
 }
 
 std::vector<TTestSummary> Feed(TTestTracker& t, const std::vector<TDeviceReading>& readings) {
@@ -32,20 +43,25 @@ std::vector<TTestSummary> Feed(TTestTracker& t, const std::vector<TDeviceReading
 TEST(TestVerdict, CutoffRunUsesCounterRiseLoadedVoltagesAndTheSettledLoadStep) {
     TTestTracker t;
     t.ConnectionOpened("/dev/ttyUSB0", "Log_A.csv");
+    TDeviceReading unknown = At(5, -1, 3.7f, 1.0f, 0.5f, 2.0f);
+    unknown.TestTime = 0;  // the load is on, the tester's clock has not moved yet
     const auto ended =
-        Feed(t, {At(0, 0, 4.10f, 0, 0.5f, 2.0f), At(5, -1, 3.7f, 1.0f, 0.5f, 2.0f),
-                 At(10, 1, 3.95f, 0.95f, 0.5f, 2.0f), At(20, 1, 3.90f, 1.0f, 0.6f, 2.4f),
-                 At(3610, 1, 3.08f, 1.0f, 1.5f, 5.6f),
+        Feed(t, {At(0, 0, 4.10f, 0, 0.5f, 2.0f), unknown, At(10, 1, 3.95f, 0.95f, 0.5f, 2.0f),
+                 At(20, 1, 3.90f, 1.0f, 0.6f, 2.4f), At(3600, 1, 3.08f, 1.0f, 1.5f, 5.6f),
                  At(3620, 0, 3.50f, 0, 1.5f, 5.6f)});  // recovered once the load is off
     ASSERT_EQ(ended.size(), 1u);
     const TTestSummary& s = ended[0];
     EXPECT_EQ(s.Reason, TEndReason::Cutoff);
-    EXPECT_DOUBLE_EQ(s.Start, kBase + 10.0 / 86400);
-    EXPECT_NEAR(s.DurationS, 3610, 1e-3);
+    EXPECT_NEAR(SecondsOf(s.Start), 10, 1e-3);
+    EXPECT_EQ(s.JoinedAtS, 0);
+    // By the tester's clock from the reading before the start (its 0) to the stopped one (3620
+    // here: the clock of these readings runs with the console's).
+    EXPECT_NEAR(s.DurationS, 3620, 1e-3);
+    EXPECT_NEAR(SecondsBetween(s.Start, s.End), s.DurationS, 1e-3);
     EXPECT_NEAR(s.Ah, 1.0, 1e-6);
     EXPECT_NEAR(s.Wh, 3.6, 1e-5);
     EXPECT_NEAR(s.MeanV.value_or(-1), 3.6, 1e-5);
-    EXPECT_NEAR(s.MeanA.value_or(-1), 1.0, 1e-5);  // over the tester's clock: 3600 s running
+    EXPECT_NEAR(s.MeanA.value_or(-1), 3600.0 / 3620, 1e-5);  // Ah over that duration
     EXPECT_NEAR(s.MinV.value_or(-1), 3.08, 1e-6);
     EXPECT_NEAR(s.MaxV.value_or(-1), 3.95,
                 1e-6);  // neither the idle 4.10 V nor the recovered 3.50 V
@@ -97,21 +113,36 @@ TEST(TestVerdict, IdleReadingsAndNeverStartedTestsGiveNoSummary) {
     TDeviceReading unread = At(2, -1, 3.9f, 1, 0, 0);
     EXPECT_TRUE(Feed(t, {At(0, 0, 4.1f, 0, 0, 0), At(1, 0, 4.1f, 0, 0, 0), unread}).empty());
     EXPECT_FALSE(t.TestRunning());
-    EXPECT_FALSE(t.ConnectionEnded(kBase, false));
+    EXPECT_FALSE(t.ConnectionEnded(StampAt(3), false));
 }
 
-TEST(TestVerdict, HangUpWithoutReconnectionEndsAtTheTimeGiven) {
-    TTestTracker t;
-    t.ConnectionOpened("p", "Log_A.csv");
-    Feed(t, {At(0, 0, 4.1f, 0, 5.0f, 18.0f), At(1, 1, 3.9f, 1, 0.1f, 0.4f),
-             At(10, 1, 3.05f, 1, 0.2f, 0.8f)});
-    const auto s = t.ConnectionEnded(kBase + 60.0 / 86400, false);
-    ASSERT_TRUE(s);
-    EXPECT_EQ(s->Reason, TEndReason::ConnectionLost);  // not cutoff, though the voltage is near it
-    EXPECT_NEAR(s->DurationS, 59, 1e-3);
-    EXPECT_NEAR(s->Ah, 0.2, 1e-6);  // the counter restarted from zero: its last value alone
-    EXPECT_NEAR(s->Wh, 0.8, 1e-6);
-    EXPECT_EQ(s->Logs, std::vector<std::string>{"Log_A.csv"});
+TEST(TestVerdict, HangUpEndsAtTheTestersLastClockElseAtTheTimeGiven) {
+    struct Case {
+        const char* fault;
+        bool clockRead;
+        double durationS;
+    };
+    for (const Case& c : {Case{"the wait for the notice counted", true, 10},
+                          Case{"no clock: the loss not taken as the end", false, 59}}) {
+        TTestTracker t;
+        t.ConnectionOpened("p", "Log_A.csv");
+        std::vector<TDeviceReading> rs = {At(0, 0, 4.1f, 0, 5.0f, 18.0f),
+                                          At(1, 1, 3.9f, 1, 0.1f, 0.4f),
+                                          At(10, 1, 3.05f, 1, 0.2f, 0.8f)};
+        if (!c.clockRead) {
+            for (auto& r : rs) r.TestTime = -1;
+        }
+        Feed(t, rs);
+        const auto s = t.ConnectionEnded(StampAt(60), false);
+        ASSERT_TRUE(s) << c.fault;
+        // Not cutoff, though the voltage is near it.
+        EXPECT_EQ(s->Reason, TEndReason::ConnectionLost) << c.fault;
+        EXPECT_NEAR(s->DurationS, c.durationS, 1e-3) << c.fault;
+        EXPECT_NEAR(SecondsBetween(s->Start, s->End), c.durationS, 1e-3) << c.fault;
+        EXPECT_NEAR(s->Ah, 0.2, 1e-6) << c.fault;  // the counter restarted: its last value alone
+        EXPECT_NEAR(s->Wh, 0.8, 1e-6) << c.fault;
+        EXPECT_EQ(s->Logs, std::vector<std::string>{"Log_A.csv"}) << c.fault;
+    }
 }
 
 TEST(TestVerdict, SuspendedTestIsCarriedOnEndedWhileAwayOrGivenUp) {
@@ -124,16 +155,16 @@ TEST(TestVerdict, SuspendedTestIsCarriedOnEndedWhileAwayOrGivenUp) {
         std::vector<std::string> logs;
     };
     const Case cases[] = {
-        {"reconnection starts a second test", 1, false, TEndReason::Cutoff, 1.5, 209, {"A", "B"}},
-        {"stop sent while away counted", 0, false, TEndReason::Tester, 1.2, 129, {"A", "B"}},
-        {"giving up leaves the test running", 0, true, TEndReason::ConnectionLost, 0.5, 109, {"A"}},
+        {"reconnection starts a second test", 1, false, TEndReason::Cutoff, 1.5, 200, {"A", "B"}},
+        {"stop sent while away counted", 0, false, TEndReason::Tester, 1.2, 130, {"A", "B"}},
+        {"giving up leaves the test running", 0, true, TEndReason::ConnectionLost, 0.5, 100, {"A"}},
     };
     for (const Case& c : cases) {
         TTestTracker t;
         t.ConnectionOpened("p", "A");
         Feed(t,
              {At(0, 0, 4.1f, 0, 0, 0), At(1, 1, 4.0f, 1, 0, 0), At(100, 1, 3.5f, 1, 0.5f, 2.0f)});
-        EXPECT_FALSE(t.ConnectionEnded(kBase + 110.0 / 86400, true)) << c.fault;
+        EXPECT_FALSE(t.ConnectionEnded(StampAt(110), true)) << c.fault;
         EXPECT_TRUE(t.TestSuspended()) << c.fault;
         t.OperatorStopped();  // cannot reach the tester
         std::optional<TTestSummary> s;
@@ -144,6 +175,7 @@ TEST(TestVerdict, SuspendedTestIsCarriedOnEndedWhileAwayOrGivenUp) {
         if (c.firstStatusAfter == 1) {
             rs.push_back(At(200, 1, 3.02f, 1, 1.5f, 5.2f));
             rs.push_back(At(210, 0, 3.5f, 0, 1.5f, 5.2f));
+            rs.back().TestTime = 200;  // the tester's clock stops with the test
         }
         const auto ended = Feed(t, rs);
         ASSERT_EQ(ended.size() + (s ? 1 : 0), 1u) << c.fault;
@@ -177,28 +209,189 @@ TEST(TestVerdict, UnreadValuesAreLeftOutOfEveryFigure) {
     EXPECT_FALSE(s.InternalResistanceOhm);
 }
 
-TEST(TestVerdict, JsonAndTextKeepDecimalPointsUnderACommaLocale) {
-    ASSERT_TRUE(std::setlocale(LC_ALL, "de_DE.UTF-8"));
-    QLocale::setDefault(QLocale::German);
-    setenv("TZ", "Europe/Berlin", 1);
-    tzset();
+// The console connected half-way through a 1 A test that has run for 30 minutes, whichever way
+// the tester's clock counts.
+TEST(TestVerdict, JoinedTestTakesTheTestersFiguresForTheWholeTest) {
+    for (const int32_t setpoint : {0, 7200}) {
+        TTestTracker t;
+        t.ConnectionOpened("p", "l");
+        std::vector<TDeviceReading> rs = {
+            At(0, 1, 3.7f, 1, 0.5f, 1.9f), At(1, 1, 3.7f, 1, 0.5f, 1.9f),
+            At(1800, 1, 3.3f, 1, 1.0f, 3.7f), At(1801, 0, 3.6f, 0, 1.0f, 3.7f)};
+        const int32_t clocks[] = {1800, 1801, 3600, 3600};
+        for (size_t i = 0; i < rs.size(); ++i) {
+            rs[i].TestTimeSetpoint = setpoint;
+            rs[i].TestTime = setpoint > 0 ? setpoint - clocks[i] : clocks[i];
+        }
+        const auto ended = Feed(t, rs);
+        ASSERT_EQ(ended.size(), 1u) << setpoint;
+        const TTestSummary& s = ended[0];
+        EXPECT_EQ(s.JoinedAtS, 1800) << setpoint;
+        EXPECT_NEAR(s.DurationS, 3600, 1e-3) << setpoint;
+        EXPECT_NEAR(s.Ah, 1.0, 1e-6) << setpoint;  // not the 0.5 Ah the console saw drawn
+        EXPECT_NEAR(s.Wh, 3.7, 1e-5) << setpoint;
+        EXPECT_NEAR(s.MeanA.value_or(-1), 1.0, 1e-6) << setpoint;
+        EXPECT_NEAR(SecondsOf(s.Start), -1800, 1e-3) << setpoint;
+        EXPECT_NEAR(SecondsBetween(s.Start, s.End), s.DurationS, 1e-3) << setpoint;
+        EXPECT_FALSE(s.InternalResistanceOhm) << setpoint;  // no rest voltage before the load
+    }
+}
+
+// The connection was lost at 1000 s of a test and came back hours later, when the tester had
+// long stopped: what the stopped reading shows tells when and why.
+TEST(TestVerdict, EndedWhileAwayIsBoundedByTheTestersClockAndJudgedFromTheStoppedReading) {
+    struct Case {
+        const char* fault;
+        int32_t setpoint, stoppedClock;  // elapsed, s; -1 not read
+        float stoppedV;
+        TEndReason expected;
+        double durationS;
+        bool meanA;
+    };
+    const Case cases[] = {
+        {"time spent away added", 3600, 3600, 3.9f, TEndReason::Time, 3600, true},
+        {"recovered voltage hides the cutoff", 0, 2500, 3.15f, TEndReason::Cutoff, 2500, true},
+        {"panel stop taken for cutoff", 0, 2500, 3.25f, TEndReason::Tester, 2500, true},
+        {"no clock: time away added", 0, -1, 3.15f, TEndReason::Cutoff, 1000, false},
+    };
+    for (const Case& c : cases) {
+        TTestTracker t;
+        t.ConnectionOpened("p", "A");
+        std::vector<TDeviceReading> rs = {At(0, 0, 4.1f, 0, 0, 0), At(1, 1, 4.0f, 1, 0, 0),
+                                          At(1000, 1, 3.6f, 1, 0.3f, 1.1f)};
+        for (auto& r : rs) {
+            r.TestTimeSetpoint = c.setpoint;
+            if (c.stoppedClock < 0) r.TestTime = -1;
+            if (c.setpoint > 0 && r.TestTime >= 0) r.TestTime = c.setpoint - r.TestTime;
+        }
+        Feed(t, rs);
+        t.ConnectionEnded(StampAt(1001), true);
+        t.ConnectionOpened("p", "B");
+        TDeviceReading stopped = At(20000, 0, c.stoppedV, 0, 0.7f, 2.5f);
+        stopped.TestTimeSetpoint = c.setpoint;
+        stopped.TestTime = c.stoppedClock < 0 ? -1 : c.setpoint > 0 ? 0 : c.stoppedClock;
+        const auto ended = Feed(t, {stopped});
+        ASSERT_EQ(ended.size(), 1u) << c.fault;
+        const TTestSummary& s = ended[0];
+        EXPECT_EQ(s.Reason, c.expected) << c.fault;
+        EXPECT_NEAR(s.DurationS, c.durationS, 1e-3) << c.fault;
+        EXPECT_NEAR(SecondsBetween(s.Start, s.End), s.DurationS, 1e-3) << c.fault;
+        EXPECT_NEAR(s.Ah, 0.7, 1e-6) << c.fault;  // the whole discharge, also the part away
+        EXPECT_EQ(s.MeanA.has_value(), c.meanA) << c.fault;
+        if (c.meanA) EXPECT_NEAR(*s.MeanA, 0.7 / (c.durationS / 3600), 1e-6) << c.fault;
+    }
+}
+
+// Without the tester's clock the console's own decides, by UTC: across the night the clocks go
+// back (02:30 summer time to 02:10 winter time is 40 minutes) or forward.
+TEST(TestVerdict, DaylightSavingChangeNeverAltersADuration) {
+    struct Case {
+        const char* change;
+        QTime start, end;
+        int16_t startOffset, endOffset;
+        double durationS;
+    };
+    const Case cases[] = {
+        {"back", QTime(2, 30), QTime(2, 10), 120, 60, 40 * 60},
+        {"forward", QTime(1, 50), QTime(3, 10), 60, 120, 20 * 60},
+    };
+    const QDate night(2026, 10, 25);
+    for (const Case& c : cases) {
+        TTestTracker t;
+        t.ConnectionOpened("p", "l");
+        const auto reading = [&](QTime time, int16_t offset, int8_t status) {
+            TDeviceReading r = At(0, status, 3.8f, status == 1 ? 1 : 0, 0, 0);
+            r.TimeStamp = ToDateTime(QDateTime(night, time));
+            r.UtcOffset = offset;
+            r.TestTime = -1;
+            return r;
+        };
+        const auto ended =
+            Feed(t, {reading(c.start, c.startOffset, 0), reading(c.start, c.startOffset, 1),
+                     reading(c.end, c.endOffset, 1), reading(c.end, c.endOffset, 0)});
+        ASSERT_EQ(ended.size(), 1u) << c.change;
+        EXPECT_NEAR(ended[0].DurationS, c.durationS, 1e-3) << c.change;
+        EXPECT_EQ(ended[0].End.UtcOffsetMin, c.endOffset) << c.change;
+    }
+}
+
+// A chart of a timed test whose tester counts down runs forward; a first reading that cannot tell
+// which way the clock runs waits for one that can, rather than standing far off the curve.
+TEST(TestVerdict, RunningReadingsArePlacedOnTheElapsedTimeOfTheirTest) {
+    struct Case {
+        const char* fault;
+        std::vector<int32_t> clocks;               // of running readings, then a stopped one
+        std::vector<std::vector<int32_t>> placed;  // after each reading
+    };
+    const Case cases[] = {
+        {"countdown drawn backwards", {59, 58, 57, 57}, {{1}, {2}, {3}, {}}},
+        {"joined countdown's first point off the curve",
+         {30, 30, 29, 29},
+         {{}, {}, {30, 30, 31}, {}}},
+        {"count-up turned around", {1, 2, 3, 3}, {{1}, {2}, {3}, {}}},
+        {"a test ending undecided loses its points", {30, 30}, {{}, {30}}},
+    };
+    for (const Case& c : cases) {
+        TTestTracker t;
+        t.ConnectionOpened("p", "l");
+        for (size_t i = 0; i < c.clocks.size(); ++i) {
+            const bool last = i + 1 == c.clocks.size();
+            TDeviceReading r = At(double(i), last ? 0 : 1, 3.8f, 1, 0, 0);
+            r.TestTime = c.clocks[i];
+            r.TestTimeSetpoint = 60;
+            t.Reading(r);
+            std::vector<int32_t> placed;
+            for (const TDeviceReading& p : t.Placed()) placed.push_back(p.TestTime);
+            EXPECT_EQ(placed, c.placed[i]) << c.fault << ", reading " << i;
+        }
+    }
+}
+
+// A comma locale, and the C library's and Qt's default locale set to it, restored afterwards.
+class CommaLocale : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* all = std::getenv("LC_ALL");
+        if (all != nullptr) savedAll_ = all;
+        savedQt_ = QLocale();
+        if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
+            GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
+        }
+        QLocale::setDefault(QLocale::German);
+    }
+    void TearDown() override {
+        std::setlocale(LC_ALL, savedAll_ ? savedAll_->c_str() : "C");
+        QLocale::setDefault(savedQt_);
+    }
+    std::optional<std::string> savedAll_;
+    QLocale savedQt_;
+};
+
+TEST_F(CommaLocale, JsonAndTextKeepDecimalPointsAndTheOffsetsOfTheirMoments) {
     TTestSummary s;
-    s.Start = kBase;                                                    // winter time
-    s.End = ToDateTime(QDateTime(QDate(2026, 7, 1), QTime(12, 0, 5)));  // summer time
-    s.DurationS = 300 * 3600 + 4.6, s.Ah = 1.23456, s.Wh = 2.5, s.MinV = 3.0049,
-    s.InternalResistanceOhm = 0.12345;
+    s.Start = {kBase, 60};                                                     // winter time
+    s.End = {ToDateTime(QDateTime(QDate(2026, 7, 1), QTime(12, 0, 5))), 120};  // summer time
+    s.DurationS = 300 * 3600 + 5, s.JoinedAtS = 1800, s.Ah = 1.23456, s.Wh = 2.5, s.MinV = 3.0049,
+    s.InternalResistanceOhm = 0.12345, s.MeanA = -0.0001;
     s.Port = "/dev/tty\"USB0\"", s.Logs = {"a.csv", "b.csv"};
     const std::string json = VerdictJson(s), text = VerdictText(s);
     EXPECT_NE(text.find("300:00:05"), std::string::npos) << text;  // past the tester's 255 h
     EXPECT_NE(text.find("1.235 Ah"), std::string::npos) << text;
+    EXPECT_NE(text.find("Joined at 0:30:00 of the test; the figures are the tester's for the "
+                        "whole test."),
+              std::string::npos)
+        << text;
     EXPECT_EQ(json.back(), '\n');
     EXPECT_NE(json.find("\"internal_resistance_ohm\":0.1235"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"mean_a\":0.000"), std::string::npos) << json;  // never -0.000
     QJsonParseError error;
     const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
-    EXPECT_EQ(o.keys(), QStringList({"ah", "duration_s", "end", "internal_resistance_ohm", "log",
-                                     "logs", "min_v", "port", "reason", "start", "wh"}));
+    EXPECT_EQ(o.keys(),
+              QStringList({"ah", "duration_s", "end", "internal_resistance_ohm", "joined_at_s",
+                           "log", "logs", "mean_a", "min_v", "port", "reason", "start", "wh"}));
     EXPECT_EQ(o["duration_s"].toDouble(), 300 * 3600 + 5);
+    EXPECT_EQ(o["joined_at_s"].toDouble(), 1800);
     EXPECT_EQ(o["start"].toString(), "2026-12-08T14:00:00+01:00");
     EXPECT_EQ(o["end"].toString(), "2026-07-01T12:00:05+02:00");
     EXPECT_EQ(o["port"].toString(), "/dev/tty\"USB0\"");
