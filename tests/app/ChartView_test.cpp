@@ -3,11 +3,14 @@
 #include <QRandomGenerator>
 #include <QSignalSpy>
 #include <QTemporaryDir>
+#include <QTimer>
 #include <QToolButton>
 #include <QWheelEvent>
 #include <QtTest>
+#include <algorithm>
 #include <cmath>
 #include <limits>
+#include <vector>
 
 #include "app/ChartView.h"
 #include "app/ElapsedTimeTicker.h"
@@ -67,6 +70,85 @@ bool VoltageLineNear(TChartView& chart, double key, double value) {
         }
     }
     return false;
+}
+
+// Test times in the order a chart gets them when tests share it, each test starting again at
+// 0 s among the points of the ones before; enough readings for many blocks to split.
+void AddArrivalOrders() {
+    QTest::addColumn<QList<int>>("times");
+    QList<int> times;
+    for (int second = 0; second < 30000; ++second) times.append(second);
+    QTest::newRow("one test, in order") << times;
+    times.clear();
+    QRandomGenerator random(20240601);
+    for (int i = 0; i < 30000; ++i) times.append(i % 3 == 0 ? random.bounded(30000) : i);
+    QTest::newRow("one in three at an earlier time") << times;
+    times.clear();
+    for (int test = 0; test < 2; ++test) {
+        for (int second = 0; second < 15000; ++second) times.append(second);
+    }
+    QTest::newRow("second test among the first") << times;
+    times.clear();
+    for (int second = 0; second < 10000; ++second) times.append(second);
+    for (int i = 0; i < 30000; ++i) times.append(i / 10);
+    QTest::newRow("second test at ten readings a second") << times;
+    times.clear();
+    for (int second = 0; second < 10000; ++second) times.append(second);
+    for (int i = 0; i < 5000; ++i) times.append(5000);
+    QTest::newRow("second test's clock standing still") << times;
+    times.clear();
+    for (int test = 0; test < 5; ++test) {
+        for (int second = 0; second < 6000; ++second) times.append(second);
+    }
+    QTest::newRow("five tests on one chart") << times;
+    times.clear();
+    for (int second = 30000; second > 0; --second) times.append(second);
+    QTest::newRow("newest first") << times;
+    times.clear();
+    for (int i = 0; i < 30000; ++i) times.append(random.bounded(10000));
+    QTest::newRow("random times, many equal") << times;
+}
+
+// Readings at `times`, in that order, with random values (now and then not a number); the Ah
+// hold the arrival number, which tells readings with equal times apart.
+std::vector<TDeviceReading> ArrivingReadings(const QList<int>& times) {
+    QRandomGenerator random(20240602);
+    std::vector<TDeviceReading> readings;
+    for (int i = 0; i < times.size(); ++i) {
+        TDeviceReading reading{};
+        reading.TestTime = times[i];
+        reading.Voltage = i % 97 == 0 ? std::nanf("") : random.bounded(1000.0f) - 500;
+        reading.Current = random.bounded(10.0f);
+        reading.Temperature = static_cast<int8_t>(random.bounded(256) - 128);
+        reading.AmpHours = static_cast<float>(i);
+        readings.push_back(reading);
+    }
+    return readings;
+}
+
+// The arrival number ArrivingReadings put in the Ah.
+int Arrival(float ampHours) {
+    return static_cast<int>(ampHours);
+}
+
+// `arrived` as a store must hold them: by test time, equal times in arrival order.
+std::vector<TDeviceReading> InTimeOrder(std::vector<TDeviceReading> arrived) {
+    std::stable_sort(arrived.begin(), arrived.end(),
+                     [](const auto& a, const auto& b) { return a.TestTime < b.TestTime; });
+    return arrived;
+}
+
+double QuantityOf(const TDeviceReading& reading, TChartReadings::TQuantity quantity) {
+    switch (quantity) {
+        case TChartReadings::kVoltage:
+            return reading.Voltage;
+        case TChartReadings::kCurrent:
+            return reading.Current;
+        case TChartReadings::kTemperature:
+            return reading.Temperature;
+        default:
+            return reading.AmpHours;
+    }
 }
 
 }  // namespace
@@ -272,8 +354,14 @@ class ChartViewTest : public QObject {
         chart.installEventFilter(&paints);
         for (int time = 0; time < 1000; ++time) chart.AddChartPoints(Reading(time, 12, 5, 25));
         QCOMPARE(paints.Count, 0);
-        QTRY_VERIFY(paints.Count > 0);
-        QTest::qWait(100);
+        QTRY_VERIFY_WITH_TIMEOUT(paints.Count > 0, 10000);
+        // Once the chart's frame timer has run out, no frame is left to come for them.
+        const QList<QTimer*> timers = chart.findChildren<QTimer*>(Qt::FindDirectChildrenOnly);
+        QVERIFY(!timers.isEmpty());
+        QTRY_VERIFY_WITH_TIMEOUT(
+            std::none_of(timers.begin(), timers.end(), [](QTimer* t) { return t->isActive(); }),
+            10000);
+        QCoreApplication::processEvents();  // a repaint it asked for last
         QVERIFY(paints.Count <= 2);  // the frame, and perhaps one the window system asked for
         QVERIFY(VoltageLineNear(chart, 500 / kDay, 12));
     }
@@ -304,38 +392,93 @@ class ChartViewTest : public QObject {
         QCOMPARE(leftClicks.count(), 1);
     }
 
-    // The index answers for any run of readings exactly what a look at each one would, after
-    // readings were appended, inserted in front and in the middle (splitting full blocks), some
-    // of them not numbers; and the readings stay sorted by time.
-    void ValueRangeIndexMatchesEveryReading() {
-        QRandomGenerator random(20240601);
+    // Whatever order tests put their readings in, they stay sorted by time, readings with equal
+    // times in the order they came; Insert tells where each went, and positions, bounds and the
+    // walk over blocks agree on them after blocks were split among earlier readings.
+    void InsertAmongEarlierReadingsKeepsTimeAndArrivalOrder_data() { AddArrivalOrders(); }
+    void InsertAmongEarlierReadingsKeepsTimeAndArrivalOrder() {
+        QFETCH(QList<int>, times);
+        const std::vector<TDeviceReading> arrived = ArrivingReadings(times);
         TChartReadings readings;
-        for (int i = 0; i < 30000; ++i) {
-            TDeviceReading reading{};
-            reading.TestTime = i % 3 == 0 ? random.bounded(30000) : i;
-            reading.Voltage = i % 97 == 0 ? std::nanf("") : random.bounded(1000.0f) - 500;
-            reading.Temperature = static_cast<int8_t>(random.bounded(256) - 128);
-            readings.Insert(reading);
+        for (const TDeviceReading& reading : arrived) {
+            const size_t position = readings.Insert(reading);
+            QCOMPARE(readings.Value(TChartReadings::kAmpHours, position), double(reading.AmpHours));
         }
-        QCOMPARE(readings.Size(), size_t{30000});
-        for (int check = 0; check < 2000; ++check) {
-            size_t first = check == 0 ? 0 : random.bounded(30001);
-            size_t last = check == 0 ? 30000 : random.bounded(30001);
-            if (first > last) std::swap(first, last);
-            for (const auto quantity : {TChartReadings::kVoltage, TChartReadings::kTemperature}) {
-                TValueSpan expected;
-                for (size_t i = first; i < last; ++i) {
-                    const double value = readings.Value(quantity, i);
-                    if (!std::isnan(value)) expected.Extend(value);
-                }
-                const TValueSpan found = readings.ValueRange(quantity, first, last);
-                QCOMPARE(found.Low, expected.Low);
-                QCOMPARE(found.High, expected.High);
+        const std::vector<TDeviceReading> expected = InTimeOrder(arrived);
+        QCOMPARE(readings.Size(), expected.size());
+        size_t index = 0;
+        for (size_t b = 0; b < readings.BlockCount(); ++b) {
+            const TChartReadings::TBlockView block = readings.Block(b);
+            for (size_t at = 0; at < block.Size; ++at, ++index) {
+                QCOMPARE(block.Seconds[at], expected[index].TestTime);
+                QCOMPARE(Arrival(block.AmpHours[at]), Arrival(expected[index].AmpHours));
+                QCOMPARE(readings.Seconds(index), expected[index].TestTime);
+                QCOMPARE(readings.Value(TChartReadings::kAmpHours, index),
+                         double(expected[index].AmpHours));
             }
         }
-        for (size_t i = 1; i < readings.Size(); ++i) {
-            QVERIFY(readings.Seconds(i - 1) <= readings.Seconds(i));
+        QCOMPARE(index, expected.size());
+        const auto byTime = [](const TDeviceReading& r, int time) { return r.TestTime < time; };
+        const auto timeBefore = [](int time, const TDeviceReading& r) { return time < r.TestTime; };
+        for (int time = expected.front().TestTime - 1; time <= expected.back().TestTime + 1;
+             ++time) {
+            const auto lower = std::lower_bound(expected.begin(), expected.end(), time, byTime);
+            const auto upper = std::upper_bound(expected.begin(), expected.end(), time, timeBefore);
+            QCOMPARE(readings.LowerBound(time), size_t(lower - expected.begin()));
+            QCOMPARE(readings.UpperBound(time), size_t(upper - expected.begin()));
         }
+    }
+
+    // The index answers for any run of readings exactly what a look at each one would, after
+    // readings were inserted among earlier ones in any order (splitting full blocks), some of
+    // them not numbers.
+    void ValueRangeIndexMatchesEveryReading_data() { AddArrivalOrders(); }
+    void ValueRangeIndexMatchesEveryReading() {
+        QFETCH(QList<int>, times);
+        const std::vector<TDeviceReading> arrived = ArrivingReadings(times);
+        TChartReadings readings;
+        for (const TDeviceReading& reading : arrived) readings.Insert(reading);
+        const std::vector<TDeviceReading> expected = InTimeOrder(arrived);
+        const size_t size = expected.size();
+        QRandomGenerator random(20240603);
+        for (int check = 0; check < 2000; ++check) {
+            size_t first = check == 0 ? 0 : random.bounded(quint64{size + 1});
+            size_t last = check == 0 ? size : random.bounded(quint64{size + 1});
+            if (first > last) std::swap(first, last);
+            for (int q = 0; q < TChartReadings::kQuantityCount; ++q) {
+                const auto quantity = static_cast<TChartReadings::TQuantity>(q);
+                TValueSpan scanned;
+                for (size_t i = first; i < last; ++i) {
+                    const double value = QuantityOf(expected[i], quantity);
+                    if (!std::isnan(value)) scanned.Extend(value);
+                }
+                const TValueSpan found = readings.ValueRange(quantity, first, last);
+                QCOMPARE(found.Low, scanned.Low);
+                QCOMPARE(found.High, scanned.High);
+            }
+        }
+        // A run asked for past the last reading ends at it, instead of reading beyond the blocks.
+        const TValueSpan whole = readings.ValueRange(TChartReadings::kVoltage, 0, size);
+        const TValueSpan beyond = readings.ValueRange(TChartReadings::kVoltage, 0, size + 100);
+        QCOMPARE(beyond.Low, whole.Low);
+        QCOMPARE(beyond.High, whole.High);
+    }
+
+    // Readings that land among earlier ones split blocks; the halves, and a chart of a few
+    // readings (a compared log holds one per test), take about what readings appended in order
+    // take: 17 bytes each, their index, and little room to spare.
+    void LaterTestsAmongEarlierOnesKeepMemoryPerReadingBounded_data() {
+        AddArrivalOrders();
+        QTest::newRow("ten readings") << QList<int>{0, 1, 2, 3, 4, 5, 6, 7, 8, 9};
+    }
+    void LaterTestsAmongEarlierOnesKeepMemoryPerReadingBounded() {
+        QFETCH(QList<int>, times);
+        TChartReadings readings;
+        for (const TDeviceReading& reading : ArrivingReadings(times)) readings.Insert(reading);
+        const size_t bound = 24 * readings.Size() + 2048;  // a block's bookkeeping beside
+        QVERIFY2(readings.MemoryBytes() <= bound, qPrintable(QString("%1 bytes for %2 readings")
+                                                                 .arg(readings.MemoryBytes())
+                                                                 .arg(readings.Size())));
     }
 
     // Thousands of points share a pixel column; the one reading that stands out must still be
