@@ -165,25 +165,6 @@ TEST(DischargeModel, RepeatedStartWithinTheLagDoesNotPutOffTheShowing) {
     EXPECT_EQ(model.State().status, 1);
 }
 
-TEST(DischargeModel, TimedTestSetOnATestRunningSinceStartUpCountsDownTheRest) {
-    DischargeModel model(TwoAmpHourCell(), 5);
-    model.SetCurrentSetpoint(100);
-    model.StartedAgo(900);
-    Registers r = model.State();
-    EXPECT_EQ(r.status, 1) << "started long ago: not shown late";
-    EXPECT_EQ(r.testTime_s, 900u);
-    EXPECT_EQ(r.ampHours_mAh, 250u);
-    EXPECT_GT(r.wattHours_mWh, 250u * r.voltage_mV / 1000) << "at the voltages along the way";
-    EXPECT_GT(r.temperature, 35) << "7.5 thermal time constants at about 4 W";
-    model.SetTestTimeSetpoint(3600);
-    EXPECT_EQ(model.State().testTime_s, 2700u);
-    model.Advance(5000);
-    r = model.State();
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.testTime_s, 0u);
-    EXPECT_EQ(r.ampHours_mAh, 1000u) << "an hour at 1 A in all, not a second more";
-}
-
 TEST(DischargeModel, NegativeTemperatureIsAnsweredAsTwosComplement) {
     CellModel cold = TwoAmpHourCell();
     cold.ambientC = -5;

