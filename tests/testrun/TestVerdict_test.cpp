@@ -278,7 +278,9 @@ TEST(TestVerdict, EndedWhileAwayIsBoundedByTheTestersClockAndJudgedFromTheStoppe
         EXPECT_NEAR(SecondsBetween(s.Start, s.End), s.DurationS, 1e-3) << c.fault;
         EXPECT_NEAR(s.Ah, 0.7, 1e-6) << c.fault;  // the whole discharge, also the part away
         EXPECT_EQ(s.MeanA.has_value(), c.meanA) << c.fault;
-        if (c.meanA) EXPECT_NEAR(*s.MeanA, 0.7 / (c.durationS / 3600), 1e-6) << c.fault;
+        if (c.meanA) {
+            EXPECT_NEAR(*s.MeanA, 0.7 / (c.durationS / 3600), 1e-6) << c.fault;
+        }
     }
 }
 
