@@ -24,8 +24,10 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
         "test, watch its values and chart, and log every reading to a CSV file.\n\n"
         "Logs go beside the program when its folder can be written (a build folder, a portable "
         "copy); an installed program writes them to \"Kelvo logs\" in the user's Documents "
-        "folder. The port, speed, window and \"Reconnect automatically\" are remembered in the "
-        "user's configuration folder.");
+        "folder. Every verdict is also recorded in the register of tests and cells (see "
+        "kelvo-cells), ~/.local/share/Kelvo/register.sqlite unless another is chosen. The port, "
+        "speed, window, register and \"Reconnect automatically\" are remembered in the user's "
+        "configuration folder.");
     const QCommandLineOption port("port",
                                   "Select the serial port NAME at start (ttyUSB0, or the "
                                   "name of a simulated tester).",
@@ -34,8 +36,14 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
     const QCommandLineOption debug("debug",
                                    "Write the link's debug lines to standard error (also with "
                                    "QT_LOGGING_RULES=\"kelvo.debug=true\").");
+    const QCommandLineOption station("station",
+                                     "The name of this test station in verdicts and the register "
+                                     "(default: the host name up to its first dot).",
+                                     "NAME");
+    const QCommandLineOption registerAt(
+        "register", "Record verdicts in the register at PATH (remembered).", "PATH");
     const TStandardOptions said =
-        ParseStandardOptions(parser, {port, connect, debug},
+        ParseStandardOptions(parser, {port, connect, debug, station, registerAt},
                              std::string(kProgramName) + " " + GetVersionValue("FileVersion"));
     if (!said.Error.empty()) {
         SayUsageError(kProgramName, said.Error);
@@ -47,5 +55,6 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
         exitCode = 0;
         return std::nullopt;
     }
-    return TConsoleOptions{parser.value(port), parser.isSet(connect), parser.isSet(debug)};
+    return TConsoleOptions{parser.value(port), parser.isSet(connect), parser.isSet(debug),
+                           parser.value(station), parser.value(registerAt)};
 }

@@ -39,6 +39,7 @@ TRememberedChoices LoadChoices() {
     choices.Baud = store.value("connection/baud").toUInt();
     choices.Reconnect = store.value("connection/reconnect", true).toBool();
     choices.Geometry = store.value("window/geometry").toByteArray();
+    choices.Register = store.value("records/register").toString();
     return choices;
 }
 
@@ -62,6 +63,7 @@ void SaveChoices(const TRememberedChoices& choices) {
         store.setValue("connection/baud", choices.Baud);
         store.setValue("connection/reconnect", choices.Reconnect);
         store.setValue("window/geometry", choices.Geometry);
+        store.setValue("records/register", choices.Register);
         store.sync();
         if (store.status() != QSettings::NoError) {
             Debug("Choices not remembered: " + fresh + " cannot be written");

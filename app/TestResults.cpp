@@ -4,34 +4,20 @@
 #include <QDialogButtonBox>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
-#include <QSaveFile>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "app/ChartView.h"
 #include "app/DesktopNotification.h"
+#include "records/Register.h"
 #include "support/DateTime.h"
+#include "testrun/Station.h"
+#include "testrun/VerdictFile.h"
 
 namespace {
 
 constexpr int kPictureWidth = 1200;
 constexpr int kPictureHeight = 700;
-
-// "<log without .csv>_test<N><suffix>"
-QString BesideLog(const std::string& log, int number, const char* suffix) {
-    QString base = QString::fromStdString(log);
-    if (base.endsWith(".csv", Qt::CaseInsensitive)) base.chop(4);
-    return QString("%1_test%2%3").arg(base).arg(number).arg(suffix);
-}
-
-// Writes `bytes` at `path` whole or not at all; the error text when it fails.
-QString WriteWhole(const QString& path, const QByteArray& bytes) {
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size() && file.commit()) {
-        return {};
-    }
-    return file.errorString();
-}
 
 }  // namespace
 
@@ -55,9 +41,17 @@ void TTestCurves::Add(const TDeviceReading& reading) {
     FStride *= 2;
 }
 
-bool DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString& path) {
+bool DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString& path,
+                     const QString& title) {
     TChartView chart;
     chart.resize(kPictureWidth, kPictureHeight);
+    if (!title.isEmpty()) {
+        chart.plotLayout()->insertRow(0);
+        QFont font("Arial");
+        font.setPixelSize(18);
+        font.setBold(true);
+        chart.plotLayout()->addElement(0, 0, new QCPTextElement(&chart, title, font));
+    }
     float mostCurrent = 0;
     for (const TDeviceReading& reading : readings) {
         chart.AddChartPointsWithoutRepaint(reading);
@@ -76,7 +70,10 @@ TTestResults::~TTestResults() {
 }
 
 void TTestResults::Track(bool runningBefore) {
-    if (!runningBefore && FTracker.TestRunning()) FCurves.Clear();
+    if (!runningBefore && FTracker.TestRunning()) {
+        FCurves.Clear();
+        FRunCell = FCell;
+    }
     for (const TDeviceReading& placed : FTracker.Placed()) FCurves.Add(placed);
 }
 
@@ -113,27 +110,34 @@ void TTestResults::Shutdown() {
     Ended(ended, false);
 }
 
-void TTestResults::Ended(const std::optional<TTestSummary>& summary, bool show) {
+void TTestResults::Ended(std::optional<TTestSummary> summary, bool show) {
     if (!summary) return;
+    if (!FRunCell.empty()) summary->Cell = FRunCell;
+    summary->Station = StationName(FStation);
     FLast = summary;
     FLastJson.clear();
     FLastPicture.clear();
+    std::string json;
     if (!summary->Log.empty()) {
         const int number = ++FTestsEndedIn[summary->Log];
-        const QString json = BesideLog(summary->Log, number, ".json");
-        const QString failure = WriteWhole(json, QByteArray::fromStdString(VerdictJson(*summary)));
-        if (failure.isEmpty()) {
-            FLastJson = json;
+        json = FileBesideLog(summary->Log, number, ".json");
+        const std::string failure = WriteFileWhole(json, VerdictJson(*summary));
+        if (failure.empty()) {
+            FLastJson = QString::fromStdString(json);
         } else {
-            emit WriteFailed(QString("Error write file %1: %2").arg(json, failure));
+            emit WriteFailed(QString::fromStdString("Error write file " + json + ": " + failure));
+            json.clear();
         }
-        const QString picture = BesideLog(summary->Log, number, ".png");
-        if (DrawTestPicture(FCurves.Readings(), picture)) {
+        const QString picture = QString::fromStdString(FileBesideLog(summary->Log, number, ".png"));
+        const QString title =
+            summary->Cell ? QString("Cell %1").arg(QString::fromStdString(*summary->Cell)) : "";
+        if (DrawTestPicture(FCurves.Readings(), picture, title)) {
             FLastPicture = picture;
         } else {
             emit WriteFailed(QString("Error write file %1").arg(picture));
         }
     }
+    Record(*summary, json);
     FCurves.Clear();
     if (!show) return;
     ShowLast();
@@ -144,6 +148,20 @@ void TTestResults::Ended(const std::optional<TTestSummary>& summary, bool show) 
         ShowDesktopNotification(lines.value(0),
                                 QString::fromStdString(summary->Port) + ": " + delivered);
     }
+    emit TestEnded();
+}
+
+void TTestResults::Record(const TTestSummary& summary, const std::string& jsonFile) {
+    const std::string where = FRegister.empty() ? TRegister::DefaultLocation() : FRegister;
+    try {
+        TRegister::Open(where)->Record(summary, jsonFile);
+    } catch (const TRegisterError& error) {
+        // The verdict stays beside the log, from where an import records it later.
+        emit WriteFailed(
+            QString::fromStdString(std::string("Not in the register: ") + error.what()));
+        return;
+    }
+    emit Recorded();
 }
 
 void TTestResults::ShowLast() {

@@ -1,9 +1,9 @@
 #pragma once
 // What the battery did. Follows the readings and the connection through a TTestTracker; when a
 // test ends, writes its verdict beside the log it ended in, "<log without .csv>_test<N>.json"
-// (N counts the tests that ended in that log, from 1), draws the test's curves over its whole
-// range into "<same>_test<N>.png", and shows the summary in a window that does not block the
-// console; the last summary can be opened again. Window's thread only.
+// (N counts the tests that ended in that log, from 1), records it in the register, draws the
+// test's curves over its whole range into "<same>_test<N>.png", and shows the summary in a window
+// that does not block the console; the last summary can be opened again. Window's thread only.
 
 #include <QObject>
 #include <QPointer>
@@ -34,9 +34,10 @@ class TTestCurves {
     size_t FSkipped = 0;  // readings passed over since the last one kept
 };
 
-// Draws `readings` (as the chart would, the axes fitted to the curves) into a PNG file at `path`;
-// false when it cannot be written.
-bool DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString& path);
+// Draws `readings` (as the chart would, the axes fitted to the curves) into a PNG file at `path`,
+// under `title` when it is not empty; false when it cannot be written.
+bool DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString& path,
+                     const QString& title = {});
 
 class TTestResults : public QObject {
     Q_OBJECT
@@ -45,6 +46,13 @@ class TTestResults : public QObject {
     // `window` places the summary window; it must outlive this object.
     explicit TTestResults(QWidget* window);
     ~TTestResults() override;
+
+    // The cell in the operator's box now (empty: none); a test takes the cell named when it began.
+    void SetCell(const std::string& cell) { FCell = cell; }
+    // The station named in verdicts, and the register they are recorded in.
+    void SetStation(const std::string& station) { FStation = station; }
+    void SetRegister(const std::string& location) { FRegister = location; }
+    const std::string& Register() const { return FRegister; }
 
     void ConnectionOpened(const std::string& port, const std::string& log);
     void Reading(const TDeviceReading& reading);
@@ -67,16 +75,26 @@ class TTestResults : public QObject {
     void ShowLast();
 
   signals:
-    // A file of the verdict could not be written: "Error write file <path>: <why>".
+    // A file of the verdict could not be written ("Error write file <path>: <why>"), or the
+    // register could not record it.
     void WriteFailed(const QString& message);
+    // A test ended and its summary is shown.
+    void TestEnded();
+    // A verdict went into the register.
+    void Recorded();
 
   private:
-    void Ended(const std::optional<TTestSummary>& summary, bool show);
+    void Ended(std::optional<TTestSummary> summary, bool show);
+    // Records the verdict, whose JSON is `jsonFile` (empty: none), in the register.
+    void Record(const TTestSummary& summary, const std::string& jsonFile);
     // Collects the curves of the running test from its first reading: what the tracker placed
     // (before the summary of a test that ended is drawn).
     void Track(bool runningBefore);
 
     QWidget* FWindow;
+    std::string FCell, FRunCell;  // in the box now; when the running test began
+    std::string FStation;
+    std::string FRegister;  // empty: the default register
     TTestTracker FTracker;
     TTestCurves FCurves;
     std::map<std::string, int> FTestsEndedIn;  // per log path

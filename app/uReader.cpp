@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "app/AboutBox.h"
+#include "app/CellsWindow.h"
 #include "app/ChartView.h"
 #include "app/ConnectionMessages.h"
 #include "app/EllipsisEdit.h"
@@ -28,6 +29,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/FileManager.h"
 #include "platform/HotPlug.h"
+#include "records/Register.h"
 #include "support/CommonTools.h"
 #include "support/Errors.h"
 #include "support/LocaleText.h"
@@ -125,6 +127,23 @@ void TForm1::FormCreate() {
     connect(aLastResult, &QAction::triggered, this, [this] { FTestResults->ShowLast(); });
     connect(FTestResults.get(), &TTestResults::WriteFailed, this,
             [this](const QString& message) { ShowMessage(message, true); });
+    connect(FTestResults.get(), &TTestResults::TestEnded, this, &TForm1::FocusCellBox);
+    connect(eCell, &QLineEdit::textChanged, this,
+            [this](const QString& text) { FTestResults->SetCell(text.trimmed().toStdString()); });
+    connect(aChooseRegister, &QAction::triggered, this, guarded([this] {
+                const QString current = QString::fromStdString(FTestResults->Register().empty()
+                                                                   ? TRegister::DefaultLocation()
+                                                                   : FTestResults->Register());
+                const QString path =
+                    QFileDialog::getSaveFileName(this, "Register of tests and cells", current,
+                                                 "Registers (*.sqlite);;All files (*)", nullptr,
+                                                 QFileDialog::DontConfirmOverwrite);
+                if (path.isEmpty()) return;
+                FTestResults->SetRegister(path.toStdString());
+                RefreshCells();
+            }));
+    connect(aCells, &QAction::triggered, this, guarded([this] { ShowCells(); }));
+    connect(FTestResults.get(), &TTestResults::Recorded, this, &TForm1::RefreshCells);
     connect(aFitVoltage, &QAction::triggered, Chart1, &TChartView::FitVoltage);
     connect(aAhAxis, &QAction::toggled, this, [this](bool inAh) {
         Chart1->SetBottomKey(inAh ? TChartView::kAmpHoursKey : TChartView::kTestTimeKey);
@@ -185,12 +204,48 @@ void TForm1::ApplyStartChoices(const TRememberedChoices& remembered,
         ShowMessage(QString("Port %1 is not listed.").arg(options.Port), true);
     }
     PublishPortSelection();
+    FTestResults->SetStation(options.Station.toStdString());
+    FTestResults->SetRegister(
+        (options.Register.isEmpty() ? remembered.Register : options.Register).toStdString());
     if (options.Connect) aOpen->trigger();
 }
 
 TRememberedChoices TForm1::Choices() const {
     return {cbPort->currentText(), cbSpeed->currentData().toUInt(), saveGeometry(),
-            aReconnect->isChecked()};
+            aReconnect->isChecked(), QString::fromStdString(FTestResults->Register())};
+}
+
+void TForm1::ShowCells() {
+    if (!FCells) {
+        FCells = new TCellsWindow(
+            [this] {
+                const std::string& where = FTestResults->Register();
+                return TRegister::Open(where.empty() ? TRegister::DefaultLocation() : where);
+            },
+            this);
+        connect(FCells, &TCellsWindow::CompareWanted, this, [this](const QStringList& logs) {
+            QStringList failed;  // one box for all of them, not one per log
+            for (const QString& log : logs) {
+                try {
+                    CompareWithLog(log);
+                } catch (const std::exception& error) {
+                    failed << error.what();
+                }
+            }
+            if (!failed.isEmpty()) ShowErrorBox(failed.join('\n'));
+        });
+    }
+    FCells->Present();
+}
+
+void TForm1::RefreshCells() {
+    if (FCells && FCells->isVisible()) FCells->Refresh();
+}
+
+void TForm1::FocusCellBox() {
+    // The next scan replaces the cell, and never lands in a setpoint's box.
+    eCell->setFocus(Qt::OtherFocusReason);
+    eCell->selectAll();
 }
 
 void TForm1::PublishPortSelection() {
@@ -308,6 +363,7 @@ void TForm1::PortOpened() {
     }
     FReconnection.Disarm();
     UpdateActions();  // at once, not only when the application next falls idle
+    FocusCellBox();
 }
 
 void TForm1::PortClosed(int error) {

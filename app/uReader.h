@@ -8,6 +8,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
+#include <QPointer>
 #include <QPushButton>
 #include <QStatusBar>
 #include <memory>
@@ -22,6 +23,7 @@
 #include "testrun/ReaderWorker.h"
 
 class QAction;
+class TCellsWindow;
 class TChartView;
 class TEllipsisEdit;
 class TIndicator;
@@ -74,6 +76,8 @@ class TForm1 : public QMainWindow {
     TEllipsisEdit* cbT;
     QPushButton* bReset;
     QPushButton* bClear;
+    QLabel* LabelCell;
+    QLineEdit* eCell;  // the cell under test; a scanner types its label and Enter
     TChartView* Chart1;
     QStatusBar* StatusBar1;
     QLabel* StatusPanel;    // the status bar's first panel: the test log's path
@@ -84,14 +88,16 @@ class TForm1 : public QMainWindow {
     QAction* aStop;
     QAction* aReset;
     QAction* aClear;
-    QAction* aReconnect;      // "Reconnect automatically", checked by default
-    QAction* aOpenLogFolder;  // "Open log folder"
-    QAction* aLastResult;     // "Last test result..."
-    QAction* aFitVoltage;     // Chart > "Fit voltage"
-    QAction* aAhAxis;         // Chart > "Bottom axis in Ah", checkable
-    QAction* aCompare;        // Chart > "Compare with log..."
-    QMenu* RemoveCompared;    // Chart > "Remove compared log": one entry per log shown
-    QAction* aSaveChart;      // Chart > "Save chart..."
+    QAction* aReconnect;       // "Reconnect automatically", checked by default
+    QAction* aOpenLogFolder;   // "Open log folder"
+    QAction* aLastResult;      // "Last test result..."
+    QAction* aCells;           // "Cells...": the register's cells and their tests
+    QAction* aChooseRegister;  // "Register...": where verdicts are recorded (remembered)
+    QAction* aFitVoltage;      // Chart > "Fit voltage"
+    QAction* aAhAxis;          // Chart > "Bottom axis in Ah", checkable
+    QAction* aCompare;         // Chart > "Compare with log..."
+    QMenu* RemoveCompared;     // Chart > "Remove compared log": one entry per log shown
+    QAction* aSaveChart;       // Chart > "Save chart..."
     QAction* Exit1;
     QAction* Protocolinfo1;
     QAction* About1;
@@ -150,6 +156,12 @@ class TForm1 : public QMainWindow {
     void FillRemoveComparedMenu();
     void HandleReading(const TDeviceReading& reading);
     void ShowReadingTexts();
+    // Gives the cell box the focus with its text selected.
+    void FocusCellBox();
+    // Test > Cells...: the register's cells, made on first use.
+    void ShowCells();
+    // Reloads the Cells window when it is shown (a verdict recorded, the register moved).
+    void RefreshCells();
     void ReleaseSleepLock();
     void PublishPortSelection();
 
@@ -193,4 +205,5 @@ class TForm1 : public QMainWindow {
     TConnectedPort FConnectedPort;        // recorded when the port opened
     TReadingTexts FPendingTexts;          // of the readings not shown yet
     QTimer* FDisplayFrame = nullptr;      // shows them; child of this window
+    QPointer<TCellsWindow> FCells;        // made when first asked for; child of this window
 };

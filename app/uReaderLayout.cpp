@@ -13,11 +13,13 @@ namespace {
 
 // The client area at the design size; the chart keeps its distance to the right and bottom
 // edges when the window is resized.
+// One row below the design's controls holds the cell under test; the chart grows by that row.
 constexpr int kDesignWidth = 745;
-constexpr int kDesignHeight = 456;
-constexpr QRect kChartAtDesign(216, 8, 522, 440);
+constexpr int kCellRow = 28;
+constexpr int kDesignHeight = 456 + kCellRow;
+constexpr QRect kChartAtDesign(216, 8, 522, 440 + kCellRow);
 constexpr int kChartRightMargin = kDesignWidth - (216 + 522);
-constexpr int kChartBottomMargin = kDesignHeight - (8 + 440);
+constexpr int kChartBottomMargin = 8;
 
 QFont ValueFont(bool bold) {
     QFont font("Arial");
@@ -95,6 +97,9 @@ void TForm1::BuildActions() {
     aOpenLogFolder = new QAction("Open log folder", this);
     aLastResult = new QAction("Last test result...", this);
     aLastResult->setEnabled(false);
+    aCells = new QAction("Cells...", this);
+    aChooseRegister = new QAction("Register...", this);
+    aChooseRegister->setStatusTip("Choose the register that verdicts are recorded in");
     aFitVoltage = new QAction("Fit voltage", this);
     aAhAxis = new QAction("Bottom axis in Ah", this);
     aAhAxis->setCheckable(true);
@@ -118,6 +123,9 @@ void TForm1::BuildActions() {
     test->addSeparator();
     test->addAction(aLastResult);
     test->addAction(aOpenLogFolder);
+    test->addSeparator();
+    test->addAction(aCells);
+    test->addAction(aChooseRegister);
     QMenu* chart = menuBar()->addMenu("Chart");
     chart->addAction(aFitVoltage);
     chart->addAction(aAhAxis);
@@ -190,6 +198,12 @@ void TForm1::BuildLayout() {
     bClear->setGeometry(136, 400, 75, 25);
     bClear->setToolTip("Clear chart");
 
+    LabelCell = MakeLabel(client, "Cell:", 8, 439, false, false);
+    eCell = new QLineEdit(client);
+    eCell->setObjectName("eCell");
+    eCell->setGeometry(40, 436, 161, 21);
+    eCell->setToolTip("The cell under test: type or scan its label");
+
     Chart1 = new TChartView(client);
     Chart1->setGeometry(kChartAtDesign);
     Chart1->setContextMenuPolicy(Qt::ActionsContextMenu);
@@ -209,7 +223,7 @@ void TForm1::BuildLayout() {
 
     setTabOrder(cbPort, cbSpeed);
     QWidget* order[] = {cbSpeed, bOpen, eVoltage, eCurrent, eTime, eTemp,  bStart, bStop, eWatt,
-                        eWH,     eAH,   ceA,      ceV,      cbT,   bReset, bClear, Chart1};
+                        eWH,     eAH,   ceA,      ceV,      cbT,   bReset, bClear, eCell, Chart1};
     for (size_t i = 0; i + 1 < std::size(order); ++i) setTabOrder(order[i], order[i + 1]);
 
     // The design size is that of the client area; the menu and the status bar come on top.

@@ -2,10 +2,13 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 
+#include "records/Register.h"
 #include "support/NamedCoreApplication.h"
+#include "support/NumberText.h"
 #include "support/TimeText.h"
 #include "testrun/ReaderCommand.h"
 #include "testrun/SetpointRules.h"
@@ -31,17 +34,11 @@ const char* const kDescription =
     "  3  the port or the log could not be opened\n"
     "  4  the connection was lost, or no reading came within 10 s\n"
     "  5  stopped by a signal\n\n"
+    "Every verdict is also written beside the log as <log>_test1.json and recorded in the "
+    "register of tests and cells (see kelvo-cells); a register that cannot be written loses "
+    "nothing: the run, its log, its verdict and its exit code stay as they are, and kelvo-cells "
+    "import records the verdict later.\n\n"
     "Several testers: one kelvo-run per port, side by side.";
-
-// A number with a decimal point (no comma, no exponent, nothing after it).
-std::optional<double> PlainNumber(const std::string& text) {
-    if (text.empty() || text.find_first_not_of("0123456789.+-") != std::string::npos) return {};
-    double value = 0;
-    const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
-    const auto [end, error] = std::from_chars(begin, text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size()) return {};
-    return value;
-}
 
 QString LargestTestTimeText() {
     return QString::fromStdString(DurationText(kLargestTestTimeS));
@@ -94,15 +91,33 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
                                  "Write the CSV log to FILE (a new file) instead of the "
                                  "console's log folder.",
                                  "FILE");
+    const QCommandLineOption cell("cell",
+                                  "The cell under test, as its label names it: the verdict and "
+                                  "the register record the test for it.",
+                                  "ID");
+    const QCommandLineOption rated("rated",
+                                   "The cell's rated capacity in Ah, set in the register "
+                                   "(needs --cell).",
+                                   "AH");
+    const QCommandLineOption station("station",
+                                     "The name of this test station in the verdict and the "
+                                     "register (default: the host name up to its first dot).",
+                                     "NAME");
+    const QCommandLineOption registerAt("register",
+                                        "Record the verdict in the register at PATH instead of "
+                                        "the default ~/.local/share/Kelvo/register.sqlite.",
+                                        "PATH");
     const QCommandLineOption json("json", "Print the verdict as one JSON object.");
     const QCommandLineOption quiet("quiet", "Print only the verdict: no progress, no messages.");
     const QCommandLineOption debug("debug", "Write the link's debug lines to standard error.");
     const QCommandLineOption list("list-ports",
                                   "List the serial ports, one per line: the "
                                   "name, a tab, the adapter's vendor and product.");
-    const TStandardOptions said = ParseStandardOptions(
-        parser, {port, baud, current, cutoff, time, log, json, quiet, debug, list},
-        std::string(kProgramName) + " " + KELVO_PROJECT_VERSION);
+    const TStandardOptions said =
+        ParseStandardOptions(parser,
+                             {port, baud, current, cutoff, time, log, cell, rated, station,
+                              registerAt, json, quiet, debug, list},
+                             std::string(kProgramName) + " " + KELVO_PROJECT_VERSION);
     TParsedCommandLine result;
     result.Output = said.Output;
     result.Error = said.Error;
@@ -162,6 +177,30 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
         options.TestTime = *seconds;
     }
     options.Log = parser.value(log).toStdString();
+    if (parser.isSet(cell)) {
+        const std::string id = parser.value(cell).toStdString();
+        if (!IsCellName(id)) {
+            return refuse("--cell takes the cell's identifier: printable text, not blank");
+        }
+        options.Cell = id;
+    }
+    if (parser.isSet(rated)) {
+        if (!options.Cell) return refuse("--rated needs --cell: the rating is the cell's");
+        const auto ah = PlainNumber(parser.value(rated).toStdString());
+        if (!ah || !(*ah > 0)) {
+            return refuse(
+                "--rated takes the capacity in Ah, a number above 0 with a decimal point, "
+                "not '" +
+                parser.value(rated) + "'");
+        }
+        options.RatedAh = *ah;
+    }
+    options.Station = parser.value(station).toStdString();
+    if (parser.isSet(station) && options.Station.empty()) return refuse("--station takes a name");
+    options.Register = parser.value(registerAt).toStdString();
+    if (parser.isSet(registerAt) && options.Register.empty()) {
+        return refuse("--register takes the register's path");
+    }
     result.Options = options;
     return result;
 }

@@ -12,10 +12,13 @@
 #include "platform/PortIdentity.h"
 #include "platform/PortNames.h"
 #include "platform/Signals.h"
+#include "records/Register.h"
 #include "support/DateTime.h"
 #include "support/Errors.h"
 #include "support/Format.h"
 #include "support/TimeText.h"
+#include "testrun/Station.h"
+#include "testrun/VerdictFile.h"
 #include "threads/InterThreadMsg.h"
 
 namespace {
@@ -259,13 +262,44 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
     FSleepLock.Release();
     FLog.CloseLog();
     if (FTerminal && FProgressWidth > 0) std::fprintf(stderr, "\n");
-    if (summary) {
-        const std::string verdict = FOptions.Json ? VerdictJson(*summary) : VerdictText(*summary);
-        std::fwrite(verdict.data(), 1, verdict.size(), stdout);
-        if (!verdict.empty() && verdict.back() != '\n') std::fputc('\n', stdout);
+    std::optional<TTestSummary> verdict = summary;
+    if (verdict) {
+        verdict->Cell = FOptions.Cell;
+        verdict->Station = StationName(FOptions.Station);
+    }
+    KeepVerdict(verdict);
+    if (verdict) {
+        const std::string text = FOptions.Json ? VerdictJson(*verdict) : VerdictText(*verdict);
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        if (!text.empty() && text.back() != '\n') std::fputc('\n', stdout);
         std::fflush(stdout);
     }
     QCoreApplication::exit(code);
+}
+
+void TRunner::KeepVerdict(const std::optional<TTestSummary>& verdict) {
+    // Beside the log first: whatever the register does, the verdict is kept.
+    std::string file;
+    if (verdict && !verdict->Log.empty()) {
+        file = FileBesideLog(verdict->Log, 1, ".json");
+        if (const std::string failure = WriteFileWhole(file, VerdictJson(*verdict));
+            !failure.empty()) {
+            Say("kelvo-run: Error write file " + file + ": " + failure, true);
+            file.clear();
+        }
+    }
+    if (!verdict && !FOptions.RatedAh) return;
+    const std::string where =
+        FOptions.Register.empty() ? TRegister::DefaultLocation() : FOptions.Register;
+    try {
+        const std::unique_ptr<TRegister> cells = TRegister::Open(where);
+        if (FOptions.RatedAh) cells->Rate(*FOptions.Cell, *FOptions.RatedAh);
+        if (verdict) cells->Record(*verdict, file);
+    } catch (const TRegisterError& error) {
+        Say(std::string("kelvo-run: the test is not in the register: ") + error.what() +
+                (file.empty() ? "" : "; kelvo-cells import " + file + " records it later"),
+            true);
+    }
 }
 
 void TRunner::Progress(bool final) {

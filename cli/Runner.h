@@ -54,6 +54,9 @@ class TRunner : public QObject {
     // Ends the run: the worker stopped, the log closed, the verdict printed, the loop ended. A run
     // that was stopping and never saw the tester stopped writes one more Stop first.
     void Finish(int code, const std::optional<TTestSummary>& summary);
+    // Writes the verdict beside the log and records it (and the cell's rating) in the register;
+    // a failure is said on standard error and changes nothing else.
+    void KeepVerdict(const std::optional<TTestSummary>& verdict);
     void Progress(bool final);
     // A message for the person at the terminal; none with --quiet unless it is an error.
     void Say(const std::string& text, bool error = false);

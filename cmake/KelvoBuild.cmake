@@ -95,3 +95,15 @@ function(kelvo_run_in_locales test)
       ENVIRONMENT "LC_ALL=${locale}.UTF-8" TIMEOUT 600)
   endforeach()
 endfunction()
+
+# kelvo_keep_tests_off_user_data()
+# Called at the end of a test folder whose programs may record verdicts: each of its tests gets a
+# data folder of its own (XDG_DATA_HOME), so that nothing a test records reaches the register of
+# the user who runs the tests.
+function(kelvo_keep_tests_off_user_data)
+  get_property(tests DIRECTORY PROPERTY TESTS)
+  foreach(test IN LISTS tests)
+    set_property(TEST ${test} APPEND PROPERTY ENVIRONMENT
+      "XDG_DATA_HOME=${CMAKE_CURRENT_BINARY_DIR}/user-data/${test}")
+  endforeach()
+endfunction()

@@ -3,7 +3,7 @@
 #
 # Installed, under the prefix:
 #   bin/                                kelvo-console (the KelvoReader target), kelvo-sim, and
-#                                       kelvo-run when cli/ builds it
+#                                       kelvo-run and kelvo-cells when cli/ builds them
 #   share/applications/                 org.kelvo.Console.desktop
 #   share/metainfo/                     org.kelvo.Console.metainfo.xml
 #   share/icons/hicolor/scalable/apps/  org.kelvo.Console.svg
@@ -88,6 +88,9 @@ kelvo_install_program(kelvo-console KelvoReader "console for the Kelvo bench bat
 kelvo_install_program(kelvo-sim kelvo-sim "simulated Kelvo battery tester behind a pseudo-terminal")
 if(TARGET kelvo-run)
   kelvo_install_program(kelvo-run kelvo-run "run one discharge test on a Kelvo battery tester")
+endif()
+if(TARGET kelvo-cells)
+  kelvo_install_program(kelvo-cells kelvo-cells "the register of Kelvo battery tests and cells")
 endif()
 
 # --- Icon ----------------------------------------------------------------------------------------

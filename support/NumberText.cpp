@@ -1,5 +1,7 @@
 #include "support/NumberText.h"
 
+#include <charconv>
+
 #include "support/Errors.h"
 #include "support/Format.h"
 #include "support/LocaleText.h"
@@ -72,4 +74,13 @@ double ParseFloatDef(const std::string& text, double fallback) {
         // Any failure gives the default.
     }
     return fallback;
+}
+
+std::optional<double> PlainNumber(const std::string& text) {
+    if (text.empty() || text.find_first_not_of("0123456789.+-") != std::string::npos) return {};
+    double value = 0;
+    const char* begin = text.data() + (text[0] == '+' ? 1 : 0);
+    const auto [end, error] = std::from_chars(begin, text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size()) return {};
+    return value;
 }

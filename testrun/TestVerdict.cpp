@@ -1,6 +1,5 @@
 #include "testrun/TestVerdict.h"
 
-#include <QString>
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -8,6 +7,7 @@
 
 #include "support/DateTime.h"
 #include "support/Format.h"
+#include "support/Json.h"
 #include "support/TimeText.h"
 
 namespace {
@@ -364,24 +364,6 @@ std::string LocalTimeText(const TLocalStamp& stamp, bool iso) {
     return text;
 }
 
-// A JSON string. Bytes that are not UTF-8 become U+FFFD, so the object always parses.
-std::string JsonString(const std::string& text) {
-    const std::string utf8 = QString::fromStdString(text).toStdString();
-    std::string out = "\"";
-    for (const char ch : utf8) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += ch;
-        } else if (c < 0x20) {
-            out += Format("\\u%04x", c);
-        } else {
-            out += ch;
-        }
-    }
-    return out + '"';
-}
-
 const char* ReasonText(TEndReason reason) {
     return WordsOf(reason).Text;
 }
@@ -422,11 +404,17 @@ std::string VerdictJson(const TTestSummary& s) {
     key("logs");
     json += '[';
     for (size_t i = 0; i < s.Logs.size(); ++i) json += (i ? "," : "") + JsonString(s.Logs[i]);
-    return json + "]}\n";
+    json += ']';
+    key("cell");
+    json += s.Cell ? JsonString(*s.Cell) : "null";
+    key("station");
+    json += JsonString(s.Station);
+    return json + "}\n";
 }
 
 std::string VerdictText(const TTestSummary& s) {
     std::string text = std::string(ReasonText(s.Reason)) + "\n";
+    if (s.Cell) text += "Cell: " + *s.Cell + "\n";
     text += "Started " + LocalTimeText(s.Start, false) + ", ended " + LocalTimeText(s.End, false) +
             ", duration " + LongDurationText(std::max(0LL, std::llround(s.DurationS))) + ".\n";
     if (s.JoinedAtS > 0) {

@@ -29,9 +29,11 @@ struct TTestSummary {
     double Ah = 0, Wh = 0;  // the rise of the tester's counters over the test (their values when
                             // the console joined a running test)
     std::optional<double> MeanV, MinV, MaxV, MeanA, MaxTempC, InternalResistanceOhm;
-    std::string Port;               // of the connection the test ended in
-    std::string Log;                // the log of that connection (empty when it had none)
-    std::vector<std::string> Logs;  // every log the test spans, in order; no empty names
+    std::string Port;                 // of the connection the test ended in
+    std::string Log;                  // the log of that connection (empty when it had none)
+    std::vector<std::string> Logs;    // every log the test spans, in order; no empty names
+    std::optional<std::string> Cell;  // the cell under test, when the operator named one
+    std::string Station;              // the machine it ran on (StationName)
 };
 
 // Follows the readings of the console's connections and tells when a test ended and how.
@@ -152,8 +154,8 @@ class TTestTracker {
 // The summary as one JSON object, ending with a newline, with exactly the keys reason, start,
 // end (ISO 8601 local time with its UTC offset), duration_s, joined_at_s, ah, wh, mean_v, min_v,
 // max_v, mean_a, max_temp_c, internal_resistance_ohm (each of the optional ones absent when
-// unknown), port, log and logs (an array). Numbers are written with a decimal point whatever the
-// locale.
+// unknown), port, log, logs (an array), cell (null when none was named) and station. Numbers are
+// written with a decimal point whatever the locale.
 std::string VerdictJson(const TTestSummary& summary);
 
 // The same for people: a few lines of English, numbers with a decimal point, ending with a

@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <memory>
 
+#include "app/CellsWindow.h"
 #include "app/ChartView.h"
 #include "app/EllipsisEdit.h"
 #include "app/Indicator.h"
@@ -21,6 +22,7 @@
 #include "platform/DebugOutput.h"
 #include "platform/PortNames.h"
 #include "platform/VirtualPorts.h"
+#include "records/Register.h"
 #include "sim/PtyTester.h"
 #include "testrun/TestLog.h"
 #include "tests/fixtures/LogLines.h"
@@ -199,6 +201,61 @@ class WindowSessionTest : public QObject {
         QFile::remove(form->StatusPanel->text());
         QFile::remove(QString(form->TestResults().LastJson()));
         QFile::remove(QString(form->TestResults().LastPicture()));
+    }
+
+    // The operator scans a cell's label (keys typed into the box, then Enter) and runs a test to
+    // its cutoff: the verdict names the cell, the register holds the test under it, the box is
+    // ready for the next scan, and the Cells window shows the cell.
+    void scannedCellEndsInTheRegisterAndTheCellsWindow() {
+        const auto testsOfTheCell = [] {
+            const auto history = TRegister::Open(TRegister::DefaultLocation())->Cell("C-017");
+            return history ? history->Tests.size() : size_t{0};
+        };
+        const size_t before = testsOfTheCell();  // of an earlier run
+        sim::Options options;
+        options.acceleration = 60;
+        options.cell.capacityAh = 0.1;
+        sim::PtyTester tester(options);
+        sim::Registers full;
+        full.voltage_mV = 4200;
+        tester.SetRegisters(full);
+        platform::PublishedPort port("ttyKELVOcell", tester.DevicePath());
+        Open();
+        form->cbPort->setCurrentIndex(form->cbPort->findText("ttyKELVOcell"));
+        form->aOpen->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGreen, kBound);
+        QTRY_VERIFY_WITH_TIMEOUT(form->eCell->hasFocus(), kBound);  // ready for a scan
+        QTest::keyClicks(form->eCell, "C-017");
+        QTest::keyClick(form->eCell, Qt::Key_Return);
+        form->QueueCommand(cmdSetCurrent, 1.5);
+        form->QueueCommand(cmdSetCutoffVoltage, 3.0);
+        form->QueueCommand(cmdStartStop, 1.0);
+        QTRY_VERIFY_WITH_TIMEOUT(form->TestResults().Last().has_value(), kBound);
+        const TTestSummary& summary = *form->TestResults().Last();
+        QCOMPARE(summary.Reason, TEndReason::Cutoff);
+        QCOMPARE(summary.Cell.value_or(""), std::string("C-017"));
+        // The console's keyboard focus (the summary beside it does not take it from a desktop).
+        QCOMPARE(form->focusWidget(), static_cast<QWidget*>(form->eCell));
+        QCOMPARE(form->eCell->selectedText(), QString("C-017"));  // the next scan replaces it
+
+        QCOMPARE(testsOfTheCell(), before + 1);
+        const auto history = TRegister::Open(TRegister::DefaultLocation())->Cell("C-017");
+        // As the verdict writes it: 3 decimals.
+        QVERIFY(std::abs(history->Cell.CapacityAh.value_or(-1) - summary.Ah) < 0.0005);
+
+        form->aCells->trigger();
+        auto* cells = form->findChild<TCellsWindow*>();
+        QVERIFY(cells != nullptr && cells->isVisible());
+        QCOMPARE(cells->SelectedCell(), QString("C-017"));
+        if (qEnvironmentVariableIsSet("KELVO_SCREENSHOT_DIR")) {
+            cells->grab().save(qEnvironmentVariable("KELVO_SCREENSHOT_DIR") +
+                               "/kelvo-cells-window.png");
+        }
+        form->aOpen->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
+        QFile::remove(form->StatusPanel->text());
+        QFile::remove(form->TestResults().LastJson());
+        QFile::remove(form->TestResults().LastPicture());
     }
 
     void publishedTestersComeAndGoLikeAdapters() {

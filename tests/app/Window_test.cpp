@@ -255,9 +255,12 @@ class WindowTest : public QObject {
         QCOMPARE(next.cbSpeed->currentText(), QString("57600"));
         QVERIFY(!next.aReconnect->isChecked());
         QVERIFY(next.StatusMessage->isHidden());
-        next.ApplyStartChoices(LoadChoices(), {"ttyKELVOone"});
+        TConsoleOptions chosen;
+        chosen.Port = "ttyKELVOone";
+        next.ApplyStartChoices(LoadChoices(), chosen);
         QCOMPARE(next.cbPort->currentText(), QString("ttyKELVOone"));
-        next.ApplyStartChoices(LoadChoices(), {"ttyKELVOnone"});
+        chosen.Port = "ttyKELVOnone";
+        next.ApplyStartChoices(LoadChoices(), chosen);
         QCOMPARE(next.StatusMessage->text(), QString("Port ttyKELVOnone is not listed."));
 
         QFile damaged(config.path() + "/Kelvo/kelvo-console.conf");

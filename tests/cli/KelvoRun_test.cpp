@@ -21,30 +21,19 @@
 #include "platform/Signals.h"
 #include "platform/VirtualPorts.h"
 #include "sim/PtyTester.h"
+#include "tests/cli/ProgramRun.h"
 #include "tests/platform/TestRuntimeFolder.h"
 
 namespace {
 
 constexpr int kBoundMs = 60000;
 
-struct TRun {
-    int code = -1;
-    QByteArray out, err;
-};
+using TRun = TProgramRun;
 
 TRun RunProgram(const QStringList& arguments, const QString& program = KELVO_RUN_PROGRAM) {
     QProcess process;
     process.start(program, arguments);
-    TRun run;
-    if (!process.waitForFinished(kBoundMs)) {
-        process.kill();
-        process.waitForFinished();
-        return run;
-    }
-    if (process.exitStatus() == QProcess::NormalExit) run.code = process.exitCode();
-    run.out = process.readAllStandardOutput();
-    run.err = process.readAllStandardError();
-    return run;
+    return FinishProgram(process, kBoundMs);
 }
 
 std::vector<std::string> Lines(const std::string& path) {

@@ -389,9 +389,10 @@ TEST_F(CommaLocale, JsonAndTextKeepDecimalPointsAndTheOffsetsOfTheirMoments) {
     QJsonParseError error;
     const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error).object();
     ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
-    EXPECT_EQ(o.keys(),
-              QStringList({"ah", "duration_s", "end", "internal_resistance_ohm", "joined_at_s",
-                           "log", "logs", "mean_a", "min_v", "port", "reason", "start", "wh"}));
+    EXPECT_EQ(o.keys(), QStringList({"ah", "cell", "duration_s", "end", "internal_resistance_ohm",
+                                     "joined_at_s", "log", "logs", "mean_a", "min_v", "port",
+                                     "reason", "start", "station", "wh"}));
+    EXPECT_TRUE(o["cell"].isNull());
     EXPECT_EQ(o["duration_s"].toDouble(), 300 * 3600 + 5);
     EXPECT_EQ(o["joined_at_s"].toDouble(), 1800);
     EXPECT_EQ(o["start"].toString(), "2026-12-08T14:00:00+01:00");

@@ -1,0 +1,39 @@
+#pragma once
+// The command line of kelvo-cells, read and checked before the register is opened: a command
+// with the wrong arguments or an option it does not take is a usage error, and touches nothing.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+enum class TCellsCommand { List, Show, Unassigned, Export, Import, Assign, Rate };
+
+struct TCellsOptions {
+    TCellsCommand Command = TCellsCommand::List;
+    std::string Register;                // empty: TRegister::DefaultLocation()
+    bool Json = false;                   // list, show, unassigned
+    std::string Output;                  // export: the file; empty: standard output
+    std::optional<std::string> Station;  // import: for verdicts that name none
+    std::string Cell;                    // show, assign, rate
+    int64_t TestId = 0;                  // assign
+    double RatedAh = 0;                  // rate; above 0
+    std::vector<std::string> Paths;      // import: files and folders
+};
+
+// What the command line asks for: a command to run, or a program that is done.
+struct TParsedCellsCommandLine {
+    std::optional<TCellsOptions> Options;
+    std::string Output;  // for standard output (help, version), when done
+    std::string Error;   // the usage error, when there is one
+};
+
+TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv);
+
+// The exit codes, as --help lists them.
+enum TCellsExit : int {
+    kCellsDone = 0,
+    kCellsUnknown = 1,  // an unknown cell or test, or files that could not be read
+    kCellsUsage = 2,
+    kCellsCannotOpen = 3,  // the register (or the export's file) cannot be opened or written
+};

@@ -1,0 +1,65 @@
+#pragma once
+// The little the register needs of a database: run one statement with bound values and step
+// through its rows, transactions, and the few words in which databases differ. SQLite implements
+// it (SqliteDatabase.h) with its own settings, transaction and catalogue statements; every
+// statement on the register's tables is in Register.cpp, in SQL that SQLite and PostgreSQL both
+// take: numbered parameters $1, $2, ..., standard types, INSERT ... ON CONFLICT.
+//
+// Threads: one thread at a time per TDatabase, as for the TRegister that owns it.
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <variant>
+#include <vector>
+
+// A value bound to a parameter: NULL, an integer, a double or UTF-8 text.
+using TSqlValue = std::variant<std::nullptr_t, int64_t, double, std::string>;
+
+// One row of a result, valid only during the call that is handed it. Columns count from 0.
+class TSqlRow {
+  public:
+    virtual bool IsNull(int column) const = 0;
+    virtual int64_t Integer(int column) const = 0;
+    virtual double Real(int column) const = 0;
+    virtual std::string Text(int column) const = 0;
+
+    std::optional<double> OptionalReal(int column) const {
+        return IsNull(column) ? std::nullopt : std::optional<double>(Real(column));
+    }
+    std::optional<std::string> OptionalText(int column) const {
+        return IsNull(column) ? std::nullopt : std::optional<std::string>(Text(column));
+    }
+
+  protected:
+    ~TSqlRow() = default;
+};
+
+enum class TTransactionKind {
+    Read,   // sees one state of the database throughout
+    Write,  // takes the write lock at its start, waiting for other writers up to the timeout
+};
+
+// Every failure throws TRegisterError "<where>: <the database's words>".
+class TDatabase {
+  public:
+    virtual ~TDatabase() = default;
+
+    // The file or server, as errors name it.
+    virtual const std::string& Where() const = 0;
+    // The type and constraint of a key column that the database numbers as rows are added.
+    virtual const char* IdentityKey() const = 0;
+    // The names of the tables there are (none: a new database).
+    virtual std::vector<std::string> Tables() = 0;
+
+    virtual void Begin(TTransactionKind kind) = 0;
+    virtual void Commit() = 0;
+    // Never throws: it is called while an error unwinds.
+    virtual void Rollback() noexcept = 0;
+
+    // Runs `sql` with values[i] bound to $(i+1); `row`, when given, is called for each row of the
+    // result in order.
+    virtual void Run(const std::string& sql, const std::vector<TSqlValue>& values,
+                     const std::function<void(const TSqlRow&)>& row = {}) = 0;
+};

@@ -1,0 +1,131 @@
+#pragma once
+// The register of every test and the cells they measured: one database (a SQLite file by
+// default), in which each verdict is one test, unique by its start, port and station, so that
+// recording or importing the same test twice adds nothing. Plain C++ over the database's C
+// library: the window and the command-line programs share it. Every SQL statement lives in this
+// folder's register module; a second kind of database differs only in how it connects.
+//
+// What a cell's figures mean, the same everywhere:
+//   capacity        the `ah` of its most recent test (by end) that ended at the cutoff voltage; a
+//                   test stopped by the operator, the timer, the tester or a lost connection is
+//                   listed but measures no capacity
+//   IR              the most recent known internal resistance
+//   state of health capacity / rated capacity * 100, or / the capacity of its first cutoff test
+//                   when no rating is known
+//
+// Threads: one TRegister is used by one thread at a time. Several programs (and threads, each
+// with its own TRegister) may use one register at once: writes wait for each other (a busy
+// timeout), each record is one transaction.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "testrun/TestVerdict.h"
+
+// A register that cannot be opened, read or written: "<where>: <why>" (the file or server, and
+// the database's own words).
+class TRegisterError : public std::runtime_error {
+  public:
+    using std::runtime_error::runtime_error;
+};
+
+// One line of the cells' table.
+struct TCellSummary {
+    std::string Cell;
+    int64_t Tests = 0;
+    std::optional<double> CapacityAh;
+    std::optional<double> IrOhm;
+    std::optional<double> SohPct;
+    std::optional<double> RatedAh;
+    std::optional<std::string> LastTested;  // `end` of its newest test, ISO 8601 with offset
+};
+
+// A test as the register holds it.
+struct TRegisteredTest {
+    int64_t Id = 0;           // the register's number for the test
+    TTestSummary Summary;     // every key of the verdict, cell and station included
+    std::string SummaryFile;  // the verdict's JSON file, empty when none is known
+};
+
+// A cell and its tests, newest first.
+struct TCellHistory {
+    TCellSummary Cell;
+    std::vector<TRegisteredTest> Tests;
+};
+
+enum class TRecordOutcome { Added, AlreadyThere };
+
+// What an import did: files taken, files whose test was there already, files that could not be
+// read as a verdict (named, for standard error).
+struct TImportResult {
+    int Imported = 0;
+    int AlreadyThere = 0;
+    std::vector<std::string> Unreadable;
+};
+
+class TRegister {
+  public:
+    // $XDG_DATA_HOME/Kelvo/register.sqlite, or ~/.local/share/Kelvo/register.sqlite.
+    static std::string DefaultLocation();
+
+    // Opens the register at `where` (a file path), creating it and its folder when missing, and
+    // brings its schema up to date (numbered migrations, each in a transaction; two programs
+    // opening a new register at once both go on). Throws TRegisterError.
+    static std::unique_ptr<TRegister> Open(const std::string& where);
+
+    virtual ~TRegister() = default;
+
+    // Where it is, as given to Open.
+    virtual const std::string& Location() const = 0;
+
+    // Records one test (its cell, when it names one, is added as needed), in one transaction.
+    // `summaryFile`: the verdict's JSON file, or empty. The test is kept as its verdict file
+    // writes it (whole seconds, the file's decimals), so that recording a test and importing its
+    // file later agree. Throws TRegisterError.
+    virtual TRecordOutcome Record(const TTestSummary& summary, const std::string& summaryFile) = 0;
+
+    // One test to record, and its verdict's JSON file (or empty).
+    struct TToRecord {
+        TTestSummary Summary;
+        std::string SummaryFile;
+    };
+    // Records several tests in one transaction: all of them, or none when it throws; for imports
+    // and bulk loads, where a transaction each would cost a flush to disk each. The outcomes in
+    // the order of `tests`. Throws TRegisterError.
+    virtual std::vector<TRecordOutcome> RecordAll(const std::vector<TToRecord>& tests) = 0;
+
+    // Every cell, by name.
+    virtual std::vector<TCellSummary> Cells() = 0;
+    // One cell and its tests; nothing for an unknown cell.
+    virtual std::optional<TCellHistory> Cell(const std::string& cell) = 0;
+    // The tests that name no cell (imported from before cells were named), newest first.
+    virtual std::vector<TRegisteredTest> UnassignedTests() = 0;
+    // Sets a cell's rated capacity (Ah, finite and above 0, else std::invalid_argument), adding
+    // the cell when it is new.
+    virtual void Rate(const std::string& cell, double ratedAh) = 0;
+    // Gives test `testId` to `cell` (added as needed); false for an unknown test.
+    virtual bool Assign(int64_t testId, const std::string& cell) = 0;
+
+    // Records the verdict JSON files at `paths`, folders searched recursively for
+    // "*_test*.json", each test's SummaryFile being its file's absolute path. `station`, when
+    // given, stands for the station of verdicts that name none. A path that is missing, cannot be
+    // read or holds no verdict is Unreadable; a failing register throws TRegisterError, with the
+    // files recorded before it kept (importing them again adds nothing). The same for every
+    // database: it reads the files and calls RecordAll.
+    TImportResult Import(const std::vector<std::string>& paths,
+                         const std::optional<std::string>& station);
+};
+
+// Whether `name` may name a cell: printable text (no control character of C0, DEL or C1), not
+// only blanks. Names that programs add (kelvo-run --cell, kelvo-cells rate and assign) are
+// checked with it; it is not applied to names read from verdict files.
+bool IsCellName(const std::string& name);
+
+// The cells as CSV for spreadsheets and scripts: the header
+// "cell,capacity_mah,ir_mohm,soh_pct,tests,last_tested", decimal points, empty where unknown,
+// lines ended by LF.
+std::string CellsCsv(const std::vector<TCellSummary>& cells);

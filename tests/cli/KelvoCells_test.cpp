@@ -1,0 +1,371 @@
+// The register as a lab uses it: kelvo-run records each test of a named cell against simulated
+// testers, kelvo-cells lists, shows and exports what the tests measured (capacity from cutoff
+// tests only), importing the log folder again adds nothing, runs that record at the same moment
+// all get in, and a register that cannot be written loses no test: its verdict waits beside the
+// log for an import. kelvo-cells' own failures exit with their codes.
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <sstream>
+
+#include "platform/Signals.h"
+#include "platform/VirtualPorts.h"
+#include "sim/PtyTester.h"
+#include "tests/cli/ProgramRun.h"
+#include "tests/platform/TestRuntimeFolder.h"
+
+namespace {
+
+constexpr int kBoundMs = 120000;
+
+using TRun = TProgramRun;
+
+QJsonObject ObjectOf(const QByteArray& json) {
+    return QJsonDocument::fromJson(json).object();
+}
+
+// For messages and comparisons: keys in order.
+std::string Compact(const QJsonObject& object) {
+    return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
+}
+
+// A tester published under `name`, with a full cell that a 1.5 A test takes to its cutoff in a
+// few seconds.
+struct TPublishedTester {
+    explicit TPublishedTester(const std::string& name, double acceleration = 60,
+                              double capacityAh = 0.05)
+        : Tester(Options(acceleration, capacityAh)), Port(name, Tester.DevicePath()) {
+        sim::Registers full;
+        full.voltage_mV = 4200;
+        Tester.SetRegisters(full);
+    }
+    static sim::Options Options(double acceleration, double capacityAh) {
+        sim::Options options;
+        options.acceleration = acceleration;
+        options.cell.capacityAh = capacityAh;
+        return options;
+    }
+    sim::PtyTester Tester;
+    platform::PublishedPort Port;
+};
+
+class KelvoCells : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        test_ports::FreshVirtualPortFolder();
+        ASSERT_TRUE(folder_.isValid());
+        ASSERT_TRUE(QDir(folder_.path()).mkpath("logs"));
+        // Nothing here may reach the user's own register.
+        env_ = QProcessEnvironment::systemEnvironment();
+        env_.insert("HOME", folder_.path());
+        env_.insert("XDG_DATA_HOME", folder_.path() + "/data");
+    }
+
+    QString Path(const QString& name) const { return folder_.path() + "/" + name; }
+    QString Register() const { return Path("register.sqlite"); }
+
+    void Start(QProcess& process, const QString& program, const QStringList& arguments) {
+        process.setProcessEnvironment(env_);
+        process.start(program, arguments);
+    }
+    TRun Finish(QProcess& process) { return FinishProgram(process, kBoundMs); }
+    TRun Cells(QStringList arguments) {
+        QProcess process;
+        if (!arguments.contains("--register")) arguments << "--register" << Register();
+        Start(process, KELVO_CELLS_PROGRAM, arguments);
+        return Finish(process);
+    }
+    // kelvo-run on `port` for `cell`, logging to logs/<name>.csv, recording into the register.
+    QStringList RunArguments(const QString& port, const QString& cell, const QString& name) {
+        return {"--port",     port,
+                "--current",  "1.5",
+                "--cutoff",   "3.0",
+                "--cell",     cell,
+                "--json",     "--quiet",
+                "--register", Register(),
+                "--log",      Path("logs/" + name + ".csv")};
+    }
+    TRun RunTest(const QString& port, const QString& cell, const QString& name,
+                 const QStringList& more = {}) {
+        QProcess process;
+        Start(process, KELVO_RUN_PROGRAM, RunArguments(port, cell, name) + more);
+        return Finish(process);
+    }
+    QJsonObject VerdictFile(const QString& name) {
+        QFile file(Path("logs/" + name + "_test1.json"));
+        if (!file.open(QIODevice::ReadOnly)) return {};
+        return QJsonDocument::fromJson(file.readAll()).object();
+    }
+    // The cells of `kelvo-cells list --json`, by name.
+    std::map<QString, QJsonObject> Listed() {
+        const TRun run = Cells({"list", "--json"});
+        EXPECT_EQ(run.code, 0) << run.err.constData();
+        std::map<QString, QJsonObject> cells;
+        for (const QJsonValue cell : QJsonDocument::fromJson(run.out).array()) {
+            cells[cell["cell"].toString()] = cell.toObject();
+        }
+        return cells;
+    }
+
+    QTemporaryDir folder_;
+    QProcessEnvironment env_;
+};
+
+TEST_F(KelvoCells, CellsShowTheirCutoffCapacityResistanceAndHealthAndImportAddsNothing) {
+    TRun a1, a2, b1;
+    {
+        TPublishedTester tester("ttyKELVOa1");
+        a1 = RunTest("ttyKELVOa1", "A", "a1");
+    }
+    ASSERT_EQ(a1.code, 0) << a1.err.constData();
+    ASSERT_EQ(ObjectOf(a1.out)["reason"].toString(), "cutoff") << a1.out.constData();
+    {
+        // Stopped by a signal while it runs: listed, but it measures no capacity. It ends later
+        // than the first test by the testers' clocks (which run 60 times as fast): it has run
+        // longer.
+        TPublishedTester tester("ttyKELVOa2", 60, 1.0);
+        const int longer = ObjectOf(a1.out)["duration_s"].toInt() + 60;
+        QProcess runner;
+        Start(runner, KELVO_RUN_PROGRAM, RunArguments("ttyKELVOa2", "A", "a2"));
+        ASSERT_TRUE(runner.waitForStarted(kBoundMs));
+        const auto running = [&] {
+            std::ifstream log(Path("logs/a2.csv").toStdString());
+            for (std::string line; std::getline(log, line);) {
+                // DT;TestTime;TestOn;...
+                const QStringList f = QString::fromStdString(line).split(';');
+                const QStringList clock = f.value(1).split(':');
+                if (f.value(2) != "1" || clock.size() != 3) continue;
+                const int s = clock[0].toInt() * 3600 + clock[1].toInt() * 60 + clock[2].toInt();
+                if (s > longer) return true;
+            }
+            return false;
+        };
+        for (int i = 0; i < kBoundMs / 50 && !running(); ++i) runner.waitForFinished(50);
+        ASSERT_TRUE(running()) << runner.readAllStandardError().constData();
+        ASSERT_TRUE(platform::SendEndSignal(runner.processId(), platform::EndSignal::Interrupt));
+        a2 = Finish(runner);
+    }
+    ASSERT_EQ(a2.code, 5) << a2.err.constData();
+    {
+        TPublishedTester tester("ttyKELVOb1");
+        b1 = RunTest("ttyKELVOb1", "B", "b1", {"--rated", "0.05"});
+    }
+    ASSERT_EQ(b1.code, 0) << b1.err.constData();
+
+    const QJsonObject va1 = ObjectOf(a1.out), va2 = ObjectOf(a2.out), vb1 = ObjectOf(b1.out);
+    ASSERT_EQ(va1["reason"].toString(), "cutoff") << a1.out.constData();
+    ASSERT_EQ(va2["reason"].toString(), "operator") << a2.out.constData();
+    ASSERT_EQ(vb1["reason"].toString(), "cutoff") << b1.out.constData();
+    EXPECT_EQ(Compact(VerdictFile("a2")), Compact(va2));  // the file beside the log: as printed
+    ASSERT_GT(QDateTime::fromString(va2["end"].toString(), Qt::ISODate),
+              QDateTime::fromString(va1["end"].toString(), Qt::ISODate));
+
+    std::map<QString, QJsonObject> cells = Listed();
+    ASSERT_EQ(cells.size(), 2u);
+    const QJsonObject a = cells["A"], b = cells["B"];
+    EXPECT_EQ(a["tests"].toInt(), 2);
+    EXPECT_EQ(a["capacity_ah"].toDouble(), va1["ah"].toDouble());  // not the stopped test's
+    EXPECT_NE(a["capacity_ah"].toDouble(), va2["ah"].toDouble());
+    const QJsonValue newestIr = va2.contains("internal_resistance_ohm")
+                                    ? va2["internal_resistance_ohm"]
+                                    : va1["internal_resistance_ohm"];
+    EXPECT_EQ(a["ir_ohm"].toDouble(-1), newestIr.toDouble(-1));
+    EXPECT_NEAR(a["soh_pct"].toDouble(), 100, 1e-9);  // its first cutoff test is its only one
+    EXPECT_TRUE(a["rated_ah"].isNull());
+    EXPECT_EQ(a["last_tested"].toString().toStdString(), va2["end"].toString().toStdString());
+    EXPECT_EQ(b["tests"].toInt(), 1);
+    EXPECT_EQ(b["capacity_ah"].toDouble(), vb1["ah"].toDouble());
+    EXPECT_EQ(b["rated_ah"].toDouble(), 0.05);
+    EXPECT_NEAR(b["soh_pct"].toDouble(), vb1["ah"].toDouble() / 0.05 * 100, 1e-9);
+
+    // Its tests newest first, each with every key of its verdict and the verdict's file.
+    const TRun shown = Cells({"show", "A", "--json"});
+    ASSERT_EQ(shown.code, 0) << shown.err.constData();
+    const QJsonArray tests = ObjectOf(shown.out)["tests"].toArray();
+    ASSERT_EQ(tests.size(), 2) << shown.out.constData();
+    for (const auto& [index, verdict, name] :
+         {std::tuple{0, va2, QString("a2")}, std::tuple{1, va1, QString("a1")}}) {
+        QJsonObject test = tests[index].toObject();
+        EXPECT_GT(test.take("id").toInt(), 0);
+        EXPECT_EQ(test.take("summary").toString().toStdString(),
+                  Path("logs/" + name + "_test1.json").toStdString());
+        EXPECT_EQ(Compact(test), Compact(verdict)) << name.toStdString();
+    }
+
+    // The same figures in mAh and mΩ.
+    const TRun exported = Cells({"export"});
+    ASSERT_EQ(exported.code, 0) << exported.err.constData();
+    const QStringList lines = QString::fromUtf8(exported.out).split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << exported.out.constData();
+    EXPECT_EQ(lines[0], "cell,capacity_mah,ir_mohm,soh_pct,tests,last_tested");
+    for (const QString& line : lines.mid(1)) {
+        const QStringList f = line.split(',');
+        ASSERT_EQ(f.size(), 6) << line.toStdString();
+        const QJsonObject& listed = cells[f[0]];
+        EXPECT_EQ(f[1].toDouble(), std::round(listed["capacity_ah"].toDouble() * 1000));
+        if (listed["ir_ohm"].isNull()) {
+            EXPECT_TRUE(f[2].isEmpty());
+        } else {
+            EXPECT_NEAR(f[2].toDouble(), listed["ir_ohm"].toDouble() * 1000, 0.05);
+        }
+        EXPECT_NEAR(f[3].toDouble(), listed["soh_pct"].toDouble(), 0.05);
+        EXPECT_EQ(f[4].toInt(), listed["tests"].toInt());
+        EXPECT_EQ(f[5], listed["last_tested"].toString());
+    }
+
+    const TRun imported = Cells({"import", Path("logs")});
+    EXPECT_EQ(imported.code, 0) << imported.err.constData();
+    EXPECT_EQ(imported.out, "imported 0, already there 3, unreadable 0\n");
+    EXPECT_EQ(Listed(), cells);
+}
+
+TEST_F(KelvoCells, ThreeRunsRecordingAtOnceGiveThreeRecords) {
+    std::vector<std::unique_ptr<TPublishedTester>> testers;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (const QString name : {"p1", "p2", "p3"}) {
+        testers.push_back(std::make_unique<TPublishedTester>("ttyKELVO" + name.toStdString()));
+        runs.push_back(std::make_unique<QProcess>());
+        Start(*runs.back(), KELVO_RUN_PROGRAM, RunArguments("ttyKELVO" + name, "P", name));
+    }
+    for (const auto& run : runs) {
+        const TRun done = Finish(*run);
+        EXPECT_EQ(done.code, 0) << done.err.constData();
+        EXPECT_EQ(done.err.indexOf("register"), -1) << done.err.constData();
+    }
+    EXPECT_EQ(Listed()["P"]["tests"].toInt(), 3);
+    EXPECT_EQ(Cells({"import", Path("logs")}).out, "imported 0, already there 3, unreadable 0\n");
+}
+
+TEST_F(KelvoCells, ReadOnlyRegisterLosesNoTestAndALaterImportRecordsIt) {
+    // Made before, then closed to whoever runs the test: root may write any file, so the test
+    // then runs as nobody.
+    ASSERT_TRUE(QDir(folder_.path()).mkpath("closed"));
+    const QString closed = Path("closed/register.sqlite");
+    const TRun made = Cells({"list", "--register", closed});
+    ASSERT_EQ(made.code, 0) << made.err.constData();
+    TPublishedTester tester("ttyKELVOro");
+    QStringList arguments = RunArguments("ttyKELVOro", "R", "ro");
+    arguments[arguments.indexOf("--register") + 1] = closed;
+    QProcess runner;
+    if (::geteuid() == 0) {
+        const passwd* nobody = ::getpwnam("nobody");
+        if (nobody == nullptr) GTEST_SKIP() << "needs the user nobody";
+        const std::string device = tester.Tester.DevicePath();
+        ASSERT_EQ(::chown(device.c_str(), nobody->pw_uid, nobody->pw_gid), 0);
+        const std::filesystem::path runtime = Path("runtime").toStdString();
+        std::filesystem::create_directories(runtime / "kelvo-ports");
+        std::filesystem::create_symlink(device, runtime / "kelvo-ports" / "ttyKELVOro");
+        for (const QString& path :
+             {folder_.path(), Path("logs"), Path("runtime"), Path("runtime/kelvo-ports")}) {
+            ASSERT_EQ(::chown(path.toLocal8Bit().constData(), nobody->pw_uid, nobody->pw_gid), 0);
+        }
+        QProcessEnvironment env = env_;
+        env.insert("XDG_RUNTIME_DIR", Path("runtime"));
+        runner.setProcessEnvironment(env);
+        runner.start("setpriv", QStringList{"--reuid=nobody", "--regid=nogroup", "--clear-groups",
+                                            "--", KELVO_RUN_PROGRAM} +
+                                    arguments);
+    } else {
+        ::chmod(closed.toLocal8Bit().constData(), 0444);
+        ::chmod(Path("closed").toLocal8Bit().constData(), 0555);
+        Start(runner, KELVO_RUN_PROGRAM, arguments);
+    }
+    const TRun run = Finish(runner);
+    ::chmod(Path("closed").toLocal8Bit().constData(), 0755);
+    ::chmod(closed.toLocal8Bit().constData(), 0644);
+    if (run.code == 126 || run.code == 127) GTEST_SKIP() << "cannot run the program as nobody";
+    ASSERT_EQ(run.code, 0) << run.err.constData();  // the test's own: ended at its cutoff
+    EXPECT_EQ(Compact(VerdictFile("ro")), Compact(ObjectOf(run.out)));
+    EXPECT_NE(run.err.indexOf(closed.toUtf8() + ": "), -1) << run.err.constData();
+
+    const TRun listed = Cells({"list", "--register", closed});
+    EXPECT_EQ(listed.out.indexOf("\nR "), -1) << listed.out.constData();
+    const TRun imported = Cells({"import", Path("logs"), "--register", closed});
+    EXPECT_EQ(imported.code, 0) << imported.err.constData();
+    EXPECT_EQ(imported.out, "imported 1, already there 0, unreadable 0\n");
+    const TRun shown = Cells({"show", "R", "--json", "--register", closed});
+    EXPECT_EQ(shown.code, 0) << shown.err.constData();
+    EXPECT_EQ(ObjectOf(shown.out)["tests"].toArray().size(), 1);
+}
+
+// Verdict files come from anywhere: a cell or file name with terminal controls in it is shown,
+// but cannot clear the screen or recolour it. (The CSV is data for files and scripts: it keeps
+// names exactly.)
+TEST_F(KelvoCells, HostileNamesFromFilesCannotSteerTheTerminal) {
+    const QString bad = Path(QString("logs/Log_\x1b[2J_test1.json"));
+    std::ofstream(bad.toStdString()) << "{\"reason\":";
+    std::ofstream(Path("logs/Log_1_test1.json").toStdString())
+        << R"({"reason":"cutoff","start":"2026-12-08T14:00:00+01:00",)"
+        << R"("end":"2026-12-08T15:00:00+01:00","port":"ttyUSB0","ah":1.5,)"
+        << R"("cell":"evil\u001b[2J\u009b31m","station":"s"})";
+    const TRun imported = Cells({"import", Path("logs")});
+    EXPECT_EQ(imported.code, 1);
+    EXPECT_EQ(imported.out, "imported 1, already there 0, unreadable 1\n");
+    const QString evil = QString::fromUtf8("evil\x1b[2J\u009b31m");
+    std::vector<TRun> shown{imported, Cells({"list"}), Cells({"list", "--json"}),
+                            Cells({"show", evil}), Cells({"show", evil, "--json"})};
+    for (const TRun& run : shown) {
+        EXPECT_EQ(run.out.indexOf('\x1b'), -1) << run.out.constData();
+        EXPECT_EQ(run.out.indexOf("\xc2\x9b"), -1) << run.out.constData();
+        EXPECT_EQ(run.err.indexOf('\x1b'), -1) << run.err.constData();
+    }
+    EXPECT_EQ(ObjectOf(shown[4].out)["cell"].toString(), evil);  // JSON keeps the name as it is
+    // A name given on the command line must be printable.
+    EXPECT_EQ(Cells({"rate", evil, "2.0"}).code, 2);
+}
+
+TEST_F(KelvoCells, UsageUnknownNamesAndUnopenableRegistersExitWithTheirCodes) {
+    ASSERT_EQ(Cells({"rate", "C", "2.5"}).code, 0);
+    const struct {
+        QStringList arguments;
+        int code;
+    } cases[] = {
+        {{}, 2},
+        {{"forget"}, 2},
+        {{"show"}, 2},
+        {{"show", "C", "D"}, 2},
+        {{"import"}, 2},
+        {{"rate", "C", "2,5"}, 2},  // a decimal point in every locale
+        {{"rate", "C", "0"}, 2},
+        {{"rate", "C", "nan"}, 2},
+        {{"assign", "x", "C"}, 2},
+        {{"assign", "-1", "C"}, 2},
+        {{"list", "--output", "f.csv"}, 2},
+        {{"export", "--json"}, 2},
+        {{"list", "--station", "s"}, 2},
+        {{"list", "--bogus"}, 2},
+        {{"show", "nobody's"}, 1},
+        {{"assign", "12345", "C"}, 1},
+        {{"import", "no such folder"}, 1},
+        {{"show", "C"}, 0},
+    };
+    for (const auto& c : cases) {
+        const TRun run = Cells(c.arguments);
+        EXPECT_EQ(run.code, c.code) << c.arguments.join(' ').toStdString();
+        EXPECT_EQ(run.err.isEmpty(), c.code == 0) << c.arguments.join(' ').toStdString();
+    }
+    std::ofstream(Path("garbage.sqlite").toStdString()) << std::string(5000, 'x');
+    std::ofstream(Path("a file").toStdString()) << "";
+    for (const QString& where : {Path("garbage.sqlite"), Path("a file/register.sqlite")}) {
+        const TRun run = Cells({"list", "--register", where});
+        EXPECT_EQ(run.code, 3) << where.toStdString();
+        EXPECT_NE(run.err.indexOf(where.toUtf8() + ": "), -1) << run.err.constData();
+    }
+}
+
+}  // namespace
