@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "records/Register.h"
 #include "support/NamedCoreApplication.h"
 #include "support/versionUtils.h"
 
@@ -41,7 +42,11 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
                                      "(default: the host name up to its first dot).",
                                      "NAME");
     const QCommandLineOption registerAt(
-        "register", "Record verdicts in the register at PATH (remembered).", "PATH");
+        "register",
+        QString("Record verdicts in the register at LOCATION instead of the default "
+                "~/.local/share/Kelvo/register.sqlite; remembered. ") +
+            RegisterLocationForms(),
+        "LOCATION");
     const TStandardOptions said =
         ParseStandardOptions(parser, {port, connect, debug, station, registerAt},
                              std::string(kProgramName) + " " + GetVersionValue("FileVersion"));
@@ -53,6 +58,11 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
     if (said.Done()) {
         std::fputs(said.Output.c_str(), stdout);
         exitCode = 0;
+        return std::nullopt;
+    }
+    if (const auto refusal = RegisterLocationRefusal(parser.value(registerAt).toStdString())) {
+        SayUsageError(kProgramName, "--register: " + *refusal);
+        exitCode = 2;
         return std::nullopt;
     }
     return TConsoleOptions{parser.value(port), parser.isSet(connect), parser.isSet(debug),

@@ -155,6 +155,10 @@ void TTestResults::Record(const TTestSummary& summary, const std::string& jsonFi
     const std::string where = FRegister.empty() ? TRegister::DefaultLocation() : FRegister;
     try {
         TRegister::Open(where)->Record(summary, jsonFile);
+    } catch (const TRegisterPending& waiting) {
+        // Kept in the outbox: sent with the next record, at the next start, or by a sync.
+        emit WriteFailed(QString::fromStdString(std::string("Register: ") + waiting.what()));
+        return;
     } catch (const TRegisterError& error) {
         // The verdict stays beside the log, from where an import records it later.
         emit WriteFailed(

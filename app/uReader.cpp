@@ -7,6 +7,7 @@
 #include <QFileDialog>
 #include <QMenu>
 #include <QMouseEvent>
+#include <QThread>
 #include <QTimer>
 #include <cerrno>
 #include <cstring>
@@ -22,6 +23,7 @@
 #include "app/PortList.h"
 #include "app/PortWatcher.h"
 #include "app/ReadingDisplay.h"
+#include "app/RegisterChoice.h"
 #include "app/SetpointInputs.h"
 #include "app/TestResults.h"
 #include "app/uProtoInfo.h"
@@ -131,15 +133,10 @@ void TForm1::FormCreate() {
     connect(eCell, &QLineEdit::textChanged, this,
             [this](const QString& text) { FTestResults->SetCell(text.trimmed().toStdString()); });
     connect(aChooseRegister, &QAction::triggered, this, guarded([this] {
-                const QString current = QString::fromStdString(FTestResults->Register().empty()
-                                                                   ? TRegister::DefaultLocation()
-                                                                   : FTestResults->Register());
-                const QString path =
-                    QFileDialog::getSaveFileName(this, "Register of tests and cells", current,
-                                                 "Registers (*.sqlite);;All files (*)", nullptr,
-                                                 QFileDialog::DontConfirmOverwrite);
-                if (path.isEmpty()) return;
-                FTestResults->SetRegister(path.toStdString());
+                const auto chosen =
+                    AskRegisterLocation(this, QString::fromStdString(FTestResults->Register()));
+                if (!chosen) return;
+                FTestResults->SetRegister(chosen->toStdString());
                 RefreshCells();
             }));
     connect(aCells, &QAction::triggered, this, guarded([this] { ShowCells(); }));
@@ -184,6 +181,8 @@ void TForm1::FormCreate() {
 
 void TForm1::FormDestroy() {
     if (!FWorker) return;
+    // Bounded: one connection attempt to the register's server.
+    if (FOutboxSender) FOutboxSender->wait();
     FTestResults->Shutdown();  // a test still running ends with its connection
     qApp->removeEventFilter(this);
     FWorker->Shutdown();  // clears the connected flag, ends the worker, frees it and the queue
@@ -207,6 +206,7 @@ void TForm1::ApplyStartChoices(const TRememberedChoices& remembered,
     FTestResults->SetStation(options.Station.toStdString());
     FTestResults->SetRegister(
         (options.Register.isEmpty() ? remembered.Register : options.Register).toStdString());
+    SendOutbox();
     if (options.Connect) aOpen->trigger();
 }
 
@@ -240,6 +240,29 @@ void TForm1::ShowCells() {
 
 void TForm1::RefreshCells() {
     if (FCells && FCells->isVisible()) FCells->Refresh();
+}
+
+void TForm1::SendOutbox() {
+    const std::string location = FTestResults->Register();
+    if (!IsServerLocation(location) || FOutboxSender) return;
+    // A thread of its own: a server that is away costs a connection attempt, not the window.
+    auto report = std::make_shared<TOutboxReport>();
+    FOutboxSender =
+        QThread::create([location, report] { *report = TRegister::SendOutbox(location); });
+    FOutboxSender->setParent(this);  // destroyed with the window, once it has ended
+    connect(FOutboxSender, &QThread::finished, this, [this, report] {
+        FOutboxSender->deleteLater();
+        FOutboxSender = nullptr;
+        if (!report->Error.empty()) {
+            ShowMessage(QString::fromStdString("Register: " + report->Error + "; " +
+                                               std::to_string(report->Pending) +
+                                               " verdicts wait to be sent"),
+                        true);
+        } else if (report->Sent > 0) {
+            ShowMessage(QString("Register: %1 waiting verdicts sent").arg(report->Sent), false);
+        }
+    });
+    FOutboxSender->start();
 }
 
 void TForm1::FocusCellBox() {

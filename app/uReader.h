@@ -31,6 +31,7 @@ class TPortList;
 class TTestLog;
 class TTestResults;
 class QMenu;
+class QThread;
 class QTimer;
 class TPortWatcher;
 class TThreadMessage;
@@ -162,6 +163,9 @@ class TForm1 : public QMainWindow {
     void ShowCells();
     // Reloads the Cells window when it is shown (a verdict recorded, the register moved).
     void RefreshCells();
+    // At start: sends what waits in the outbox for the register's server, in a thread; says in
+    // the message field what came of it.
+    void SendOutbox();
     void ReleaseSleepLock();
     void PublishPortSelection();
 
@@ -206,4 +210,5 @@ class TForm1 : public QMainWindow {
     TReadingTexts FPendingTexts;          // of the readings not shown yet
     QTimer* FDisplayFrame = nullptr;      // shows them; child of this window
     QPointer<TCellsWindow> FCells;        // made when first asked for; child of this window
+    QThread* FOutboxSender = nullptr;     // while it runs; child of this window
 };

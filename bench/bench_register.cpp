@@ -3,16 +3,22 @@
 // BM_RecordVerdict/100000 records one more verdict, in its own transaction flushed to disk as
 // kelvo-run's is (ms_per_record, goal at most 5); BM_ListCells/10000 lists every cell with its
 // figures, as kelvo-cells list and the Cells window do (ms_per_list, goal at most 100).
+//
+// BM_RecordVerdictPostgres and BM_ListCellsPostgres do the same on a PostgreSQL server that the
+// program starts (commits flushed to disk, a unix socket), a record going through the outbox as
+// every record for a server does; with the same goals. Skipped when no server can be started.
 #include <benchmark/benchmark.h>
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <random>
 
 #include "records/Register.h"
+#include "tests/fixtures/PostgresServer.h"
 
 namespace {
 
@@ -41,14 +47,38 @@ TTestSummary Verdict(int cell, int index) {
     return s;
 }
 
-// The register of `cells` cells, made on first use and kept for the run; removed at exit.
+// A folder of the run's own in the temporary folder, removed at exit.
+const fs::path& RunFolder() {
+    struct TFolder {
+        fs::path Path = fs::temp_directory_path() /
+                        ("kelvo-bench-register-" + std::to_string(std::random_device{}()));
+        TFolder() { fs::create_directories(Path); }
+        ~TFolder() {
+            std::error_code error;
+            fs::remove_all(Path, error);
+        }
+    };
+    static const TFolder folder;
+    return folder.Path;
+}
+
+// The server of the Postgres benchmarks, started on first use; null when it cannot be (`why`).
+TPostgresServer* Server(std::string& why) {
+    static const std::unique_ptr<TPostgresServer> server = [] {
+        // The outbox of every record for a server lives in the default register file: here, not
+        // the user's.
+        setenv("XDG_DATA_HOME", (RunFolder() / "data").c_str(), 1);
+        return std::make_unique<TPostgresServer>(/*durable=*/true);
+    }();
+    why = server->Failure();
+    return why.empty() ? server.get() : nullptr;
+}
+
+// The register of `cells` cells at `location`, made on first use and kept for the run.
 class TBigRegister {
   public:
-    explicit TBigRegister(int cells) {
-        FFolder = fs::temp_directory_path() /
-                  ("kelvo-bench-register-" + std::to_string(std::random_device{}()));
-        fs::create_directories(FFolder);
-        FRegister = TRegister::Open((FFolder / "register.sqlite").string());
+    TBigRegister(const std::string& location, int cells) {
+        FRegister = TRegister::Open(location);
         std::vector<TRegister::TToRecord> tests;
         tests.reserve(static_cast<size_t>(cells) * kTestsPerCell);
         // Each cell's tests at their own hours: test i of cell c ends at hour c + i * cells.
@@ -65,11 +95,6 @@ class TBigRegister {
         FNextIndex = cells * kTestsPerCell;
         FCells = cells;
     }
-    ~TBigRegister() {
-        FRegister.reset();
-        std::error_code error;
-        fs::remove_all(FFolder, error);
-    }
 
     TRegister& Register() { return *FRegister; }
     // A test not yet in the register, of one of its cells.
@@ -78,22 +103,40 @@ class TBigRegister {
         return Verdict(index % FCells, index);
     }
 
-    static TBigRegister& Of(int cells) {
+    // In a SQLite file.
+    static TBigRegister& InFile(int cells) {
         static std::map<int, std::unique_ptr<TBigRegister>> made;
         auto& one = made[cells];
-        if (!one) one = std::make_unique<TBigRegister>(cells);
+        if (!one) {
+            const fs::path file = RunFolder() / ("register-" + std::to_string(cells) + ".sqlite");
+            one = std::make_unique<TBigRegister>(file.string(), cells);
+        }
         return *one;
+    }
+    // In a database of its own on the server; null when there is no server (`why`).
+    static TBigRegister* OnServer(int cells, std::string& why) {
+        TPostgresServer* server = Server(why);
+        if (server == nullptr) return nullptr;
+        static std::map<int, std::unique_ptr<TBigRegister>> made;
+        auto& one = made[cells];
+        if (!one) {
+            const std::string database = "register_" + std::to_string(cells);
+            if (!server->CreateDatabase(database)) {
+                why = "cannot make the database " + database;
+                return nullptr;
+            }
+            one = std::make_unique<TBigRegister>(server->Location(database), cells);
+        }
+        return one.get();
     }
 
   private:
-    fs::path FFolder;
     std::unique_ptr<TRegister> FRegister;
     int FCells = 0;
     int FNextIndex = 0;
 };
 
-void BM_RecordVerdict(benchmark::State& state) {
-    TBigRegister& big = TBigRegister::Of(static_cast<int>(state.range(0)) / kTestsPerCell);
+void RecordVerdicts(benchmark::State& state, TBigRegister& big) {
     double seconds = 0;
     for (auto _ : state) {
         const TTestSummary verdict = big.NextVerdict();
@@ -107,10 +150,8 @@ void BM_RecordVerdict(benchmark::State& state) {
     }
     state.counters["ms_per_record"] = seconds * 1000 / static_cast<double>(state.iterations());
 }
-BENCHMARK(BM_RecordVerdict)->Arg(100000)->Unit(benchmark::kMillisecond);
 
-void BM_ListCells(benchmark::State& state) {
-    TBigRegister& big = TBigRegister::Of(static_cast<int>(state.range(0)));
+void ListCells(benchmark::State& state, TBigRegister& big) {
     double seconds = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
@@ -124,6 +165,38 @@ void BM_ListCells(benchmark::State& state) {
     }
     state.counters["ms_per_list"] = seconds * 1000 / static_cast<double>(state.iterations());
 }
+
+void BM_RecordVerdict(benchmark::State& state) {
+    RecordVerdicts(state, TBigRegister::InFile(static_cast<int>(state.range(0)) / kTestsPerCell));
+}
+BENCHMARK(BM_RecordVerdict)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_ListCells(benchmark::State& state) {
+    ListCells(state, TBigRegister::InFile(static_cast<int>(state.range(0))));
+}
 BENCHMARK(BM_ListCells)->Arg(10000)->Unit(benchmark::kMillisecond);
+
+void BM_RecordVerdictPostgres(benchmark::State& state) {
+    std::string why;
+    TBigRegister* big =
+        TBigRegister::OnServer(static_cast<int>(state.range(0)) / kTestsPerCell, why);
+    if (big == nullptr) {
+        state.SkipWithError(("no PostgreSQL server: " + why).c_str());
+        return;
+    }
+    RecordVerdicts(state, *big);
+}
+BENCHMARK(BM_RecordVerdictPostgres)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_ListCellsPostgres(benchmark::State& state) {
+    std::string why;
+    TBigRegister* big = TBigRegister::OnServer(static_cast<int>(state.range(0)), why);
+    if (big == nullptr) {
+        state.SkipWithError(("no PostgreSQL server: " + why).c_str());
+        return;
+    }
+    ListCells(state, *big);
+}
+BENCHMARK(BM_ListCellsPostgres)->Arg(10000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -29,6 +29,17 @@ int Printed(const std::string& text) {
     return kCellsCannotOpen;
 }
 
+// Sends the outbox to the server at `where` (empty: every server tests wait for): done only when
+// nothing waits any more.
+int Sync(const std::string& where) {
+    const TOutboxReport report = TRegister::SendOutbox(where);
+    if (!report.Error.empty()) Error(report.Error);
+    const int printed = Printed("sent " + std::to_string(report.Sent) + ", pending " +
+                                std::to_string(report.Pending) + "\n");
+    if (printed != kCellsDone) return printed;
+    return report.Pending == 0 && report.Error.empty() ? kCellsDone : kCellsCannotOpen;
+}
+
 int RunCommand(TRegister& cells, const TCellsOptions& options) {
     switch (options.Command) {
         case TCellsCommand::List: {
@@ -80,6 +91,8 @@ int RunCommand(TRegister& cells, const TCellsOptions& options) {
         case TCellsCommand::Rate:
             cells.Rate(options.Cell, options.RatedAh);
             return kCellsDone;
+        case TCellsCommand::Sync:
+            break;  // before the register is opened
     }
     return kCellsUsage;
 }
@@ -94,6 +107,7 @@ int main(int argc, char** argv) {
     }
     if (!command.Options) return Printed(command.Output);
     const TCellsOptions& options = *command.Options;
+    if (options.Command == TCellsCommand::Sync) return Sync(options.Register);
     try {
         const std::unique_ptr<TRegister> cells = TRegister::Open(
             options.Register.empty() ? TRegister::DefaultLocation() : options.Register);

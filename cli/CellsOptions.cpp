@@ -32,17 +32,28 @@ const char* const kDescription =
     "  import PATH...       records verdict files (<log>_test<N>.json), folders searched\n"
     "                       through; a test already there is not added again\n"
     "  assign TEST-ID CELL  gives a test (its id from show or unassigned) to a cell\n"
-    "  rate CELL AH         sets a cell's rated capacity in Ah, e.g. 2.6\n\n"
+    "  rate CELL AH         sets a cell's rated capacity in Ah, e.g. 2.6\n"
+    "  sync                 sends the tests that wait in the outbox to the server of\n"
+    "                       --register, or to every server they wait for; prints\n"
+    "                       \"sent N, pending M\"\n\n"
     "A cell's capacity is that of its newest test that ended at the cutoff voltage; tests "
     "stopped by the operator, the timer, the tester or a lost connection measure none. Its "
     "internal resistance is the newest measured; its state of health is its capacity against "
     "its rated capacity, or against the capacity of its first cutoff test when it has no "
     "rating. Numbers are written with a decimal point in every locale.\n\n"
+    "A register on a PostgreSQL server is shared by a lab. Every test recorded there (by "
+    "kelvo-run, the console or import) is first kept in the outbox of the default register "
+    "file, and leaves it once the server has committed it: a server that is away, restarts or "
+    "refuses the login loses no test. What waits is sent with the next record, whenever a "
+    "program opens the register on that server, and by sync. Reading the register needs the "
+    "server. The server's password is never part of --register: libpq takes it from "
+    "~/.pgpass, the file named by PGPASSFILE, or PGPASSWORD.\n\n"
     "Exit codes:\n"
     "  0  done\n"
     "  1  an unknown cell or test, or some files could not be read\n"
     "  2  usage error\n"
-    "  3  the register cannot be opened or written, or the export's file cannot be written";
+    "  3  the register cannot be opened or written (a server that cannot be reached or refuses),\n"
+    "     or the export's file cannot be written; sync: tests still wait";
 
 struct TCommandName {
     const char* Name;
@@ -57,6 +68,7 @@ constexpr TCommandName kCommands[] = {
     {"import", TCellsCommand::Import, 1},
     {"assign", TCellsCommand::Assign, 2},
     {"rate", TCellsCommand::Rate, 2},
+    {"sync", TCellsCommand::Sync, 0},
 };
 
 }  // namespace
@@ -70,17 +82,17 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
     const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
     const QCommandLineOption registerAt(
         "register",
-        "The register at PATH instead of the default "
-        "$XDG_DATA_HOME/Kelvo/register.sqlite (~/.local/share/Kelvo/register.sqlite); "
-        "it is made when missing.",
-        "PATH");
+        QString("The register at LOCATION instead of the default "
+                "$XDG_DATA_HOME/Kelvo/register.sqlite (~/.local/share/Kelvo/register.sqlite). ") +
+            RegisterLocationForms(),
+        "LOCATION");
     const QCommandLineOption json("json", "list, show, unassigned: print JSON.");
     const QCommandLineOption output("output", "export: write the CSV to FILE.", "FILE");
     const QCommandLineOption station("station", "import: the station of verdicts that name none.",
                                      "NAME");
     parser.addOptions({help, version, registerAt, json, output, station});
     parser.addPositionalArgument("command",
-                                 "list, show, unassigned, export, import, assign or rate.",
+                                 "list, show, unassigned, export, import, assign, rate or sync.",
                                  "command [arguments]");
 
     TParsedCellsCommandLine result;
@@ -104,7 +116,7 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
     for (const QString& word : parser.positionalArguments()) words.push_back(word.toStdString());
     if (words.empty())
         return refuse(
-            "a command is needed: list, show, unassigned, export, import, assign or rate");
+            "a command is needed: list, show, unassigned, export, import, assign, rate or sync");
     const TCommandName* command = nullptr;
     for (const TCommandName& known : kCommands) {
         if (words[0] == known.Name) command = &known;
@@ -113,9 +125,9 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
     const std::string name = command->Name;
     const size_t given = words.size() - 1;
     if (command->Command == TCellsCommand::Import ? given == 0 : given != command->Arguments) {
-        static const char* const kForms[] = {"list",        "show CELL",      "unassigned",
-                                             "export",      "import PATH...", "assign TEST-ID CELL",
-                                             "rate CELL AH"};
+        static const char* const kForms[] = {
+            "list",           "show CELL",           "unassigned",   "export",
+            "import PATH...", "assign TEST-ID CELL", "rate CELL AH", "sync"};
         return refuse("the form is: " + std::string(kForms[command - kCommands]));
     }
 
@@ -134,7 +146,16 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
     options.Json = parser.isSet(json);
     options.Register = parser.value(registerAt).toStdString();
     if (parser.isSet(registerAt) && options.Register.empty()) {
-        return refuse("--register takes the register's path");
+        return refuse("--register takes the register's file or server");
+    }
+    if (const std::optional<std::string> why = RegisterLocationRefusal(options.Register)) {
+        return refuse(*why);
+    }
+    if (options.Command == TCellsCommand::Sync && !options.Register.empty() &&
+        !IsServerLocation(options.Register)) {
+        return refuse(
+            "sync sends the outbox to a server: --register takes its location, or is left out "
+            "for every server that tests wait for");
     }
     options.Output = parser.value(output).toStdString();
     if (parser.isSet(output) && options.Output.empty()) return refuse("--output takes a file");
@@ -147,6 +168,7 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
         case TCellsCommand::List:
         case TCellsCommand::Unassigned:
         case TCellsCommand::Export:
+        case TCellsCommand::Sync:
             break;
         case TCellsCommand::Show:
             options.Cell = words[1];

@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
-enum class TCellsCommand { List, Show, Unassigned, Export, Import, Assign, Rate };
+enum class TCellsCommand { List, Show, Unassigned, Export, Import, Assign, Rate, Sync };
 
 struct TCellsOptions {
     TCellsCommand Command = TCellsCommand::List;
-    std::string Register;                // empty: TRegister::DefaultLocation()
-    bool Json = false;                   // list, show, unassigned
-    std::string Output;                  // export: the file; empty: standard output
+    std::string Register;  // a file or a server's location; empty: TRegister::DefaultLocation()
+                           // (sync: every server that tests wait for)
+    bool Json = false;     // list, show, unassigned
+    std::string Output;    // export: the file; empty: standard output
     std::optional<std::string> Station;  // import: for verdicts that name none
     std::string Cell;                    // show, assign, rate
     int64_t TestId = 0;                  // assign
@@ -35,5 +36,6 @@ enum TCellsExit : int {
     kCellsDone = 0,
     kCellsUnknown = 1,  // an unknown cell or test, or files that could not be read
     kCellsUsage = 2,
-    kCellsCannotOpen = 3,  // the register (or the export's file) cannot be opened or written
+    kCellsCannotOpen = 3,  // the register (or the export's file) cannot be opened or written;
+                           // sync: tests still wait
 };

@@ -37,7 +37,10 @@ const char* const kDescription =
     "Every verdict is also written beside the log as <log>_test1.json and recorded in the "
     "register of tests and cells (see kelvo-cells); a register that cannot be written loses "
     "nothing: the run, its log, its verdict and its exit code stay as they are, and kelvo-cells "
-    "import records the verdict later.\n\n"
+    "import records the verdict later. A register on a PostgreSQL server that is away, restarts "
+    "or refuses the login keeps the verdict in the outbox of the default register file, from "
+    "where the next record, the next program that opens that register, or kelvo-cells sync "
+    "sends it; kelvo-run says so once.\n\n"
     "Several testers: one kelvo-run per port, side by side.";
 
 QString LargestTestTimeText() {
@@ -103,10 +106,12 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
                                      "The name of this test station in the verdict and the "
                                      "register (default: the host name up to its first dot).",
                                      "NAME");
-    const QCommandLineOption registerAt("register",
-                                        "Record the verdict in the register at PATH instead of "
-                                        "the default ~/.local/share/Kelvo/register.sqlite.",
-                                        "PATH");
+    const QCommandLineOption registerAt(
+        "register",
+        QString("Record the verdict in the register at LOCATION instead of the default "
+                "$XDG_DATA_HOME/Kelvo/register.sqlite (~/.local/share/Kelvo/register.sqlite). ") +
+            RegisterLocationForms(),
+        "LOCATION");
     const QCommandLineOption json("json", "Print the verdict as one JSON object.");
     const QCommandLineOption quiet("quiet", "Print only the verdict: no progress, no messages.");
     const QCommandLineOption debug("debug", "Write the link's debug lines to standard error.");
@@ -199,7 +204,10 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
     if (parser.isSet(station) && options.Station.empty()) return refuse("--station takes a name");
     options.Register = parser.value(registerAt).toStdString();
     if (parser.isSet(registerAt) && options.Register.empty()) {
-        return refuse("--register takes the register's path");
+        return refuse("--register takes the register's file or server");
+    }
+    if (const std::optional<std::string> why = RegisterLocationRefusal(options.Register)) {
+        return refuse(QString::fromStdString(*why));
     }
     result.Options = options;
     return result;

@@ -291,14 +291,31 @@ void TRunner::KeepVerdict(const std::optional<TTestSummary>& verdict) {
     if (!verdict && !FOptions.RatedAh) return;
     const std::string where =
         FOptions.Register.empty() ? TRegister::DefaultLocation() : FOptions.Register;
+    // The test first, the rating after: a rating that cannot be set costs no test. One message
+    // whatever fails.
+    const std::string rating =
+        FOptions.RatedAh ? "; the cell's rating is not set (kelvo-cells rate " + *FOptions.Cell +
+                               " " + FixedDecimals(*FOptions.RatedAh, 3) + " sets it)"
+                         : "";
+    bool recorded = !verdict;
     try {
         const std::unique_ptr<TRegister> cells = TRegister::Open(where);
-        if (FOptions.RatedAh) cells->Rate(*FOptions.Cell, *FOptions.RatedAh);
         if (verdict) cells->Record(*verdict, file);
-    } catch (const TRegisterError& error) {
-        Say(std::string("kelvo-run: the test is not in the register: ") + error.what() +
-                (file.empty() ? "" : "; kelvo-cells import " + file + " records it later"),
+        recorded = true;
+        if (FOptions.RatedAh) cells->Rate(*FOptions.Cell, *FOptions.RatedAh);
+    } catch (const TRegisterPending& error) {
+        Say(std::string("kelvo-run: the register's server cannot take the test now: ") +
+                error.what() + "; kelvo-cells sync sends it" + rating,
             true);
+    } catch (const TRegisterError& error) {
+        if (recorded) {
+            Say(std::string("kelvo-run: ") + error.what() + rating, true);
+        } else {
+            Say(std::string("kelvo-run: the test is not in the register: ") + error.what() +
+                    (file.empty() ? "" : "; kelvo-cells import " + file + " records it later") +
+                    rating,
+                true);
+        }
     }
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 // The little the register needs of a database: run one statement with bound values and step
-// through its rows, transactions, and the few words in which databases differ. SQLite implements
-// it (SqliteDatabase.h) with its own settings, transaction and catalogue statements; every
-// statement on the register's tables is in Register.cpp, in SQL that SQLite and PostgreSQL both
-// take: numbered parameters $1, $2, ..., standard types, INSERT ... ON CONFLICT.
+// through its rows, transactions, and the few words in which databases differ. SQLite
+// (SqliteDatabase.h) and PostgreSQL (PostgresDatabase.h) implement it with their own settings,
+// transaction and catalogue statements; every statement on the register's tables is in
+// Register.cpp, in SQL that both take: numbered parameters $1, $2, ..., standard types,
+// INSERT ... ON CONFLICT.
 //
 // Threads: one thread at a time per TDatabase, as for the TRegister that owns it.
 
@@ -13,6 +14,8 @@
 #include <string>
 #include <variant>
 #include <vector>
+
+#include "records/Register.h"
 
 // A value bound to a parameter: NULL, an integer, a double or UTF-8 text.
 using TSqlValue = std::variant<std::nullptr_t, int64_t, double, std::string>;
@@ -36,12 +39,21 @@ class TSqlRow {
     ~TSqlRow() = default;
 };
 
-enum class TTransactionKind {
-    Read,   // sees one state of the database throughout
-    Write,  // takes the write lock at its start, waiting for other writers up to the timeout
+// A value that the database cannot store (a server's text cannot hold a NUL): the test that
+// carries it is at fault, not the database, and other tests still go in.
+class TUnstorableValue : public TRegisterError {
+  public:
+    using TRegisterError::TRegisterError;
 };
 
-// Every failure throws TRegisterError "<where>: <the database's words>".
+enum class TTransactionKind {
+    Read,   // sees one state of the database throughout
+    Write,  // takes the register's write lock at its start, waiting for other writers up to the
+            // timeout: writers, migrations included, follow one another
+};
+
+// Every failure throws TRegisterError "<where>: <the database's words>"; a value that cannot be
+// stored throws TUnstorableValue before anything is sent.
 class TDatabase {
   public:
     virtual ~TDatabase() = default;
@@ -52,6 +64,9 @@ class TDatabase {
     virtual const char* IdentityKey() const = 0;
     // The names of the tables there are (none: a new database).
     virtual std::vector<std::string> Tables() = 0;
+    // The connection is gone (a server that stopped or restarted): everything asked of this
+    // database from now on fails. A file is never lost.
+    virtual bool Lost() const = 0;
 
     virtual void Begin(TTransactionKind kind) = 0;
     virtual void Commit() = 0;

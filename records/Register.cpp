@@ -1,4 +1,5 @@
-// The register over any TDatabase: every SQL statement of the register is in this file.
+// The register over any TDatabase, and the outbox that stands between a register on a server and
+// its records: every SQL statement of the register is in this file.
 
 #include "records/Register.h"
 
@@ -7,11 +8,13 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <set>
 #include <stdexcept>
 #include <system_error>
 
 #include "records/Database.h"
+#include "records/PostgresDatabase.h"
 #include "records/SqliteDatabase.h"
 #include "support/Format.h"
 #include "support/Json.h"
@@ -39,9 +42,14 @@ constexpr char kIdentityKey[] = "{identity key}";
 // A cell's figures (tests .. last_tested) follow from its tests; every change to its tests
 // brings them up to date in the same transaction, so that listing the cells reads one table.
 // A cell's tests refer to it: deferred, so that a test's cell is added only once the test is.
+//
+// The outbox (2) is a file's alone: tests recorded for a server wait there, as their verdict's
+// JSON, until the server has committed them; one per test and server, as in `tests`. On a server
+// the migration only counts, so that both kinds keep one numbering.
 struct TMigration {
     int64_t Version;
     std::vector<const char*> Statements;
+    bool FileOnly = false;
 };
 const std::vector<TMigration>& Migrations() {
     static const std::vector<TMigration> migrations = {
@@ -79,6 +87,17 @@ const std::vector<TMigration>& Migrations() {
           "summary_file TEXT NOT NULL, "
           "UNIQUE (start_utc, port, station))",
           "CREATE INDEX tests_of_cell ON tests (cell, end_utc, id)"}},
+        {2,
+         {"CREATE TABLE outbox ("
+          "id {identity key}, "
+          "server TEXT NOT NULL, "
+          "start_utc BIGINT NOT NULL, "
+          "port TEXT NOT NULL, "
+          "station TEXT NOT NULL, "
+          "verdict TEXT NOT NULL, "
+          "summary_file TEXT NOT NULL, "
+          "UNIQUE (server, start_utc, port, station))"},
+         true},
     };
     return migrations;
 }
@@ -131,6 +150,20 @@ const std::string kTestColumns =
 const std::string kTestsOfCell = kTestColumns + "WHERE cell = $1 ORDER BY end_utc DESC, id DESC";
 const std::string kTestsWithoutCell =
     kTestColumns + "WHERE cell IS NULL ORDER BY end_utc DESC, id DESC";
+
+// The outbox, in the local file. A test already waiting for the server is not queued twice.
+constexpr char kQueue[] =
+    "INSERT INTO outbox (server, start_utc, port, station, verdict, summary_file) "
+    "VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT DO NOTHING";
+constexpr char kQueued[] =
+    "SELECT id FROM outbox WHERE server = $1 AND start_utc = $2 AND port = $3 AND station = $4";
+// $2: after this id; $3: at most this many, oldest first.
+constexpr char kWaiting[] =
+    "SELECT id, verdict, summary_file FROM outbox WHERE server = $1 AND id > $2 "
+    "ORDER BY id LIMIT $3";
+constexpr char kSent[] = "DELETE FROM outbox WHERE id = $1";
+constexpr char kWaitingCount[] = "SELECT COUNT(*) FROM outbox WHERE server = $1";
+constexpr char kServersWaiting[] = "SELECT DISTINCT server FROM outbox ORDER BY server";
 
 // --- Rows ----------------------------------------------------------------------------------------
 
@@ -203,6 +236,15 @@ std::optional<TTestRow> RowOf(const TTestSummary& summary) {
                     *document.Value->Find("end")->String()};
 }
 
+TTestRow RowToRecord(const std::string& where, const TTestSummary& summary) {
+    std::optional<TTestRow> row = RowOf(summary);
+    if (!row) {
+        throw TRegisterError(where +
+                             ": a test whose start or end is not a date cannot be recorded");
+    }
+    return std::move(*row);
+}
+
 std::vector<TSqlValue> TestValues(const TTestRow& row, const std::string& summaryFile) {
     const TTestSummary& s = row.Summary;
     std::string logs = "[";
@@ -268,8 +310,9 @@ std::string StatementFor(const TDatabase& db, const char* sql) {
 
 // Brings the schema up to date, each migration in a transaction of its own. An up-to-date
 // register is only read (a register that may not be written still opens); another program that
-// migrates at the same time makes this one wait and then find the work done.
-void Migrate(TDatabase& db) {
+// migrates at the same time makes this one wait and then find the work done. `file`: the database
+// is a local file, which holds the outbox.
+void Migrate(TDatabase& db, bool file) {
     const int64_t latest = Migrations().back().Version;
     const auto tooNew = [&](int64_t version) {
         return TRegisterError(db.Where() + ": the register is of a newer kind (schema " +
@@ -295,7 +338,9 @@ void Migrate(TDatabase& db) {
         const int64_t version = SchemaVersion(db).value_or(0);
         if (version > latest) throw tooNew(version);
         if (version >= migration.Version) continue;
-        for (const char* sql : migration.Statements) db.Run(StatementFor(db, sql), {});
+        if (file || !migration.FileOnly) {
+            for (const char* sql : migration.Statements) db.Run(StatementFor(db, sql), {});
+        }
         db.Run(kSetVersion, {migration.Version});
         transaction.Commit();
     }
@@ -307,6 +352,9 @@ class TSqlRegister final : public TRegister {
         : FWhere(where), FDb(std::move(db)) {}
 
     const std::string& Location() const override { return FWhere; }
+
+    // The connection to its server is gone.
+    bool Lost() const { return FDb->Lost(); }
 
     TRecordOutcome Record(const TTestSummary& summary, const std::string& summaryFile) override {
         return RecordAll({{summary, summaryFile}}).front();
@@ -320,13 +368,8 @@ class TSqlRegister final : public TRegister {
         std::vector<TPrepared> rows;
         rows.reserve(tests.size());
         for (const TToRecord& test : tests) {
-            const std::optional<TTestRow> row = RowOf(test.Summary);
-            if (!row) {
-                throw TRegisterError(FWhere +
-                                     ": a test whose start or end is not a date "
-                                     "cannot be recorded");
-            }
-            rows.push_back({TestValues(*row, test.SummaryFile), row->Summary.Cell});
+            const TTestRow row = RowToRecord(FWhere, test.Summary);
+            rows.push_back({TestValues(row, test.SummaryFile), row.Summary.Cell});
         }
         std::vector<TRecordOutcome> outcomes;
         outcomes.reserve(tests.size());
@@ -407,6 +450,290 @@ class TSqlRegister final : public TRegister {
     const std::unique_ptr<TDatabase> FDb;
 };
 
+// --- Files, servers and the outbox --------------------------------------------------------------
+
+// The SQLite file at `path`, made with its folder when missing, its schema up to date.
+std::unique_ptr<TDatabase> OpenFile(const std::string& path) {
+    if (path.empty()) throw TRegisterError("the register's path is empty");
+    const fs::path folder = fs::path(path).parent_path();
+    if (!folder.empty()) {
+        std::error_code error;
+        fs::create_directories(folder, error);
+        if (error) {
+            throw TRegisterError(path + ": cannot create the folder " + folder.string() + ": " +
+                                 error.message());
+        }
+    }
+    std::unique_ptr<TDatabase> db = OpenSqliteDatabase(path);
+    Migrate(*db, true);
+    return db;
+}
+
+// Tests sent to a server in one transaction: one flush for many, a short wait for the others.
+constexpr size_t kSendBatch = 500;
+// Waiting tests sent besides its own when a register on a server opens or records: a long
+// absence's worth, few enough not to hold a program up for long; SendOutbox sends them all.
+constexpr size_t kSendAlong = 1000;
+
+// The outbox of a local register file: tests for servers, kept until a server has committed them.
+// Used by one thread at a time, as the file's register is.
+class TOutbox {
+  public:
+    explicit TOutbox(const std::string& path) : FPath(path), FDb(OpenFile(path)) {}
+
+    const std::string& Path() const { return FPath; }
+
+    // Keeps `tests` for `server`, in one transaction: their ids, in order. A test that waits
+    // already keeps its place.
+    std::vector<int64_t> Queue(const std::string& server,
+                               const std::vector<TRegister::TToRecord>& tests) {
+        std::vector<int64_t> ids;
+        ids.reserve(tests.size());
+        TTransaction transaction(*FDb, TTransactionKind::Write);
+        for (const TRegister::TToRecord& test : tests) {
+            const TTestSummary row = RowToRecord(server, test.Summary).Summary;
+            const std::vector<TSqlValue> key = {server, UtcSecond(row.Start), row.Port,
+                                                row.Station};
+            std::vector<TSqlValue> values = key;
+            values.insert(values.end(), {VerdictJson(test.Summary), test.SummaryFile});
+            FDb->Run(kQueue, values);
+            FDb->Run(kQueued, key,
+                     [&](const TSqlRow& queued) { ids.push_back(queued.Integer(0)); });
+        }
+        transaction.Commit();
+        return ids;
+    }
+
+    struct TWaiting {
+        int64_t Id = 0;
+        std::optional<TRegister::TToRecord> Test;  // nothing: the entry is no verdict (damaged)
+    };
+    // At most `most` tests waiting for `server` after the id `after`, oldest first.
+    std::vector<TWaiting> Waiting(const std::string& server, int64_t after, size_t most) {
+        std::vector<TWaiting> waiting;
+        FDb->Run(kWaiting, {server, after, static_cast<int64_t>(most)}, [&](const TSqlRow& row) {
+            TWaiting entry{row.Integer(0), std::nullopt};
+            if (std::optional<TTestSummary> summary = ParseVerdictJson(row.Text(1))) {
+                entry.Test = TRegister::TToRecord{std::move(*summary), row.Text(2)};
+            }
+            waiting.push_back(std::move(entry));
+        });
+        return waiting;
+    }
+
+    // The server has committed the tests `ids`.
+    void Sent(const std::vector<int64_t>& ids) {
+        if (ids.empty()) return;
+        TTransaction transaction(*FDb, TTransactionKind::Write);
+        for (const int64_t id : ids) FDb->Run(kSent, {id});
+        transaction.Commit();
+    }
+
+    int64_t Count(const std::string& server) {
+        int64_t count = 0;
+        FDb->Run(kWaitingCount, {server}, [&](const TSqlRow& row) { count = row.Integer(0); });
+        return count;
+    }
+
+    std::vector<std::string> Servers() {
+        std::vector<std::string> servers;
+        FDb->Run(kServersWaiting, {}, [&](const TSqlRow& row) { servers.push_back(row.Text(0)); });
+        return servers;
+    }
+
+  private:
+    const std::string FPath;
+    const std::unique_ptr<TDatabase> FDb;
+};
+
+// A register on a server, its records through the outbox of the default register file. The
+// server is tried once, when the register opens; once it could not be reached, refused or was
+// lost, the register is away until opened again (no second wait for a server that is not there):
+// its records wait in the outbox, its other calls throw the cause.
+class TServerRegister final : public TRegister {
+  public:
+    // `sendAlong`: waiting tests sent as soon as the server is reached.
+    TServerRegister(const std::string& where, size_t sendAlong)
+        : FWhere(where), FOutboxPath(DefaultLocation()) {
+        try {
+            std::unique_ptr<TDatabase> db = OpenPostgresDatabase(where);
+            Migrate(*db, false);
+            FServer = std::make_unique<TSqlRegister>(where, std::move(db));
+        } catch (const TRegisterError& error) {
+            FAway = error.what();
+        }
+        if (FServer && sendAlong > 0) SendWaiting(sendAlong);
+    }
+
+    const std::string& Location() const override { return FWhere; }
+
+    TRecordOutcome Record(const TTestSummary& summary, const std::string& summaryFile) override {
+        return RecordAll({{summary, summaryFile}}).front();
+    }
+
+    std::vector<TRecordOutcome> RecordAll(const std::vector<TToRecord>& tests) override {
+        for (const TToRecord& test : tests) RowToRecord(FWhere, test.Summary);
+        // First into the outbox: whatever happens to the server, or to this program, from here
+        // on, the tests wait there.
+        std::vector<int64_t> queued;
+        std::string outboxFailure;
+        try {
+            queued = Outbox(true)->Queue(FWhere, tests);
+        } catch (const TRegisterError& error) {
+            outboxFailure = error.what();
+        }
+        std::vector<TRecordOutcome> outcomes;
+        try {
+            outcomes = OnServer([&](TSqlRegister& server) { return server.RecordAll(tests); });
+        } catch (const TRegisterError& error) {
+            if (!outboxFailure.empty()) {
+                throw TRegisterError(std::string(error.what()) +
+                                     "; nor can the outbox keep it: " + outboxFailure);
+            }
+            const bool one = tests.size() == 1;
+            throw TRegisterPending(std::string(error.what()) + "; " +
+                                   (one ? std::string("the test waits")
+                                        : std::to_string(tests.size()) + " tests wait") +
+                                   " in the outbox " + FOutboxPath + " until the server takes " +
+                                   (one ? "it" : "them"));
+        }
+        if (outboxFailure.empty()) {
+            try {
+                FOutbox->Sent(queued);
+            } catch (const TRegisterError&) {
+                // They stay: sent again, they add nothing.
+            }
+        }
+        SendWaiting(kSendAlong);
+        return outcomes;
+    }
+
+    std::vector<TCellSummary> Cells() override {
+        return OnServer([&](TSqlRegister& server) { return server.Cells(); });
+    }
+    std::optional<TCellHistory> Cell(const std::string& cell) override {
+        return OnServer([&](TSqlRegister& server) { return server.Cell(cell); });
+    }
+    std::vector<TRegisteredTest> UnassignedTests() override {
+        return OnServer([&](TSqlRegister& server) { return server.UnassignedTests(); });
+    }
+    void Rate(const std::string& cell, double ratedAh) override {
+        OnServer([&](TSqlRegister& server) { server.Rate(cell, ratedAh); });
+    }
+    bool Assign(int64_t testId, const std::string& cell) override {
+        return OnServer([&](TSqlRegister& server) { return server.Assign(testId, cell); });
+    }
+
+    // Sends at most `most` tests that wait for this server, oldest first, until the server fails.
+    // A test that the server cannot store stays, and holds back no other.
+    TOutboxReport SendWaiting(size_t most) {
+        TOutboxReport report;
+        TOutbox* outbox = Outbox(false);
+        if (outbox == nullptr) {
+            report.Error = FOutboxFailure;
+            return report;
+        }
+        const auto note = [&](const std::string& why) {
+            if (report.Error.empty()) report.Error = why;
+        };
+        try {
+            int64_t after = 0;
+            for (size_t tried = 0; tried < most;) {
+                const std::vector<TOutbox::TWaiting> batch =
+                    outbox->Waiting(FWhere, after, std::min(kSendBatch, most - tried));
+                if (batch.empty()) break;
+                after = batch.back().Id;
+                tried += batch.size();
+                std::vector<int64_t> ids;
+                std::vector<TToRecord> tests;
+                for (const TOutbox::TWaiting& entry : batch) {
+                    if (!entry.Test) {
+                        note(outbox->Path() + ": a test waiting for " + FWhere +
+                             " is not a verdict");
+                        continue;
+                    }
+                    ids.push_back(entry.Id);
+                    tests.push_back(*entry.Test);
+                }
+                if (tests.empty()) continue;
+                bool whole = true;
+                try {
+                    OnServer([&](TSqlRegister& server) { return server.RecordAll(tests); });
+                } catch (const TUnstorableValue&) {
+                    whole = false;
+                }
+                if (whole) {
+                    outbox->Sent(ids);
+                    report.Sent += static_cast<int64_t>(ids.size());
+                    continue;
+                }
+                // One at a time: a test that the server cannot store holds back no other. Any
+                // other failure ends the sending, as it would for each of them.
+                for (size_t i = 0; i < tests.size(); ++i) {
+                    try {
+                        OnServer([&](TSqlRegister& server) {
+                            return server.Record(tests[i].Summary, tests[i].SummaryFile);
+                        });
+                    } catch (const TUnstorableValue& error) {
+                        note(error.what());
+                        continue;
+                    }
+                    outbox->Sent({ids[i]});
+                    ++report.Sent;
+                }
+            }
+        } catch (const TRegisterError& error) {
+            report.Error = error.what();
+        }
+        try {
+            report.Pending = outbox->Count(FWhere);
+        } catch (const TRegisterError& error) {
+            note(error.what());
+        }
+        return report;
+    }
+
+  private:
+    // Calls `use` on the server's register; a failure that lost the connection leaves the
+    // register away.
+    template <typename TUse>
+    auto OnServer(TUse&& use) -> decltype(use(std::declval<TSqlRegister&>())) {
+        if (!FServer) throw TRegisterError(FAway);
+        try {
+            return use(*FServer);
+        } catch (const TRegisterError& error) {
+            if (FServer->Lost()) {
+                FAway = error.what();
+                FServer.reset();
+            }
+            throw;
+        }
+    }
+
+    // The outbox, opened on first use; `make`: made when there is no file yet. Throws
+    // TRegisterError when `make`, else null (FOutboxFailure says why, when it is not simply
+    // missing).
+    TOutbox* Outbox(bool make) {
+        if (FOutbox) return FOutbox.get();
+        std::error_code missing;
+        if (!make && !fs::exists(FOutboxPath, missing)) return nullptr;
+        try {
+            FOutbox = std::make_unique<TOutbox>(FOutboxPath);
+        } catch (const TRegisterError& error) {
+            if (make) throw;
+            FOutboxFailure = error.what();
+        }
+        return FOutbox.get();
+    }
+
+    const std::string FWhere;
+    const std::string FOutboxPath;
+    std::unique_ptr<TSqlRegister> FServer;  // null while away
+    std::string FAway;                      // why the server is away: "<where>: <why>"
+    std::unique_ptr<TOutbox> FOutbox;
+    std::string FOutboxFailure;
+};
+
 // --- Import --------------------------------------------------------------------------------------
 
 // A verdict is a few kilobytes; anything far larger is not one, and is not read into memory.
@@ -448,19 +775,48 @@ std::string TRegister::DefaultLocation() {
 }
 
 std::unique_ptr<TRegister> TRegister::Open(const std::string& where) {
-    if (where.empty()) throw TRegisterError("the register's path is empty");
-    const fs::path folder = fs::path(where).parent_path();
-    if (!folder.empty()) {
-        std::error_code error;
-        fs::create_directories(folder, error);
-        if (error) {
-            throw TRegisterError(where + ": cannot create the folder " + folder.string() + ": " +
-                                 error.message());
+    if (IsServerLocation(where)) {
+        if (const std::optional<std::string> refusal = RegisterLocationRefusal(where)) {
+            throw TRegisterError(*refusal);
         }
+        return std::make_unique<TServerRegister>(where, kSendAlong);
     }
-    std::unique_ptr<TDatabase> db = OpenSqliteDatabase(where);
-    Migrate(*db);
-    return std::make_unique<TSqlRegister>(where, std::move(db));
+    return std::make_unique<TSqlRegister>(where, OpenFile(where));
+}
+
+TOutboxReport TRegister::SendOutbox(const std::string& location) {
+    TOutboxReport total;
+    const auto failed = [&](const std::string& why) {
+        total.Error += (total.Error.empty() ? "" : "; ") + why;
+    };
+    try {
+        const std::string path = DefaultLocation();
+        std::error_code missing;
+        if (!fs::exists(path, missing)) return total;
+        // Only a server that something waits for is contacted.
+        TOutbox outbox(path);
+        std::vector<std::string> servers;
+        if (location.empty()) {
+            servers = outbox.Servers();
+        } else if (outbox.Count(location) > 0) {
+            servers = {location};
+        }
+        for (const std::string& server : servers) {
+            if (const std::optional<std::string> refusal = RegisterLocationRefusal(server)) {
+                total.Pending += outbox.Count(server);
+                failed(*refusal);
+                continue;
+            }
+            const TOutboxReport sent =
+                TServerRegister(server, 0).SendWaiting(std::numeric_limits<size_t>::max());
+            total.Sent += sent.Sent;
+            total.Pending += sent.Pending;
+            if (!sent.Error.empty()) failed(sent.Error);
+        }
+    } catch (const TRegisterError& error) {
+        failed(error.what());
+    }
+    return total;
 }
 
 TImportResult TRegister::Import(const std::vector<std::string>& paths,

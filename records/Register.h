@@ -1,9 +1,16 @@
 #pragma once
 // The register of every test and the cells they measured: one database (a SQLite file by
-// default), in which each verdict is one test, unique by its start, port and station, so that
-// recording or importing the same test twice adds nothing. Plain C++ over the database's C
-// library: the window and the command-line programs share it. Every SQL statement lives in this
-// folder's register module; a second kind of database differs only in how it connects.
+// default, or a PostgreSQL server that a lab shares), in which each verdict is one test, unique
+// by its start, port and station, so that recording or importing the same test twice adds
+// nothing. Plain C++ over the databases' C libraries: the window and the command-line programs
+// share it. Every SQL statement lives in this folder's register module; the two kinds of database
+// differ only in how they connect, lock and name their types.
+//
+// A register on a server goes through an outbox: every test recorded there is first kept in the
+// table `outbox` of the default register file (DefaultLocation()), with the server's location,
+// and leaves it only once the server has committed it. What waits is sent with the next record,
+// when a register on that server is opened, and by SendOutbox. So a server that is away, restarts
+// or refuses the login loses no test; reading the register needs the server.
 //
 // What a cell's figures mean, the same everywhere:
 //   capacity        the `ah` of its most recent test (by end) that ended at the cutoff voltage; a
@@ -14,8 +21,8 @@
 //                   when no rating is known
 //
 // Threads: one TRegister is used by one thread at a time. Several programs (and threads, each
-// with its own TRegister) may use one register at once: writes wait for each other (a busy
-// timeout), each record is one transaction.
+// with its own TRegister) may use one register, and one outbox, at once: writes wait for each
+// other (a busy or lock timeout), each record is one transaction.
 
 #include <cstdint>
 #include <memory>
@@ -31,6 +38,13 @@
 class TRegisterError : public std::runtime_error {
   public:
     using std::runtime_error::runtime_error;
+};
+
+// Tests that a server could not take now: they wait in the outbox and are sent later. what():
+// "<server>: <why>; the test waits in the outbox <file> ...".
+class TRegisterPending : public TRegisterError {
+  public:
+    using TRegisterError::TRegisterError;
 };
 
 // One line of the cells' table.
@@ -59,6 +73,13 @@ struct TCellHistory {
 
 enum class TRecordOutcome { Added, AlreadyThere };
 
+// What sending the outbox did.
+struct TOutboxReport {
+    int64_t Sent = 0;     // tests that left the outbox: the server took them, or had them already
+    int64_t Pending = 0;  // tests that still wait for the servers asked
+    std::string Error;    // why some wait ("<server>: <why>", several joined by "; "); or empty
+};
+
 // What an import did: files taken, files whose test was there already, files that could not be
 // read as a verdict (named, for standard error).
 struct TImportResult {
@@ -72,10 +93,22 @@ class TRegister {
     // $XDG_DATA_HOME/Kelvo/register.sqlite, or ~/.local/share/Kelvo/register.sqlite.
     static std::string DefaultLocation();
 
-    // Opens the register at `where` (a file path), creating it and its folder when missing, and
+    // Opens the register at `where`, a file path or a server's location (IsServerLocation), and
     // brings its schema up to date (numbered migrations, each in a transaction; two programs
-    // opening a new register at once both go on). Throws TRegisterError.
+    // opening a new register at once both go on). A file is made, with its folder, when missing.
+    // A server is tried once, for a bounded time: what waits for it in the outbox is sent (a
+    // bounded number of tests); when it cannot be reached or refuses, the register still opens,
+    // its records wait in the outbox (TRegisterPending) and its reads throw the cause. Throws
+    // TRegisterError (a file that cannot be opened, a location that RegisterLocationRefusal
+    // refuses).
     static std::unique_ptr<TRegister> Open(const std::string& where);
+
+    // Sends what waits in the outbox for the server at `location`, or for every server named
+    // there when `location` is empty; a server with nothing waiting is not contacted. Never
+    // throws: a server away, a refusal or an outbox that cannot be read is in Error. Any thread
+    // (the console calls it at start, in a thread of its own); blocks for a connection attempt
+    // per server at most, and as long as the sending takes.
+    static TOutboxReport SendOutbox(const std::string& location);
 
     virtual ~TRegister() = default;
 
@@ -85,7 +118,8 @@ class TRegister {
     // Records one test (its cell, when it names one, is added as needed), in one transaction.
     // `summaryFile`: the verdict's JSON file, or empty. The test is kept as its verdict file
     // writes it (whole seconds, the file's decimals), so that recording a test and importing its
-    // file later agree. Throws TRegisterError.
+    // file later agree. Throws TRegisterError; TRegisterPending when the test waits in the outbox
+    // for its server (said once: the cause, and where it waits).
     virtual TRecordOutcome Record(const TTestSummary& summary, const std::string& summaryFile) = 0;
 
     // One test to record, and its verdict's JSON file (or empty).
@@ -119,6 +153,23 @@ class TRegister {
     TImportResult Import(const std::vector<std::string>& paths,
                          const std::optional<std::string>& station);
 };
+
+// Whether `where` names a PostgreSQL server rather than a file; the one rule for every program
+// and the console: a libpq URI (it begins with "postgresql://" or "postgres://"), or libpq's
+// key=value form, whose first word is one of libpq's keywords followed by "=" (host=db
+// dbname=lab). Anything else is a file path; a file whose name would read as a location is given
+// as ./dbname=x.
+bool IsServerLocation(const std::string& where);
+
+// The forms of a register's location, as a sentence for --help texts and man pages.
+const char* RegisterLocationForms();
+
+// Why the register may not be at `where`, or nothing. A server's location that libpq cannot read,
+// or that carries a password (in a URI's user info, or a `password` parameter in either form):
+// passwords come only through libpq's own means (~/.pgpass, PGPASSFILE, PGPASSWORD), never in a
+// location that shows in the process list or a settings file. The text never repeats the password.
+// Checked before anything connects: Open refuses the same locations.
+std::optional<std::string> RegisterLocationRefusal(const std::string& where);
 
 // Whether `name` may name a cell: printable text (no control character of C0, DEL or C1), not
 // only blanks. Names that programs add (kelvo-run --cell, kelvo-cells rate and assign) are

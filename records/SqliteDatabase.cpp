@@ -65,6 +65,8 @@ class TSqliteDatabase final : public TDatabase {
 
     const char* IdentityKey() const override { return "INTEGER PRIMARY KEY"; }
 
+    bool Lost() const override { return false; }
+
     std::vector<std::string> Tables() override {
         std::vector<std::string> names;
         Run("SELECT name FROM sqlite_master WHERE type = 'table' AND name NOT LIKE 'sqlite!_%' "

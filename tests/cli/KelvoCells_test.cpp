@@ -2,7 +2,10 @@
 // testers, kelvo-cells lists, shows and exports what the tests measured (capacity from cutoff
 // tests only), importing the log folder again adds nothing, runs that record at the same moment
 // all get in, and a register that cannot be written loses no test: its verdict waits beside the
-// log for an import. kelvo-cells' own failures exit with their codes.
+// log for an import. kelvo-cells' own failures exit with their codes. On a PostgreSQL server that
+// the tests start: the programs show what a file would, a server stopped during a test loses
+// nothing (the outbox keeps it until sync sends it), two runs make a new database at once, and a
+// location with a password is refused before anything connects.
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -27,6 +30,7 @@
 #include "platform/VirtualPorts.h"
 #include "sim/PtyTester.h"
 #include "tests/cli/ProgramRun.h"
+#include "tests/fixtures/PostgresServer.h"
 #include "tests/platform/TestRuntimeFolder.h"
 
 namespace {
@@ -77,7 +81,7 @@ class KelvoCells : public ::testing::Test {
     }
 
     QString Path(const QString& name) const { return folder_.path() + "/" + name; }
-    QString Register() const { return Path("register.sqlite"); }
+    virtual QString Register() const { return Path("register.sqlite"); }
 
     void Start(QProcess& process, const QString& program, const QStringList& arguments) {
         process.setProcessEnvironment(env_);
@@ -112,6 +116,19 @@ class KelvoCells : public ::testing::Test {
         return QJsonDocument::fromJson(file.readAll()).object();
     }
     // The cells of `kelvo-cells list --json`, by name.
+    // Whether the test in logs/<name>.csv has been seen running (a reading with TestOn 1).
+    bool SeenRunning(const QString& name, int afterS = 0) const {
+        std::ifstream log(Path("logs/" + name + ".csv").toStdString());
+        for (std::string line; std::getline(log, line);) {
+            // DT;TestTime;TestOn;...
+            const QStringList f = QString::fromStdString(line).split(';');
+            const QStringList clock = f.value(1).split(':');
+            if (f.value(2) != "1" || clock.size() != 3) continue;
+            const int s = clock[0].toInt() * 3600 + clock[1].toInt() * 60 + clock[2].toInt();
+            if (s > afterS) return true;
+        }
+        return false;
+    }
     std::map<QString, QJsonObject> Listed() {
         const TRun run = Cells({"list", "--json"});
         EXPECT_EQ(run.code, 0) << run.err.constData();
@@ -143,18 +160,7 @@ TEST_F(KelvoCells, CellsShowTheirCutoffCapacityResistanceAndHealthAndImportAddsN
         QProcess runner;
         Start(runner, KELVO_RUN_PROGRAM, RunArguments("ttyKELVOa2", "A", "a2"));
         ASSERT_TRUE(runner.waitForStarted(kBoundMs));
-        const auto running = [&] {
-            std::ifstream log(Path("logs/a2.csv").toStdString());
-            for (std::string line; std::getline(log, line);) {
-                // DT;TestTime;TestOn;...
-                const QStringList f = QString::fromStdString(line).split(';');
-                const QStringList clock = f.value(1).split(':');
-                if (f.value(2) != "1" || clock.size() != 3) continue;
-                const int s = clock[0].toInt() * 3600 + clock[1].toInt() * 60 + clock[2].toInt();
-                if (s > longer) return true;
-            }
-            return false;
-        };
+        const auto running = [&] { return SeenRunning("a2", longer); };
         for (int i = 0; i < kBoundMs / 50 && !running(); ++i) runner.waitForFinished(50);
         ASSERT_TRUE(running()) << runner.readAllStandardError().constData();
         ASSERT_TRUE(platform::SendEndSignal(runner.processId(), platform::EndSignal::Interrupt));
@@ -349,6 +355,7 @@ TEST_F(KelvoCells, UsageUnknownNamesAndUnopenableRegistersExitWithTheirCodes) {
         {{"export", "--json"}, 2},
         {{"list", "--station", "s"}, 2},
         {{"list", "--bogus"}, 2},
+        {{"sync"}, 2},  // a file has no outbox to send
         {{"show", "nobody's"}, 1},
         {{"assign", "12345", "C"}, 1},
         {{"import", "no such folder"}, 1},
@@ -366,6 +373,156 @@ TEST_F(KelvoCells, UsageUnknownNamesAndUnopenableRegistersExitWithTheirCodes) {
         EXPECT_EQ(run.code, 3) << where.toStdString();
         EXPECT_NE(run.err.indexOf(where.toUtf8() + ": "), -1) << run.err.constData();
     }
+}
+
+TEST_F(KelvoCells, LocationWithAPasswordIsRefusedBeforeAnythingConnects) {
+    sim::PtyTester tester;
+    const platform::PublishedPort port("ttyKELVOpw", tester.DevicePath());
+    const QString socket = Path("socket");
+    for (const QString& location :
+         {"postgresql://station:secret@/register?host=" + socket,
+          "postgresql://station@/register?host=" + socket + "&password=secret",
+          "host=" + socket + " dbname=register password=secret"}) {
+        QProcess runner;
+        Start(runner, KELVO_RUN_PROGRAM,
+              {"--port", "ttyKELVOpw", "--current", "1.5", "--cutoff", "3.0", "--register",
+               location, "--log", Path("logs/pw.csv")});
+        const TRun run = Finish(runner);
+        const TRun listed = Cells({"list", "--register", location});
+        for (const TRun& refused : {run, listed}) {
+            EXPECT_EQ(refused.code, 2) << location.toStdString();
+            EXPECT_NE(refused.err.indexOf("password"), -1) << refused.err.constData();
+            EXPECT_EQ(refused.err.indexOf("secret"), -1) << refused.err.constData();
+        }
+    }
+    EXPECT_TRUE(tester.Requests().empty());
+    EXPECT_FALSE(QFile::exists(Path("logs/pw.csv")));
+}
+
+// The same programs with the register on a PostgreSQL server of the tests' own, started once for
+// them all; each test records into a new database.
+class KelvoCellsOnServer : public KelvoCells {
+  protected:
+    static void SetUpTestSuite() { server_ = new TPostgresServer(); }
+    static void TearDownTestSuite() {
+        delete server_;
+        server_ = nullptr;
+    }
+    void SetUp() override {
+        if (!server_->Failure().empty()) {
+            GTEST_SKIP() << "no PostgreSQL server can be started here: " << server_->Failure();
+        }
+        KelvoCells::SetUp();
+        ASSERT_TRUE(server_->Start());  // a test before may have left it stopped
+        static int made = 0;
+        database_ = "cells_" + std::to_string(++made);
+        ASSERT_TRUE(server_->CreateDatabase(database_));
+    }
+
+    QString Register() const override {
+        return QString::fromStdString(server_->Location(database_));
+    }
+    std::string OnServer(const std::string& sql) const {
+        const auto rows = server_->Query(database_, sql);
+        return rows.empty() || rows[0].empty() ? std::string() : rows[0][0];
+    }
+
+    static TPostgresServer* server_;
+    std::string database_;
+};
+TPostgresServer* KelvoCellsOnServer::server_ = nullptr;
+
+TEST_F(KelvoCellsOnServer, RunRecordsOnTheServerAndCellsShowsWhatAFileWould) {
+    TRun run;
+    {
+        TPublishedTester tester("ttyKELVOs1");
+        run = RunTest("ttyKELVOs1", "S", "s1", {"--rated", "0.05"});
+    }
+    ASSERT_EQ(run.code, 0) << run.err.constData();
+    EXPECT_EQ(run.err.indexOf("register"), -1) << run.err.constData();
+    EXPECT_EQ(OnServer("SELECT COUNT(*) || ' ' || MIN(cell) FROM tests"), "1 S");
+
+    // The same test in a file register, from its verdict file.
+    const QString file = Path("file.sqlite");
+    ASSERT_EQ(Cells({"import", Path("logs"), "--register", file}).code, 0);
+    ASSERT_EQ(Cells({"rate", "S", "0.05", "--register", file}).code, 0);
+    const TRun listed = Cells({"list", "--json"});
+    EXPECT_EQ(listed.code, 0) << listed.err.constData();
+    EXPECT_EQ(listed.out.toStdString(),
+              Cells({"list", "--json", "--register", file}).out.toStdString());
+    // Its one test: every key of its verdict, and its file.
+    const auto shown = [&](const QStringList& where) {
+        QJsonObject history = ObjectOf(Cells(QStringList{"show", "S", "--json"} + where).out);
+        QJsonObject test = history.take("tests").toArray().at(0).toObject();
+        EXPECT_GT(test.take("id").toInt(), 0);
+        EXPECT_EQ(test.take("summary").toString(), Path("logs/s1_test1.json"));
+        return std::pair{Compact(history), Compact(test)};
+    };
+    EXPECT_EQ(shown({}), shown({"--register", file}));
+    EXPECT_EQ(shown({}).second, Compact(ObjectOf(run.out)));
+
+    const TRun synced = Cells({"sync"});
+    EXPECT_EQ(synced.code, 0) << synced.err.constData();
+    EXPECT_EQ(synced.out, "sent 0, pending 0\n");
+}
+
+TEST_F(KelvoCellsOnServer, ServerStoppedDuringATestLosesNothingAndSyncSendsItOnceBack) {
+    TRun run;
+    {
+        TPublishedTester tester("ttyKELVOs2", 60, 1.0);
+        QProcess runner;
+        Start(runner, KELVO_RUN_PROGRAM, RunArguments("ttyKELVOs2", "S", "s2"));
+        ASSERT_TRUE(runner.waitForStarted(kBoundMs));
+        for (int i = 0; i < kBoundMs / 50 && !SeenRunning("s2"); ++i) runner.waitForFinished(50);
+        ASSERT_TRUE(SeenRunning("s2")) << runner.readAllStandardError().constData();
+        ASSERT_TRUE(server_->Stop());
+        ASSERT_TRUE(platform::SendEndSignal(runner.processId(), platform::EndSignal::Interrupt));
+        run = Finish(runner);
+    }
+    // The test's own end, its verdict printed and kept beside the log, as without a register.
+    ASSERT_EQ(run.code, 5) << run.err.constData();
+    EXPECT_EQ(ObjectOf(run.out)["reason"].toString(), "operator") << run.out.constData();
+    EXPECT_EQ(Compact(VerdictFile("s2")), Compact(ObjectOf(run.out)));
+    // Said once: the server, why, and where the test waits.
+    EXPECT_EQ(run.err.count(Register().toUtf8()), 1) << run.err.constData();
+    EXPECT_EQ(run.err.count("outbox"), 1) << run.err.constData();
+    EXPECT_NE(run.err.indexOf("kelvo-cells sync"), -1) << run.err.constData();
+
+    // Reads need the server; the test keeps waiting while it is away.
+    const TRun list = Cells({"list"});
+    EXPECT_EQ(list.code, 3);
+    EXPECT_NE(list.err.indexOf(Register().toUtf8() + ": "), -1) << list.err.constData();
+    const TRun away = Cells({"sync"});
+    EXPECT_EQ(away.code, 3);
+    EXPECT_EQ(away.out, "sent 0, pending 1\n");
+    EXPECT_NE(away.err.indexOf(Register().toUtf8() + ": "), -1) << away.err.constData();
+
+    ASSERT_TRUE(server_->Start());
+    const TRun sent = Cells({"sync"});
+    EXPECT_EQ(sent.code, 0) << sent.err.constData();
+    EXPECT_EQ(sent.out, "sent 1, pending 0\n");
+    EXPECT_EQ(sent.err, "");
+    EXPECT_EQ(Listed()["S"]["tests"].toInt(), 1);
+    EXPECT_EQ(OnServer("SELECT summary_file FROM tests"), Path("logs/s2_test1.json").toStdString());
+    EXPECT_EQ(Cells({"sync"}).out, "sent 0, pending 0\n");
+}
+
+TEST_F(KelvoCellsOnServer, TwoRunsMakeOneNewDatabaseAtOnce) {
+    std::vector<std::unique_ptr<TPublishedTester>> testers;
+    std::vector<std::unique_ptr<QProcess>> runs;
+    for (const QString name : {"n1", "n2"}) {
+        testers.push_back(std::make_unique<TPublishedTester>("ttyKELVO" + name.toStdString()));
+        runs.push_back(std::make_unique<QProcess>());
+        Start(*runs.back(), KELVO_RUN_PROGRAM, RunArguments("ttyKELVO" + name, "N", name));
+    }
+    for (const auto& run : runs) {
+        const TRun done = Finish(*run);
+        EXPECT_EQ(done.code, 0) << done.err.constData();
+        EXPECT_EQ(done.err.indexOf("register"), -1) << done.err.constData();
+    }
+    EXPECT_EQ(OnServer("SELECT COUNT(*) FROM register_schema"), "1");
+    EXPECT_EQ(OnServer("SELECT COUNT(*) FROM tests"), "2");
+    EXPECT_EQ(Listed()["N"]["tests"].toInt(), 2);
 }
 
 }  // namespace
