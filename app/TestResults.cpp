@@ -4,8 +4,10 @@
 #include <QDialogButtonBox>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
+#include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <memory>
 
 #include "app/ChartView.h"
 #include "app/DesktopNotification.h"
@@ -66,6 +68,7 @@ bool DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString&
 TTestResults::TTestResults(QWidget* window) : FWindow(window) {}
 
 TTestResults::~TTestResults() {
+    WaitForRecords();
     delete FSummary;
 }
 
@@ -108,6 +111,7 @@ void TTestResults::Shutdown() {
     const auto ended = FTracker.ConnectionEnded(CurrentStamp(), false);
     Track(true);
     Ended(ended, false);
+    WaitForRecords();  // the last verdicts reach the register before the program ends
 }
 
 void TTestResults::Ended(std::optional<TTestSummary> summary, bool show) {
@@ -153,19 +157,34 @@ void TTestResults::Ended(std::optional<TTestSummary> summary, bool show) {
 
 void TTestResults::Record(const TTestSummary& summary, const std::string& jsonFile) {
     const std::string where = FRegister.empty() ? TRegister::DefaultLocation() : FRegister;
-    try {
-        TRegister::Open(where)->Record(summary, jsonFile);
-    } catch (const TRegisterPending& waiting) {
-        // Kept in the outbox: sent with the next record, at the next start, or by a sync.
-        emit WriteFailed(QString::fromStdString(std::string("Register: ") + waiting.what()));
-        return;
-    } catch (const TRegisterError& error) {
-        // The verdict stays beside the log, from where an import records it later.
-        emit WriteFailed(
-            QString::fromStdString(std::string("Not in the register: ") + error.what()));
-        return;
-    }
-    emit Recorded();
+    // In a thread of its own: a register's server that is away, or a file another program holds
+    // locked, costs a bounded wait, but never the window's.
+    auto failure = std::make_shared<QString>();
+    QThread* recorder = QThread::create([where, summary, jsonFile, failure] {
+        try {
+            TRegister::Open(where)->Record(summary, jsonFile);
+        } catch (const TRegisterPending& waiting) {
+            // Kept in the outbox: sent with the next record, at the next start, or by a sync.
+            *failure = QString::fromStdString(std::string("Register: ") + waiting.what());
+        } catch (const TRegisterError& error) {
+            // The verdict stays beside the log, from where an import records it later.
+            *failure = QString::fromStdString(std::string("Not in the register: ") + error.what());
+        }
+    });
+    recorder->setParent(this);
+    connect(recorder, &QThread::finished, this, [this, recorder, failure] {
+        recorder->deleteLater();
+        if (failure->isEmpty()) {
+            emit Recorded();
+        } else {
+            emit WriteFailed(*failure);
+        }
+    });
+    recorder->start();
+}
+
+void TTestResults::WaitForRecords() {
+    for (QThread* recorder : findChildren<QThread*>(Qt::FindDirectChildrenOnly)) recorder->wait();
 }
 
 void TTestResults::ShowLast() {

@@ -80,13 +80,16 @@ class TTestResults : public QObject {
     void WriteFailed(const QString& message);
     // A test ended and its summary is shown.
     void TestEnded();
-    // A verdict went into the register.
+    // A verdict went into the register (signalled on the window's thread).
     void Recorded();
 
   private:
     void Ended(std::optional<TTestSummary> summary, bool show);
-    // Records the verdict, whose JSON is `jsonFile` (empty: none), in the register.
+    // Records the verdict, whose JSON is `jsonFile` (empty: none), in the register, in a thread
+    // of its own; Recorded or WriteFailed tells how it went.
     void Record(const TTestSummary& summary, const std::string& jsonFile);
+    // Waits for the records still on their way (each bounded by the register's own time-outs).
+    void WaitForRecords();
     // Collects the curves of the running test from its first reading: what the tracker placed
     // (before the summary of a test that ended is drawn).
     void Track(bool runningBefore);

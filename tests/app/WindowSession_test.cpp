@@ -238,7 +238,7 @@ class WindowSessionTest : public QObject {
         QCOMPARE(form->focusWidget(), static_cast<QWidget*>(form->eCell));
         QCOMPARE(form->eCell->selectedText(), QString("C-017"));  // the next scan replaces it
 
-        QCOMPARE(testsOfTheCell(), before + 1);
+        QTRY_COMPARE_WITH_TIMEOUT(testsOfTheCell(), before + 1, kBound);  // recorded in a thread
         const auto history = TRegister::Open(TRegister::DefaultLocation())->Cell("C-017");
         // As the verdict writes it: 3 decimals.
         QVERIFY(std::abs(history->Cell.CapacityAh.value_or(-1) - summary.Ah) < 0.0005);
