@@ -27,7 +27,8 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
         "copy); an installed program writes them to \"Kelvo logs\" in the user's Documents "
         "folder. Every verdict is also recorded in the register of tests and cells (see "
         "kelvo-cells), ~/.local/share/Kelvo/register.sqlite unless another is chosen. The port, "
-        "speed, window, register and \"Reconnect automatically\" are remembered in the user's "
+        "speed, window, register, telemetry broker and \"Reconnect automatically\" are remembered "
+        "in the user's "
         "configuration folder.");
     const QCommandLineOption port("port",
                                   "Select the serial port NAME at start (ttyUSB0, or the "
@@ -47,9 +48,9 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
                 "~/.local/share/Kelvo/register.sqlite; remembered. ") +
             RegisterLocationForms(),
         "LOCATION");
-    const TStandardOptions said =
-        ParseStandardOptions(parser, {port, connect, debug, station, registerAt},
-                             std::string(kProgramName) + " " + GetVersionValue("FileVersion"));
+    const TStandardOptions said = ParseStandardOptions(
+        parser, WithOptions({port, connect, debug, station, registerAt}, kTelemetryOptionTexts),
+        std::string(kProgramName) + " " + GetVersionValue("FileVersion"));
     if (!said.Error.empty()) {
         SayUsageError(kProgramName, said.Error);
         exitCode = 2;
@@ -65,6 +66,22 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
         exitCode = 2;
         return std::nullopt;
     }
-    return TConsoleOptions{parser.value(port), parser.isSet(connect), parser.isSet(debug),
-                           parser.value(station), parser.value(registerAt)};
+    const TTelemetryOptions telemetry = TelemetryOptionsGiven(GivenOptions(parser));
+    if (const TTelemetrySettingsRead read = ReadTelemetrySettings(telemetry); !read.Error.empty()) {
+        SayUsageError(kProgramName, read.Error);
+        exitCode = 2;
+        return std::nullopt;
+    }
+    TConsoleOptions options;
+    options.Port = parser.value(port);
+    options.Connect = parser.isSet(connect);
+    options.Debug = parser.isSet(debug);
+    options.Station = parser.value(station);
+    options.Register = parser.value(registerAt);
+    if (!telemetry.Location.empty()) {
+        options.Telemetry = TTelemetryChoice{
+            QString::fromStdString(telemetry.Location), QString::fromStdString(telemetry.CaFile),
+            QString::fromStdString(telemetry.PasswordFile), !telemetry.NoDiscovery};
+    }
+    return options;
 }

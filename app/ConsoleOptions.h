@@ -8,12 +8,15 @@
 #include <QString>
 #include <optional>
 
+#include "app/TelemetryChoice.h"
+
 struct TConsoleOptions {
     QString Port;          // select this port at start; empty: the remembered or first one
     bool Connect = false;  // connect at start, as if Connect were pressed
     bool Debug = false;    // write the link's debug lines to standard error
     QString Station;       // the station's name in verdicts and the register; empty: host name
     QString Register;      // record verdicts in this register; empty: the remembered one
+    std::optional<TTelemetryChoice> Telemetry;  // --mqtt and its options; none: the remembered
 };
 
 // Reads the command line. Returns the options, or the exit code of a program that is done:

@@ -40,6 +40,10 @@ TRememberedChoices LoadChoices() {
     choices.Reconnect = store.value("connection/reconnect", true).toBool();
     choices.Geometry = store.value("window/geometry").toByteArray();
     choices.Register = store.value("records/register").toString();
+    choices.Telemetry.Location = store.value("telemetry/broker").toString();
+    choices.Telemetry.CaFile = store.value("telemetry/ca").toString();
+    choices.Telemetry.PasswordFile = store.value("telemetry/password_file").toString();
+    choices.Telemetry.Discovery = store.value("telemetry/discovery", true).toBool();
     return choices;
 }
 
@@ -64,6 +68,10 @@ void SaveChoices(const TRememberedChoices& choices) {
         store.setValue("connection/reconnect", choices.Reconnect);
         store.setValue("window/geometry", choices.Geometry);
         store.setValue("records/register", choices.Register);
+        store.setValue("telemetry/broker", choices.Telemetry.Location);
+        store.setValue("telemetry/ca", choices.Telemetry.CaFile);
+        store.setValue("telemetry/password_file", choices.Telemetry.PasswordFile);
+        store.setValue("telemetry/discovery", choices.Telemetry.Discovery);
         store.sync();
         if (store.status() != QSettings::NoError) {
             Debug("Choices not remembered: " + fresh + " cannot be written");

@@ -141,6 +141,7 @@ void TTestResults::Ended(std::optional<TTestSummary> summary, bool show) {
             emit WriteFailed(QString("Error write file %1").arg(picture));
         }
     }
+    emit VerdictMade(QString::fromStdString(VerdictJson(*summary)));
     Record(*summary, json);
     FCurves.Clear();
     if (!show) return;

@@ -80,6 +80,8 @@ class TTestResults : public QObject {
     void WriteFailed(const QString& message);
     // A test ended and its summary is shown.
     void TestEnded();
+    // A test's verdict, as JSON (before it is recorded or shown).
+    void VerdictMade(const QString& json);
     // A verdict went into the register (signalled on the window's thread).
     void Recorded();
 

@@ -55,7 +55,8 @@ constexpr int kDisplayFrameMs = 33;              // the numbers change at most t
 TForm1::TForm1(QWidget* parent)
     : QMainWindow(parent),
       LogStream(std::make_unique<TTestLog>()),
-      FTestResults(std::make_unique<TTestResults>(this)) {
+      FTestResults(std::make_unique<TTestResults>(this)),
+      FTelemetry(std::make_unique<TTelemetryLink>()) {
     BuildActions();
     BuildLayout();
     FormCreate();
@@ -130,8 +131,19 @@ void TForm1::FormCreate() {
     connect(FTestResults.get(), &TTestResults::WriteFailed, this,
             [this](const QString& message) { ShowMessage(message, true); });
     connect(FTestResults.get(), &TTestResults::TestEnded, this, &TForm1::FocusCellBox);
-    connect(eCell, &QLineEdit::textChanged, this,
-            [this](const QString& text) { FTestResults->SetCell(text.trimmed().toStdString()); });
+    connect(eCell, &QLineEdit::textChanged, this, [this](const QString& text) {
+        FTestResults->SetCell(text.trimmed().toStdString());
+        FTelemetry->SetCell(CellInBox());
+    });
+    connect(FTestResults.get(), &TTestResults::VerdictMade, this,
+            [this](const QString& json) { FTelemetry->Verdict(json.toStdString()); });
+    connect(FTelemetry.get(), &TTelemetryLink::Message, this,
+            [this](const QString& text) { ShowMessage(text, true); });
+    connect(aTelemetry, &QAction::triggered, this, guarded([this] {
+                if (const auto chosen = AskTelemetryChoice(this, FTelemetry->Choice())) {
+                    FTelemetry->SetChoice(*chosen);
+                }
+            }));
     connect(aChooseRegister, &QAction::triggered, this, guarded([this] {
                 const auto chosen =
                     AskRegisterLocation(this, QString::fromStdString(FTestResults->Register()));
@@ -184,6 +196,7 @@ void TForm1::FormDestroy() {
     // Bounded: one connection attempt to the register's server.
     if (FOutboxSender) FOutboxSender->wait();
     FTestResults->Shutdown();  // a test still running ends with its connection
+    FTelemetry->Shutdown();    // bounded: its verdict and "offline" get their chance
     qApp->removeEventFilter(this);
     FWorker->Shutdown();  // clears the connected flag, ends the worker, frees it and the queue
     FWorker.reset();
@@ -204,6 +217,8 @@ void TForm1::ApplyStartChoices(const TRememberedChoices& remembered,
     }
     PublishPortSelection();
     FTestResults->SetStation(options.Station.toStdString());
+    FTelemetry->SetStation(options.Station.toStdString());
+    FTelemetry->SetChoice(options.Telemetry ? *options.Telemetry : remembered.Telemetry);
     FTestResults->SetRegister(
         (options.Register.isEmpty() ? remembered.Register : options.Register).toStdString());
     SendOutbox();
@@ -211,8 +226,12 @@ void TForm1::ApplyStartChoices(const TRememberedChoices& remembered,
 }
 
 TRememberedChoices TForm1::Choices() const {
-    return {cbPort->currentText(), cbSpeed->currentData().toUInt(), saveGeometry(),
-            aReconnect->isChecked(), QString::fromStdString(FTestResults->Register())};
+    return {cbPort->currentText(),
+            cbSpeed->currentData().toUInt(),
+            saveGeometry(),
+            aReconnect->isChecked(),
+            QString::fromStdString(FTestResults->Register()),
+            FTelemetry->Choice()};
 }
 
 void TForm1::ShowCells() {
@@ -236,6 +255,12 @@ void TForm1::ShowCells() {
         });
     }
     FCells->Present();
+}
+
+std::optional<std::string> TForm1::CellInBox() const {
+    const QString cell = eCell->text().trimmed();
+    if (cell.isEmpty()) return std::nullopt;
+    return cell.toStdString();
 }
 
 void TForm1::RefreshCells() {
@@ -381,6 +406,7 @@ void TForm1::PortOpened() {
     ShowMessage({}, false);
     RunGuarded([this] { OpenLog(); });
     FTestResults->ConnectionOpened(opened.Name, LogStream->IsOpen() ? LogStream->Path() : "");
+    FTelemetry->TesterConnected(opened.Name, CellInBox());
     if (reconnected && FReconnection.Armed()) {
         ShowMessage(ReconnectedText(opened.Name, FReconnection.Away()), false);
     }
@@ -401,6 +427,7 @@ void TForm1::PortClosed(int error) {
     UpdateActions();
     if (wasOpen) {
         FTestResults->ConnectionEnded(lost && aReconnect->isChecked());
+        FTelemetry->TesterDisconnected();
         ChartPlacedReadings();
     }
     aLastResult->setEnabled(FTestResults->Last().has_value());
@@ -469,6 +496,7 @@ void TForm1::HandleReading(const TDeviceReading& reading) {
         }
     }
     WriteLogRow(reading);
+    FTelemetry->Reading(reading);
     FTestResults->Reading(reading);
     ChartPlacedReadings();
     aLastResult->setEnabled(FTestResults->Last().has_value());

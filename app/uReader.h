@@ -17,6 +17,7 @@
 #include "app/ReadingDisplay.h"
 #include "app/Reconnection.h"
 #include "app/RememberedChoices.h"
+#include "app/TelemetryLink.h"
 #include "device/DeviceReading.h"
 #include "platform/SleepInhibitor.h"
 #include "testrun/PortSelection.h"
@@ -94,6 +95,7 @@ class TForm1 : public QMainWindow {
     QAction* aLastResult;      // "Last test result..."
     QAction* aCells;           // "Cells...": the register's cells and their tests
     QAction* aChooseRegister;  // "Register...": where verdicts are recorded (remembered)
+    QAction* aTelemetry;       // Connection > "Telemetry...": the MQTT broker (remembered)
     QAction* aFitVoltage;      // Chart > "Fit voltage"
     QAction* aAhAxis;          // Chart > "Bottom axis in Ah", checkable
     QAction* aCompare;         // Chart > "Compare with log..."
@@ -116,6 +118,7 @@ class TForm1 : public QMainWindow {
     TRememberedChoices Choices() const;
     // The verdicts of the tests seen.
     TTestResults& TestResults() { return *FTestResults; }
+    TTelemetryLink& Telemetry() { return *FTelemetry; }
     // Draws the tests of the log at `path` beside the live ones. A file that is no log at all
     // (unreadable, empty, without the header) raises an error and nothing is drawn; rows that
     // cannot be read are skipped, and their count is said in the message field.
@@ -159,6 +162,8 @@ class TForm1 : public QMainWindow {
     void ShowReadingTexts();
     // Gives the cell box the focus with its text selected.
     void FocusCellBox();
+    // The cell named in the Cell box; none when it is blank.
+    std::optional<std::string> CellInBox() const;
     // Test > Cells...: the register's cells, made on first use.
     void ShowCells();
     // Reloads the Cells window when it is shown (a verdict recorded, the register moved).
@@ -201,6 +206,7 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<TPortList> FPortList;        // cbPort's items
     std::unique_ptr<TTestLog> LogStream;         // the CSV log of the current connection
     std::unique_ptr<TTestResults> FTestResults;  // verdicts, their files and window
+    std::unique_ptr<TTelemetryLink> FTelemetry;  // readings and verdicts to the lab's broker
     std::unique_ptr<TReaderWorker> FWorker;      // owns the queue and the worker thread
     TReconnection FReconnection;
     TConnectOrigin FConnectOrigin = TConnectOrigin::None;

@@ -100,6 +100,8 @@ void TForm1::BuildActions() {
     aCells = new QAction("Cells...", this);
     aChooseRegister = new QAction("Register...", this);
     aChooseRegister->setStatusTip("Choose the register that verdicts are recorded in");
+    aTelemetry = new QAction("Telemetry...", this);
+    aTelemetry->setStatusTip("Publish readings and verdicts to the lab's MQTT broker");
     aFitVoltage = new QAction("Fit voltage", this);
     aAhAxis = new QAction("Bottom axis in Ah", this);
     aAhAxis->setCheckable(true);
@@ -112,6 +114,7 @@ void TForm1::BuildActions() {
     QMenu* connection = menuBar()->addMenu("Connection");
     connection->addAction(aOpen);
     connection->addAction(aReconnect);
+    connection->addAction(aTelemetry);
     connection->addSeparator();
     connection->addAction(Exit1);
     QMenu* test = menuBar()->addMenu("Test");

@@ -41,6 +41,10 @@ const char* const kDescription =
     "or refuses the login keeps the verdict in the outbox of the default register file, from "
     "where the next record, the next program that opens that register, or kelvo-cells sync "
     "sends it; kelvo-run says so once.\n\n"
+    "With --mqtt, the tester's status, every reading and the verdict go to an MQTT broker as "
+    "well (kelvo/<station>/<port>/status, reading, verdict), for the lab's dashboards; a "
+    "broker that is away or slow never holds up the test or its log: readings are then dropped "
+    "and counted, the verdict waits for the broker for up to 10 s at the end.\n\n"
     "Several testers: one kelvo-run per port, side by side.";
 
 QString LargestTestTimeText() {
@@ -120,8 +124,9 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
                                   "name, a tab, the adapter's vendor and product.");
     const TStandardOptions said =
         ParseStandardOptions(parser,
-                             {port, baud, current, cutoff, time, log, cell, rated, station,
-                              registerAt, json, quiet, debug, list},
+                             WithOptions({port, baud, current, cutoff, time, log, cell, rated,
+                                          station, registerAt, json, quiet, debug, list},
+                                         kTelemetryOptionTexts),
                              std::string(kProgramName) + " " + KELVO_PROJECT_VERSION);
     TParsedCommandLine result;
     result.Output = said.Output;
@@ -209,6 +214,10 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
     if (const std::optional<std::string> why = RegisterLocationRefusal(options.Register)) {
         return refuse(QString::fromStdString(*why));
     }
+    const TTelemetrySettingsRead telemetry =
+        ReadTelemetrySettings(TelemetryOptionsGiven(GivenOptions(parser)));
+    if (!telemetry.Error.empty()) return refuse(QString::fromStdString(telemetry.Error));
+    options.Telemetry = telemetry.Settings;
     result.Options = options;
     return result;
 }

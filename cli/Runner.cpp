@@ -138,12 +138,28 @@ void TRunner::PortOpened() {
     FTracker.ConnectionOpened(FOptions.Port, FLog.Path());
     Say("kelvo-run: connected to " + FOptions.Port + " at " + std::to_string(FOptions.Baud) +
         " baud; log " + FLog.Path());
+    if (FOptions.Telemetry) StartTelemetry();
     FWorker.QueueCommand(cmdSetCurrent, FOptions.Current);
     FWorker.QueueCommand(cmdSetCutoffVoltage, FOptions.Cutoff);
     if (FOptions.TestTime) FWorker.QueueCommand(cmdSetTestTime, *FOptions.TestTime);
     FWorker.QueueCommand(cmdStartStop, 1.0);
     FNoReading.start();
     if (!FTerminal && !FOptions.Quiet) FPlainProgress.start();
+}
+
+void TRunner::StartTelemetry() {
+    TTelemetrySettings settings = *FOptions.Telemetry;
+    settings.Station = StationName(FOptions.Station);
+    // Its notices come from its own threads: said on this one, in order with the rest.
+    FTelemetry =
+        std::make_unique<TTelemetry>(settings, FOptions.Port, [this](const std::string& text) {
+            QMetaObject::invokeMethod(
+                this, [this, text] { Say("kelvo-run: " + text, true); }, Qt::QueuedConnection);
+        });
+    FTelemetry->SetCell(FOptions.Cell);
+    FTelemetry->TesterConnected(true);
+    Say("kelvo-run: publishing to " + settings.Broker.Text() + " as kelvo/" +
+        FTelemetry->Topics().Station + "/" + FTelemetry->Topics().Port + "/...");
 }
 
 void TRunner::PortClosed(int error) {
@@ -179,6 +195,7 @@ void TRunner::Reading(const TDeviceReading& reading) {
         FWriteFailureSaid = true;
         Say("kelvo-run: " + FLog.WriteFailureText() + " - the log is incomplete", true);
     }
+    if (FTelemetry) FTelemetry->Reading(reading);
     if (AnyValueRead(reading)) FNoReading.start();
     FLast = reading;
     if (FReadingsSinceStart) ++*FReadingsSinceStart;
@@ -273,6 +290,13 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
         std::fwrite(text.data(), 1, text.size(), stdout);
         if (!text.empty() && text.back() != '\n') std::fputc('\n', stdout);
         std::fflush(stdout);
+    }
+    if (FTelemetry) {
+        FTelemetry->TesterConnected(false);
+        if (verdict) FTelemetry->Verdict(VerdictJson(*verdict));
+        if (const std::string words = FTelemetry->Close(TTelemetry::kCloseBound); !words.empty()) {
+            Say("kelvo-run: " + words, true);
+        }
     }
     QCoreApplication::exit(code);
 }

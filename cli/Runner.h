@@ -15,11 +15,13 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <chrono>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "cli/RunOptions.h"
 #include "platform/SleepInhibitor.h"
+#include "telemetry/Telemetry.h"
 #include "testrun/ReaderWorker.h"
 #include "testrun/TestLog.h"
 #include "testrun/TestVerdict.h"
@@ -44,6 +46,8 @@ class TRunner : public QObject {
     enum class TState { Opening, Running, Stopping, Done };
 
     void PortOpened();
+    // With --mqtt: one MQTT connection for the tester's connection.
+    void StartTelemetry();
     void PortClosed(int error);
     void CommandDone(int kind, bool on);
     void Reading(const TDeviceReading& reading);
@@ -65,7 +69,8 @@ class TRunner : public QObject {
     TReaderWorker FWorker;
     TTestLog FLog;
     TTestTracker FTracker;
-    platform::SleepInhibitor FSleepLock;  // from the Start reaching the tester to the end
+    platform::SleepInhibitor FSleepLock;     // from the Start reaching the tester to the end
+    std::unique_ptr<TTelemetry> FTelemetry;  // with --mqtt, from the port's opening to the end
     TState FState = TState::Opening;
     QSocketNotifier FSignals;
     QTimer FNoReading;      // a reading with a value must come within 10 s

@@ -11,6 +11,24 @@ TNamedCoreApplication::TNamedCoreApplication(int argc, char** argv, const char* 
 
 TNamedCoreApplication::~TNamedCoreApplication() = default;
 
+QList<QCommandLineOption> WithOptions(QList<QCommandLineOption> options,
+                                      std::span<const TOptionText> texts) {
+    for (const TOptionText& text : texts) {
+        options << (text.ValueName == nullptr
+                        ? QCommandLineOption(text.Name, text.Help)
+                        : QCommandLineOption(text.Name, text.Help, text.ValueName));
+    }
+    return options;
+}
+
+std::function<std::optional<std::string>(const char* name)> GivenOptions(
+    const QCommandLineParser& parser) {
+    return [&parser](const char* name) -> std::optional<std::string> {
+        if (!parser.isSet(name)) return std::nullopt;
+        return parser.value(name).toStdString();
+    };
+}
+
 TStandardOptions ParseStandardOptions(QCommandLineParser& parser,
                                       const QList<QCommandLineOption>& options,
                                       const std::string& versionLine) {

@@ -6,9 +6,14 @@
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <functional>
 #include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
+
+#include "support/OptionText.h"
 
 class TNamedCoreApplication {
   public:
@@ -37,6 +42,14 @@ struct TStandardOptions {
 TStandardOptions ParseStandardOptions(QCommandLineParser& parser,
                                       const QList<QCommandLineOption>& options,
                                       const std::string& versionLine);
+
+// `options` and the parser's options for `texts`.
+QList<QCommandLineOption> WithOptions(QList<QCommandLineOption> options,
+                                      std::span<const TOptionText> texts);
+// What the parsed command line gave for the option `name`: its value, "" for a switch that is
+// set, nothing when it is not given.
+std::function<std::optional<std::string>(const char* name)> GivenOptions(
+    const QCommandLineParser& parser);
 
 // Says a usage error on standard error the way every program of the project does.
 void SayUsageError(const char* program, const std::string& error);

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdlib>
 
+#include "support/CivilTime.h"
 #include "support/DateTime.h"
 #include "support/Format.h"
 #include "support/Json.h"
@@ -353,15 +354,10 @@ namespace {
 // A local date and time, cut to whole seconds as the log names are: "2026-12-08 14:03:12", or
 // in ISO 8601 with its offset from UTC, "2026-12-08T14:03:12+01:00".
 std::string LocalTimeText(const TLocalStamp& stamp, bool iso) {
-    const auto [d, c] = DateAndTime(stamp.DateTime);
-    std::string text = Format("%04d-%02d-%02d%c%02d:%02d:%02d", d.year(), d.month(), d.day(),
-                              iso ? 'T' : ' ', c.hour(), c.minute(), c.second());
-    if (iso) {
-        const int minutes = std::abs(stamp.UtcOffsetMin);
-        text +=
-            Format("%c%02d:%02d", stamp.UtcOffsetMin < 0 ? '-' : '+', minutes / 60, minutes % 60);
-    }
-    return text;
+    if (iso) return IsoLocalTimeText(stamp.DateTime, stamp.UtcOffsetMin);
+    const TCivilTime c = CivilTimeOf(stamp.DateTime);
+    return Format("%04d-%02d-%02d %02d:%02d:%02d", c.Year, c.Month, c.Day, c.Hour, c.Minute,
+                  c.Second);
 }
 
 const char* ReasonText(TEndReason reason) {

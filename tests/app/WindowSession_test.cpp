@@ -2,15 +2,20 @@
 // in order; simulated testers published in the virtual port folder while the window runs come
 // and go like USB adapters (a real inotify watch); a tester program killed mid-connection ends it
 // with the operator told, and is connected again when it comes back.
+#include <QDialog>
+#include <QDialogButtonBox>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProcess>
 #include <QtTest>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <memory>
+#include <sstream>
 
 #include "app/CellsWindow.h"
 #include "app/ChartView.h"
@@ -24,8 +29,11 @@
 #include "platform/VirtualPorts.h"
 #include "records/Register.h"
 #include "sim/PtyTester.h"
+#include "telemetry/TelemetryMessages.h"
+#include "testrun/Station.h"
 #include "testrun/TestLog.h"
 #include "tests/fixtures/LogLines.h"
+#include "tests/fixtures/MosquittoBroker.h"
 #include "threads/InterThreadMsg.h"
 
 namespace {
@@ -158,6 +166,49 @@ class WindowSessionTest : public QObject {
         QCOMPARE(LogLines(firstLog).size(), firstRows.size() + 1);  // the first file is kept
         QFile::remove(firstLog);
         QFile::remove(secondLog);
+    }
+
+    // Telemetry chosen in Connection > Telemetry...: each tester connection is an MQTT connection
+    // of its own (the broker's will names the port), online while it lasts, with its readings.
+    void telemetryIsOneBrokerConnectionPerTesterConnection() {
+        TMosquittoBroker broker;
+        if (!broker.Failure().empty()) QSKIP(("no broker: " + broker.Failure()).c_str());
+        TMqttWatcher watcher(broker);
+        QVERIFY(watcher.Connected());
+        sim::PtyTester tester;
+        platform::PublishedPort port("ttyKELVOtel", tester.DevicePath());
+        Open();
+        form->cbPort->setCurrentIndex(form->cbPort->findText("ttyKELVOtel"));
+        QTimer::singleShot(0, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            QVERIFY(dialog != nullptr);
+            dialog->findChild<QLineEdit*>("TelemetryLocation")
+                ->setText(QString::fromStdString(broker.Location()));
+            dialog->findChild<QLineEdit*>("TelemetryPasswordFile")
+                ->setText(QString::fromStdString(broker.PasswordFile()));
+            dialog->findChild<QDialogButtonBox*>()->button(QDialogButtonBox::Ok)->click();
+        });
+        form->aTelemetry->trigger();
+
+        const TTelemetryTopics topics(StationName(), "ttyKELVOtel");
+        for (int connection = 1; connection <= 2; ++connection) {
+            const size_t before = watcher.Messages(topics.Reading).size();
+            form->aOpen->trigger();
+            QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGreen, kBound);
+            QTRY_VERIFY_WITH_TIMEOUT(watcher.Messages(topics.Reading).size() >= before + 5, kBound);
+            form->aOpen->trigger();
+            QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
+            QFile::remove(form->StatusPanel->text());
+        }
+        form.reset();  // closes the last MQTT connection
+        QStringList said;
+        for (const TMqttMessage& status : watcher.Messages(topics.Status)) {
+            said << QString::fromStdString(status.Payload);
+        }
+        QCOMPARE(said, QStringList({"online", "offline", "online", "offline"}));
+        std::stringstream log;
+        log << std::ifstream(broker.Folder() + "/broker.log").rdbuf();
+        QCOMPARE(QString::fromStdString(log.str()).count("u'kelvo'"), 2);
     }
 
     // The console connects to a 1 A test that has run for 30 minutes, whose tester counts down a
