@@ -25,6 +25,7 @@
 #include "app/CellFadeChart.h"
 #include "app/CellTestsModel.h"
 #include "app/CellsTableModel.h"
+#include "app/PackDialog.h"
 #include "platform/FileManager.h"
 #include "support/LocaleText.h"
 
@@ -117,6 +118,10 @@ void TCellsWindow::BuildMenu() {
     QAction* exportCsv = menu->addAction(QStringLiteral("Export..."));
     exportCsv->setObjectName(QStringLiteral("aExport"));
     connect(exportCsv, &QAction::triggered, this, &TCellsWindow::ChooseExport);
+    QAction* pack = menu->addAction(QStringLiteral("Build pack..."));
+    pack->setObjectName(QStringLiteral("aBuildPack"));
+    pack->setToolTip(QStringLiteral("Group the cells shown into a pack of balanced groups"));
+    connect(pack, &QAction::triggered, this, &TCellsWindow::BuildPack);
     menu->addSeparator();
     // No F5: at the bench that key starts the next test.
     QAction* reload = menu->addAction(QStringLiteral("Reload"));
@@ -478,12 +483,24 @@ void TCellsWindow::Import(const QStringList& paths) {
         unreadable.isEmpty() ? QString() : "Unreadable:\n" + unreadable.join('\n'));
 }
 
-bool TCellsWindow::ExportCsv(const QString& path) {
+std::vector<TCellSummary> TCellsWindow::ShownCells() const {
     std::vector<TCellSummary> shown;
     shown.reserve(FFilter->rowCount());
     for (int row = 0; row < FFilter->rowCount(); ++row) {
         shown.push_back(FCells->Cell(FFilter->mapToSource(FFilter->index(row, 0)).row()));
     }
+    return shown;
+}
+
+TPackDialog* TCellsWindow::BuildPack() {
+    auto* dialog = new TPackDialog(ShownCells(), this);
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->show();
+    return dialog;
+}
+
+bool TCellsWindow::ExportCsv(const QString& path) {
+    const std::vector<TCellSummary> shown = ShownCells();
     const QByteArray csv = QByteArray::fromStdString(CellsCsv(shown));
     QSaveFile file(path);
     if (!(file.open(QIODevice::WriteOnly) && file.write(csv) == csv.size() && file.commit())) {

@@ -25,6 +25,7 @@ class QPushButton;
 class QStackedWidget;
 class QTableView;
 class TCellFadeChart;
+class TPackDialog;
 class TCellTestsModel;
 class TCellsFilter;
 class TCellsTableModel;
@@ -55,6 +56,8 @@ class TCellsWindow : public QMainWindow {
     void Import(const QStringList& paths);
     // Writes the cells shown (filtered, in the table's order) as CSV to `path`.
     bool ExportCsv(const QString& path);
+    // Opens the pack dialog on the cells shown; it closes itself, or with this window.
+    TPackDialog* BuildPack();
     // Gives the selected tests to `cell`, then reloads with `cell` selected.
     void AssignSelectedTests(const QString& cell);
     // Emits CompareWanted with the logs of the selected tests that are still there.
@@ -92,6 +95,8 @@ class TCellsWindow : public QMainWindow {
     void ChooseImport(bool folder);
     void ChooseExport();
     void ChooseCellForTests();
+    // The cells the table shows (filtered), in its order.
+    std::vector<TCellSummary> ShownCells() const;
 
     TRegisterOpener FOpener;
     std::unique_ptr<TRegister> FRegister;  // as last opened; null while the error is shown

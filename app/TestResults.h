@@ -73,6 +73,8 @@ class TTestResults : public QObject {
     const QString& LastPicture() const { return FLastPicture; }
     // Opens the last summary again (nothing when there is none).
     void ShowLast();
+    // Waits for the records still on their way (each bounded by the register's own time-outs).
+    void WaitForRecords();
 
   signals:
     // A file of the verdict could not be written ("Error write file <path>: <why>"), or the
@@ -90,8 +92,6 @@ class TTestResults : public QObject {
     // Records the verdict, whose JSON is `jsonFile` (empty: none), in the register, in a thread
     // of its own; Recorded or WriteFailed tells how it went.
     void Record(const TTestSummary& summary, const std::string& jsonFile);
-    // Waits for the records still on their way (each bounded by the register's own time-outs).
-    void WaitForRecords();
     // Collects the curves of the running test from its first reading: what the tracker placed
     // (before the summary of a test that ended is drawn).
     void Track(bool runningBefore);

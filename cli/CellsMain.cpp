@@ -1,10 +1,18 @@
 // kelvo-cells: the register of tests and cells from the command line.
 
+#include <QGuiApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
+#include <set>
+#include <stdexcept>
 
 #include "cli/CellsOptions.h"
 #include "cli/CellsText.h"
+#include "cli/PackSheet.h"
+#include "records/PackReport.h"
 #include "records/Register.h"
 #include "support/NamedCoreApplication.h"
 #include "testrun/VerdictFile.h"
@@ -40,7 +48,61 @@ int Sync(const std::string& where) {
     return report.Pending == 0 && report.Error.empty() ? kCellsDone : kCellsCannotOpen;
 }
 
-int RunCommand(TRegister& cells, const TCellsOptions& options) {
+// The identifiers in `path`, one a line (blank lines and blanks around a name skipped); nothing
+// when it cannot be read.
+std::optional<std::set<std::string>> CellNamesIn(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::nullopt;
+    std::set<std::string> names;
+    for (std::string line; std::getline(file, line);) {
+        const size_t first = line.find_first_not_of(" \t\r");
+        if (first == std::string::npos) continue;
+        names.insert(line.substr(first, line.find_last_not_of(" \t\r") - first + 1));
+    }
+    if (file.bad()) return std::nullopt;
+    return names;
+}
+
+int Pack(TRegister& cells, TCellsOptions options, int argc, char** argv) {
+    if (!options.CellsFile.empty()) {
+        options.Filter.Only = CellNamesIn(options.CellsFile);
+        if (!options.Filter.Only) {
+            Error("cannot read " + options.CellsFile);
+            return kCellsCannotOpen;
+        }
+    }
+    const std::vector<TPackCell> candidates = PackCandidates(cells.Cells(), options.Filter);
+    const size_t needed = static_cast<size_t>(options.Series) * options.Parallel;
+    if (candidates.size() < needed) {
+        Error(std::to_string(candidates.size()) + " cells with a measured capacity pass the " +
+              "filters; a " + std::to_string(options.Series) + "S" +
+              std::to_string(options.Parallel) + "P pack needs " + std::to_string(needed) + ": " +
+              std::to_string(needed - candidates.size()) + " missing");
+        return kCellsUsage;
+    }
+    const TPack pack = BuildPack(candidates, options.Series, options.Parallel);
+    if (!options.Output.empty()) {
+        if (const std::string failure = WriteFileWhole(options.Output, PackCsv(pack));
+            !failure.empty()) {
+            Error("cannot write " + options.Output + ": " + failure);
+            return kCellsCannotOpen;
+        }
+    }
+    if (!options.Sheet.empty()) {
+        // Drawn without a display, whatever the session has.
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        const QGuiApplication drawing(argc, argv);
+        try {
+            WritePackSheet(options.Sheet, pack, PackTitle(pack));
+        } catch (const std::runtime_error& error) {
+            Error(error.what());
+            return kCellsCannotOpen;
+        }
+    }
+    return Printed(options.Json ? PackJson(pack) : PackTitle(pack) + "\n" + PackText(pack));
+}
+
+int RunCommand(TRegister& cells, const TCellsOptions& options, int argc, char** argv) {
     switch (options.Command) {
         case TCellsCommand::List: {
             const auto all = cells.Cells();
@@ -91,6 +153,8 @@ int RunCommand(TRegister& cells, const TCellsOptions& options) {
         case TCellsCommand::Rate:
             cells.Rate(options.Cell, options.RatedAh);
             return kCellsDone;
+        case TCellsCommand::Pack:
+            return Pack(cells, options, argc, argv);
         case TCellsCommand::Sync:
             break;  // before the register is opened
     }
@@ -111,7 +175,7 @@ int main(int argc, char** argv) {
     try {
         const std::unique_ptr<TRegister> cells = TRegister::Open(
             options.Register.empty() ? TRegister::DefaultLocation() : options.Register);
-        return RunCommand(*cells, options);
+        return RunCommand(*cells, options, argc, argv);
     } catch (const TRegisterError& error) {
         Error(error.what());
         return kCellsCannotOpen;

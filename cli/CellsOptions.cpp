@@ -12,6 +12,8 @@
 namespace {
 
 constexpr char kProgramName[] = "kelvo-cells";
+// Groups in series, or cells in parallel, at most: far beyond any pack, well within an int.
+constexpr int kMostInPack = 10000;
 
 const char* const kDescription =
     "Lists, shows, exports and fills the register of battery tests and the cells they measured. "
@@ -35,7 +37,21 @@ const char* const kDescription =
     "  rate CELL AH         sets a cell's rated capacity in Ah, e.g. 2.6\n"
     "  sync                 sends the tests that wait in the outbox to the server of\n"
     "                       --register, or to every server they wait for; prints\n"
-    "                       \"sent N, pending M\"\n\n"
+    "                       \"sent N, pending M\"\n"
+    "  pack --series S --parallel P\n"
+    "                       groups tested cells into S groups in series of P cells in\n"
+    "                       parallel, the groups' capacities as equal as they can be: the\n"
+    "                       pack's capacity (its smallest group) as large as possible, so the\n"
+    "                       strongest cells are used, then the spread of the groups as small\n"
+    "                       as possible, then cells of close internal resistance together.\n"
+    "                       Only cells with a measured capacity take part; --min-soh,\n"
+    "                       --max-ir (a cell without a known IR fails it), --min-capacity,\n"
+    "                       --tested-since and --cells choose among them. Prints the groups\n"
+    "                       (--json: keys groups, pack_capacity_mah, spread_mah, spread_pct,\n"
+    "                       lower_bound_mah, unused); --output FILE writes them as CSV\n"
+    "                       (group,cell,capacity_mah,ir_mohm), --sheet FILE.pdf or .png a\n"
+    "                       sheet to print, a box per group (PNG: one file a page, the\n"
+    "                       second FILE_2.png, ...). Fewer cells than S x P: exit 2\n\n"
     "A cell's capacity is that of its newest test that ended at the cutoff voltage; tests "
     "stopped by the operator, the timer, the tester or a lost connection measure none. Its "
     "internal resistance is the newest measured; its state of health is its capacity against "
@@ -69,7 +85,53 @@ constexpr TCommandName kCommands[] = {
     {"assign", TCellsCommand::Assign, 2},
     {"rate", TCellsCommand::Rate, 2},
     {"sync", TCellsCommand::Sync, 0},
+    {"pack", TCellsCommand::Pack, 0},
 };
+
+// The pack's options into `options`; why they cannot be taken, or "".
+std::string ReadPackOptions(const QCommandLineParser& parser, TCellsOptions& options) {
+    const auto value = [&](const char* name) { return parser.value(name).toStdString(); };
+    for (const auto& [name, count] :
+         {std::pair{"series", &options.Series}, std::pair{"parallel", &options.Parallel}}) {
+        const std::string given = value(name);
+        if (given.empty()) return std::string("pack needs --") + name;
+        const auto number = PlainNumber(given);
+        if (!number || *number != std::floor(*number) || *number < 1 || *number > kMostInPack) {
+            return std::string("--") + name + " takes a whole number from 1 to " +
+                   std::to_string(kMostInPack) + ", not '" + given + "'";
+        }
+        *count = static_cast<int>(*number);
+    }
+    for (const auto& [name, limit] : {std::pair{"min-soh", &options.Filter.MinSohPct},
+                                      std::pair{"max-ir", &options.Filter.MaxIrMohm},
+                                      std::pair{"min-capacity", &options.Filter.MinCapacityAh}}) {
+        if (!parser.isSet(name)) continue;
+        const auto number = PlainNumber(value(name));
+        if (!number || !std::isfinite(*number) || *number < 0) {
+            return std::string("--") + name +
+                   " takes a number of 0 or more with a decimal point, " + "not '" + value(name) +
+                   "'";
+        }
+        *limit = *number;
+    }
+    if (parser.isSet("tested-since")) {
+        if (!IsPackDate(value("tested-since"))) {
+            return "--tested-since takes a date as YYYY-MM-DD, not '" + value("tested-since") + "'";
+        }
+        options.Filter.TestedSince = value("tested-since");
+    }
+    options.CellsFile = value("cells");
+    if (parser.isSet("cells") && options.CellsFile.empty()) return "--cells takes a file";
+    options.Sheet = value("sheet");
+    const auto endsWith = [&](const char* suffix) {
+        const std::string lower = QString::fromStdString(options.Sheet).toLower().toStdString();
+        return lower.size() > 4 && lower.compare(lower.size() - 4, 4, suffix) == 0;
+    };
+    if (parser.isSet("sheet") && !endsWith(".pdf") && !endsWith(".png")) {
+        return "--sheet takes a file ending in .pdf or .png, not '" + options.Sheet + "'";
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -86,14 +148,27 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
                 "$XDG_DATA_HOME/Kelvo/register.sqlite (~/.local/share/Kelvo/register.sqlite). ") +
             RegisterLocationForms(),
         "LOCATION");
-    const QCommandLineOption json("json", "list, show, unassigned: print JSON.");
-    const QCommandLineOption output("output", "export: write the CSV to FILE.", "FILE");
+    const QCommandLineOption json("json", "list, show, unassigned, pack: print JSON.");
+    const QCommandLineOption output("output", "export, pack: write the CSV to FILE.", "FILE");
     const QCommandLineOption station("station", "import: the station of verdicts that name none.",
                                      "NAME");
-    parser.addOptions({help, version, registerAt, json, output, station});
-    parser.addPositionalArgument("command",
-                                 "list, show, unassigned, export, import, assign, rate or sync.",
-                                 "command [arguments]");
+    const QCommandLineOption series("series", "pack: S groups in series.", "S");
+    const QCommandLineOption parallel("parallel", "pack: P cells in parallel in each group.", "P");
+    const QCommandLineOption minSoh("min-soh", "pack: cells of at least PCT % state of health.",
+                                    "PCT");
+    const QCommandLineOption maxIr("max-ir", "pack: cells of at most MOHM milliohms.", "MOHM");
+    const QCommandLineOption minCapacity("min-capacity", "pack: cells of at least AH Ah.", "AH");
+    const QCommandLineOption testedSince(
+        "tested-since", "pack: cells last tested on DATE (YYYY-MM-DD) or later.", "DATE");
+    const QCommandLineOption cellsFile("cells", "pack: only the cells named in FILE, one a line.",
+                                       "FILE");
+    const QCommandLineOption sheet("sheet", "pack: write a sheet to print, FILE.pdf or FILE.png.",
+                                   "FILE");
+    parser.addOptions({help, version, registerAt, json, output, station, series, parallel, minSoh,
+                       maxIr, minCapacity, testedSince, cellsFile, sheet});
+    parser.addPositionalArgument(
+        "command", "list, show, unassigned, export, import, assign, rate, sync or pack.",
+        "command [arguments]");
 
     TParsedCellsCommandLine result;
     const auto refuse = [&](const std::string& why) {
@@ -116,7 +191,8 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
     for (const QString& word : parser.positionalArguments()) words.push_back(word.toStdString());
     if (words.empty())
         return refuse(
-            "a command is needed: list, show, unassigned, export, import, assign, rate or sync");
+            "a command is needed: list, show, unassigned, export, import, assign, rate, sync or "
+            "pack");
     const TCommandName* command = nullptr;
     for (const TCommandName& known : kCommands) {
         if (words[0] == known.Name) command = &known;
@@ -126,19 +202,27 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
     const size_t given = words.size() - 1;
     if (command->Command == TCellsCommand::Import ? given == 0 : given != command->Arguments) {
         static const char* const kForms[] = {
-            "list",           "show CELL",           "unassigned",   "export",
-            "import PATH...", "assign TEST-ID CELL", "rate CELL AH", "sync"};
+            "list",         "show CELL",      "unassigned",
+            "export",       "import PATH...", "assign TEST-ID CELL",
+            "rate CELL AH", "sync",           "pack --series S --parallel P"};
         return refuse("the form is: " + std::string(kForms[command - kCommands]));
     }
 
     TCellsOptions options;
     options.Command = command->Command;
+    const bool pack = options.Command == TCellsCommand::Pack;
     const bool listOrShow = options.Command == TCellsCommand::List ||
                             options.Command == TCellsCommand::Show ||
                             options.Command == TCellsCommand::Unassigned;
-    if (parser.isSet(json) && !listOrShow) return refuse(name + " takes no --json");
-    if (parser.isSet(output) && options.Command != TCellsCommand::Export) {
+    if (parser.isSet(json) && !listOrShow && !pack) return refuse(name + " takes no --json");
+    if (parser.isSet(output) && options.Command != TCellsCommand::Export && !pack) {
         return refuse(name + " takes no --output");
+    }
+    for (const QCommandLineOption* packOnly :
+         {&series, &parallel, &minSoh, &maxIr, &minCapacity, &testedSince, &cellsFile, &sheet}) {
+        if (parser.isSet(*packOnly) && !pack) {
+            return refuse(name + " takes no --" + packOnly->names().first().toStdString());
+        }
     }
     if (parser.isSet(station) && options.Command != TCellsCommand::Import) {
         return refuse(name + " takes no --station");
@@ -169,6 +253,11 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
         case TCellsCommand::Unassigned:
         case TCellsCommand::Export:
         case TCellsCommand::Sync:
+            break;
+        case TCellsCommand::Pack:
+            if (const std::string why = ReadPackOptions(parser, options); !why.empty()) {
+                return refuse(why);
+            }
             break;
         case TCellsCommand::Show:
             options.Cell = words[1];

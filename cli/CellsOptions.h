@@ -7,19 +7,25 @@
 #include <string>
 #include <vector>
 
-enum class TCellsCommand { List, Show, Unassigned, Export, Import, Assign, Rate, Sync };
+#include "records/PackReport.h"
+
+enum class TCellsCommand { List, Show, Unassigned, Export, Import, Assign, Rate, Sync, Pack };
 
 struct TCellsOptions {
     TCellsCommand Command = TCellsCommand::List;
     std::string Register;  // a file or a server's location; empty: TRegister::DefaultLocation()
                            // (sync: every server that tests wait for)
-    bool Json = false;     // list, show, unassigned
-    std::string Output;    // export: the file; empty: standard output
+    bool Json = false;     // list, show, unassigned, pack
+    std::string Output;    // export, pack: the CSV file; empty: standard output (export)
     std::optional<std::string> Station;  // import: for verdicts that name none
     std::string Cell;                    // show, assign, rate
     int64_t TestId = 0;                  // assign
     double RatedAh = 0;                  // rate; above 0
     std::vector<std::string> Paths;      // import: files and folders
+    int Series = 0, Parallel = 0;        // pack: groups in series, cells in parallel in each
+    TPackFilter Filter;                  // pack: which cells take part (Only: from CellsFile)
+    std::string CellsFile;               // pack: one identifier a line; empty: all cells
+    std::string Sheet;                   // pack: the sheet to print, .pdf or .png; empty: none
 };
 
 // What the command line asks for: a command to run, or a program that is done.

@@ -138,3 +138,26 @@ std::string CellHistoryJson(const TCellHistory& history) {
     }
     return json + (history.Tests.empty() ? "]}\n" : "\n]}\n");
 }
+
+std::string PackText(const TPack& pack) {
+    const auto ir = [](const std::optional<double>& value, int decimals) {
+        return value ? FixedDecimals(*value, decimals) : std::string("-");
+    };
+    std::string text = Format("%-6s %9s %8s %8s %8s  %s\n", "group", "mAh", "IR mean", "IR max",
+                              "IR par", "cells");
+    for (size_t g = 0; g < pack.Groups.size(); ++g) {
+        const TPackGroup& group = pack.Groups[g];
+        std::string cells;
+        for (const TPackCell& cell : group.Cells) cells += (cells.empty() ? "" : " ") + cell.Id;
+        text += Format("%-6zu %9d %8s %8s %8s  %s\n", g + 1, group.CapacityMah,
+                       ir(group.IrMohmMean, 1).c_str(), ir(group.IrMohmMax, 1).c_str(),
+                       ir(group.IrMohmParallel, 2).c_str(), Printable(cells).c_str());
+    }
+    text += Format("Pack capacity %d mAh; spread %d mAh (%s %%), no grouping below %d mAh\n",
+                   pack.PackCapacityMah, pack.SpreadMah, FixedDecimals(pack.SpreadPct, 3).c_str(),
+                   pack.LowerBoundMah);
+    std::string unused;
+    for (const TPackCell& cell : pack.Unused) unused += " " + cell.Id;
+    text += "Unused (" + std::to_string(pack.Unused.size()) + "):" + Printable(unused) + "\n";
+    return text;
+}

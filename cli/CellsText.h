@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "records/Pack.h"
 #include "records/Register.h"
 
 // `text` safe to print on a terminal: control characters (C0, DEL, C1), which names read from
@@ -27,3 +28,8 @@ std::string CellHistoryText(const TCellHistory& history);
 // with id, every key of its verdict (VerdictJson's) and summary (the verdict file, null when none
 // is known); ending with a newline.
 std::string CellHistoryJson(const TCellHistory& history);
+
+// The pack's groups for people: a line per group (number, capacity in mAh, mean, largest and
+// parallel IR in mΩ, its cells), then the pack's capacity, the spread (mAh and %) beside the
+// bound it cannot beat, and the unused cells.
+std::string PackText(const TPack& pack);

@@ -882,20 +882,14 @@ bool IsCellName(const std::string& name) {
 }
 
 std::string CellsCsv(const std::vector<TCellSummary>& cells) {
-    const auto field = [](const std::string& text) {
-        if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
-        std::string quoted = "\"";
-        for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
-        return quoted + "\"";
-    };
     const auto number = [](const std::optional<double>& value, double scale, int decimals) {
         return value ? FixedDecimals(*value * scale, decimals) : std::string();
     };
     std::string csv = "cell,capacity_mah,ir_mohm,soh_pct,tests,last_tested\n";
     for (const TCellSummary& c : cells) {
-        csv += field(c.Cell) + ',' + number(c.CapacityAh, 1000, 0) + ',' +
+        csv += CsvField(c.Cell) + ',' + number(c.CapacityAh, 1000, 0) + ',' +
                number(c.IrOhm, 1000, 1) + ',' + number(c.SohPct, 1, 1) + ',' +
-               std::to_string(c.Tests) + ',' + field(c.LastTested.value_or("")) + '\n';
+               std::to_string(c.Tests) + ',' + CsvField(c.LastTested.value_or("")) + '\n';
     }
     return csv;
 }

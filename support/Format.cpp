@@ -33,3 +33,10 @@ std::string FixedDecimals(double value, int decimals, char separator) {
     if (point != std::string::npos) text[point] = separator;
     return text;
 }
+
+std::string CsvField(const std::string& text) {
+    if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+    std::string quoted = "\"";
+    for (const char c : text) quoted += c == '"' ? std::string("\"\"") : std::string(1, c);
+    return quoted + "\"";
+}

@@ -16,3 +16,7 @@ std::string Format(const char* format, ...) KELVO_PRINTF_FORMAT(1, 2);
 // and no group separators, whatever the C or Qt locale: the log's, the verdict's and kelvo-run's
 // numbers. A value that rounds to zero is written without a sign ("0.000", never "-0.000").
 std::string FixedDecimals(double value, int decimals, char separator = '.');
+
+// `text` as one field of a comma-separated line: as it is, or in double quotes (inner quotes
+// doubled) when it holds a comma, a quote or a line end.
+std::string CsvField(const std::string& text);

@@ -9,6 +9,7 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTableView>
+#include <QTableWidget>
 #include <QTemporaryDir>
 #include <QtTest>
 #include <memory>
@@ -17,6 +18,7 @@
 #include "app/CellTestsModel.h"
 #include "app/CellsTableModel.h"
 #include "app/CellsWindow.h"
+#include "app/PackDialog.h"
 #include "records/Register.h"
 #include "support/LocaleText.h"
 
@@ -307,6 +309,35 @@ class CellsWindowTest : public QObject {
         QCOMPARE(lines.size(), 4);  // header, cell 1, cell 10, and the end of the last line
         QVERIFY(lines[1].startsWith("cell 1,"));
         QVERIFY(lines[2].startsWith("cell 10,"));
+    }
+
+    // Register > Build pack... on the cells the filter shows: 3 measured of them into 1S2P takes
+    // the two strongest, the table and the bars show the group, and the sheet prints.
+    void packIsBuiltFromTheCellsShownAndSaved() {
+        ShowWindow();
+        QTest::keyClicks(FWindow->findChild<QLineEdit*>("CellsFilter"), "cell");
+        auto* build = FWindow->findChild<QAction*>("aBuildPack");
+        QVERIFY(build != nullptr);
+        build->trigger();
+        auto* dialog = FWindow->findChild<TPackDialog*>();
+        QVERIFY(dialog != nullptr);
+        dialog->SetShape(2, 2);  // 4 cells from 3 measured ones
+        QVERIFY(!dialog->Build());
+        QVERIFY2(dialog->Message().contains("needs 4: 1 missing"), qPrintable(dialog->Message()));
+        dialog->SetShape(1, 2);
+        QVERIFY(dialog->Build());
+        const TPackGroup& group = dialog->Pack()->Groups.at(0);
+        QCOMPARE(group.CapacityMah, 10500 + 9800);  // cell 10 and cell 1; cell 2 is unused
+        QCOMPARE(dialog->Pack()->Unused.at(0).Id, std::string("cell 2"));
+        auto* table = dialog->findChild<QTableWidget*>("PackGroups");
+        QCOMPARE(table->rowCount(), 1);
+        QCOMPARE(table->item(0, 5)->text(), QString("cell 10 cell 1"));
+        QVERIFY(dialog->SaveSheet(FFolder.filePath("pack.pdf")));
+        QFile pdf(FFolder.filePath("pack.pdf"));
+        QVERIFY(pdf.open(QIODevice::ReadOnly) && pdf.read(5) == "%PDF-");
+        if (const QByteArray shot = qgetenv("KELVO_SCREENSHOT_DIR"); !shot.isEmpty()) {
+            dialog->grab().save(QString::fromLocal8Bit(shot) + "/pack-dialog.png");
+        }
     }
 };
 

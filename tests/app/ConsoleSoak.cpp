@@ -28,6 +28,7 @@
 #include <memory>
 #include <string>
 
+#include "app/TestResults.h"
 #include "app/uReader.h"
 #include "platform/DebugOutput.h"
 #include "platform/SerialPort.h"
@@ -459,6 +460,8 @@ class Soak {
         // Drawing a verdict's picture lends image work to Qt's shared threads, which linger
         // idle for a while: they are not the console's to count.
         QThreadPool::globalInstance()->waitForDone();
+        // A verdict is recorded in a thread of its own, which ends with its record.
+        form_->TestResults().WaitForRecords();
         return MeasureUsage();
     }
 
