@@ -14,6 +14,7 @@
 #include <map>
 #include <mutex>
 
+#include "platform/HandleRegistry.h"
 #include "platform/PollWait.h"
 #include "platform/PortDiagnosis.h"
 
@@ -60,35 +61,7 @@ struct Port {
     CommTimeouts timeouts;  // installed by SetCommTimeouts()
 };
 
-// Handles are numbered from 1 up and never reused, unlike descriptor numbers: a stale handle
-// finds nothing instead of a port opened later.
-class Registry {
-  public:
-    SerialHandle Add(std::shared_ptr<Port> port) {
-        std::lock_guard guard(lock_);
-        const SerialHandle handle = nextHandle_++;
-        ports_[handle] = std::move(port);
-        return handle;
-    }
-    std::shared_ptr<Port> Find(SerialHandle handle) {
-        std::lock_guard guard(lock_);
-        auto it = ports_.find(handle);
-        return it == ports_.end() ? nullptr : it->second;
-    }
-    std::shared_ptr<Port> Remove(SerialHandle handle) {
-        std::lock_guard guard(lock_);
-        auto it = ports_.find(handle);
-        if (it == ports_.end()) return nullptr;
-        auto port = std::move(it->second);
-        ports_.erase(it);
-        return port;
-    }
-
-  private:
-    std::mutex lock_;
-    std::map<SerialHandle, std::shared_ptr<Port>> ports_;  // guarded by lock_
-    SerialHandle nextHandle_ = 1;                          // guarded by lock_
-};
+using Registry = HandleRegistry<SerialHandle, Port>;
 
 Registry& Ports() {
     static Registry registry;

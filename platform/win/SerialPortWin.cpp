@@ -3,6 +3,7 @@
 //
 // The portable header first: windows.h defines WAIT_*, EV_* and PURGE_* as macros with the same
 // values as the constants declared there, and CreateFile as a macro that must not rename ours.
+#include "platform/HandleRegistry.h"
 #include "platform/SerialPort.h"
 
 #include "platform/PortDiagnosis.h"
@@ -68,35 +69,7 @@ struct Port {
     std::map<const Overlapped*, std::unique_ptr<Request>> requests;
 };
 
-// Handles are numbered from 1 up and never reused, as on the other back end: a stale handle
-// finds nothing instead of a port opened later.
-class Registry {
-  public:
-    SerialHandle Add(std::shared_ptr<Port> port) {
-        std::lock_guard guard(lock_);
-        const SerialHandle handle = nextHandle_++;
-        ports_[handle] = std::move(port);
-        return handle;
-    }
-    std::shared_ptr<Port> Find(SerialHandle handle) {
-        std::lock_guard guard(lock_);
-        auto it = ports_.find(handle);
-        return it == ports_.end() ? nullptr : it->second;
-    }
-    std::shared_ptr<Port> Remove(SerialHandle handle) {
-        std::lock_guard guard(lock_);
-        auto it = ports_.find(handle);
-        if (it == ports_.end()) return nullptr;
-        auto port = std::move(it->second);
-        ports_.erase(it);
-        return port;
-    }
-
-  private:
-    std::mutex lock_;
-    std::map<SerialHandle, std::shared_ptr<Port>> ports_;
-    SerialHandle nextHandle_ = 1;
-};
+using Registry = HandleRegistry<SerialHandle, Port>;
 
 Registry& Ports() {
     static Registry registry;
