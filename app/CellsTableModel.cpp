@@ -4,6 +4,7 @@
 
 #include "support/DateTime.h"
 #include "support/LocaleText.h"
+#include "support/qt/QtDateTime.h"
 #include "testrun/VerdictRead.h"
 
 namespace {

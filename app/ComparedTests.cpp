@@ -47,7 +47,7 @@ TComparedTests::TEntry TComparedTests::Add(const TLoggedTests& log) {
     auto drawn = std::make_unique<TLog>();
     const QString name = FileNameOf(log);
     drawn->Entry = {FNextId++, name};
-    const QString date = log.Date.isValid() ? log.Date.toString(Qt::ISODate) : name;
+    const QString date = log.Date.empty() ? name : QString::fromStdString(log.Date);
     for (const TLoggedTest& test : log.Tests) {
         if (test.Points.empty()) continue;
         auto readings = std::make_shared<TChartReadings>();

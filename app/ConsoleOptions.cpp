@@ -6,7 +6,7 @@
 #include <string>
 
 #include "records/Register.h"
-#include "support/NamedCoreApplication.h"
+#include "support/qt/NamedCoreApplication.h"
 #include "support/versionUtils.h"
 
 namespace {

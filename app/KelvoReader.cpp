@@ -7,7 +7,7 @@
 #include "app/RememberedChoices.h"
 #include "app/uProtoInfo.h"
 #include "app/uReader.h"
-#include "support/DebugSwitch.h"
+#include "support/qt/DebugSwitch.h"
 
 int main(int argc, char** argv) {
     int exitCode = 0;

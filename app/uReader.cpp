@@ -38,7 +38,7 @@
 #include "support/NumberText.h"
 #include "testrun/SetpointRules.h"
 #include "testrun/TestLog.h"
-#include "threads/InterThreadMsg.h"
+#include "threads/qt/QtMessageSink.h"
 
 bool PortConnected = false;
 bool TestRunning = false;
@@ -573,7 +573,7 @@ void TForm1::SetpointInput(TEllipsisEdit* box, int32_t kind, const QString& titl
     } else {
         value = ParseFloatDef(text->toStdString(), 0);
     }
-    if (const auto refusal = SetpointRefusal(kind, value)) throw Exception(refusal->toStdString());
+    if (const auto refusal = SetpointRefusal(kind, value)) throw Exception(*refusal);
     QueueCommand(kind, value);
 }
 

@@ -26,7 +26,7 @@
 #include "app/uReader.h"
 #include "support/DateTime.h"
 #include "tests/fixtures/MosquittoBroker.h"
-#include "threads/InterThreadMsg.h"
+#include "threads/qt/QtMessageSink.h"
 
 namespace {
 

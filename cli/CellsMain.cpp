@@ -14,7 +14,7 @@
 #include "cli/PackSheet.h"
 #include "records/PackReport.h"
 #include "records/Register.h"
-#include "support/NamedCoreApplication.h"
+#include "support/qt/NamedCoreApplication.h"
 #include "testrun/VerdictFile.h"
 
 namespace {

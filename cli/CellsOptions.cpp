@@ -6,8 +6,8 @@
 #include <cmath>
 
 #include "records/Register.h"
-#include "support/NamedCoreApplication.h"
 #include "support/NumberText.h"
+#include "support/qt/NamedCoreApplication.h"
 
 namespace {
 

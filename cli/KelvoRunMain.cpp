@@ -9,8 +9,8 @@
 #include "cli/RunOptions.h"
 #include "cli/Runner.h"
 #include "platform/Signals.h"
-#include "support/DebugSwitch.h"
-#include "support/NamedCoreApplication.h"
+#include "support/qt/DebugSwitch.h"
+#include "support/qt/NamedCoreApplication.h"
 
 int main(int argc, char** argv) {
     // Before any thread exists, so that the end signals reach only the runner's descriptor.

@@ -7,9 +7,9 @@
 #include <cmath>
 
 #include "records/Register.h"
-#include "support/NamedCoreApplication.h"
 #include "support/NumberText.h"
 #include "support/TimeText.h"
+#include "support/qt/NamedCoreApplication.h"
 #include "testrun/ReaderCommand.h"
 #include "testrun/SetpointRules.h"
 
@@ -173,7 +173,8 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
         const auto value = PlainNumber(given.toStdString());
         if (!value)
             return refuse(option + " takes a number with a decimal point, not '" + given + "'");
-        if (const auto refusal = SetpointRefusal(setpoint.Kind, *value)) return refuse(*refusal);
+        if (const auto refusal = SetpointRefusal(setpoint.Kind, *value))
+            return refuse(QString::fromStdString(*refusal));
         setpoint.Value = *value;
     }
     if (parser.isSet(time)) {
@@ -183,7 +184,8 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
                                   "%1, not '%2'")
                               .arg(LargestTestTimeText(), parser.value(time)));
         }
-        if (const auto refusal = SetpointRefusal(cmdSetTestTime, *seconds)) return refuse(*refusal);
+        if (const auto refusal = SetpointRefusal(cmdSetTestTime, *seconds))
+            return refuse(QString::fromStdString(*refusal));
         options.TestTime = *seconds;
     }
     options.Log = parser.value(log).toStdString();

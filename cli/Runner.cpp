@@ -19,7 +19,7 @@
 #include "support/TimeText.h"
 #include "testrun/Station.h"
 #include "testrun/VerdictFile.h"
-#include "threads/InterThreadMsg.h"
+#include "threads/qt/QtMessageSink.h"
 
 namespace {
 

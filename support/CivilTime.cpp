@@ -25,7 +25,25 @@ void DateOfDays(long long days, TCivilTime& civil) {
     civil.Year = static_cast<int>(yearOfEra + era * 400 + (civil.Month <= 2 ? 1 : 0));
 }
 
+// The days from 1970-01-01 to a proleptic Gregorian date (H. Hinnant's days-from-civil).
+long long DaysOfDate(int year, int month, int day) {
+    const long long y = year - (month <= 2 ? 1 : 0);
+    const long long era = (y >= 0 ? y : y - 399) / 400;
+    const long long yearOfEra = y - era * 400;
+    const long long dayOfYear = (153 * (month > 2 ? month - 3 : month + 9) + 2) / 5 + day - 1;
+    const long long dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+    return era * 146097 + dayOfEra - 719468;
+}
+
 }  // namespace
+
+double DateTimeOf(const TCivilTime& civil) {
+    const double days =
+        static_cast<double>(DaysOfDate(civil.Year, civil.Month, civil.Day) + kUnixEpochDay);
+    const double ms =
+        ((civil.Hour * 60.0 + civil.Minute) * 60.0 + civil.Second) * 1000.0 + civil.Millisecond;
+    return days >= 0 ? days + ms / kMsPerDay : days - ms / kMsPerDay;
+}
 
 TCivilTime CivilTimeOf(double dateTime) {
     // As the rest of the program reads these values: the whole part counts days, the fraction's

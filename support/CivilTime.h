@@ -13,6 +13,10 @@ struct TCivilTime {
 // The fields of `dateTime`, to the millisecond (a fraction that rounds to the next day's
 // midnight is that midnight).
 TCivilTime CivilTimeOf(double dateTime);
+// The value of a local date and time given by its fields (milliseconds kept); the inverse of
+// CivilTimeOf. Before 30 December 1899 the fraction still counts forward from midnight (the whole
+// part carries the sign), as such day counts do.
+double DateTimeOf(const TCivilTime& civil);
 
 // "2026-12-08T14:03:12+01:00": the local time of `dateTime` cut to whole seconds, with its
 // offset from UTC in minutes.

@@ -1,12 +1,12 @@
 #include "support/LocaleText.h"
 
-#include <QLocale>
-#include <QString>
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+
+#include "platform/LocaleFormats.h"
 
 namespace {
 
@@ -65,9 +65,9 @@ bool IsDigit(char c) {
 }  // namespace
 
 char LocaleDecimalSeparator() {
-    const QString separator = QLocale::system().decimalPoint();
-    if (separator.size() != 1 || separator[0].unicode() > 127) return '.';
-    return static_cast<char>(separator[0].unicode());
+    const std::string separator = platform::LocaleDecimalSeparatorText();
+    if (separator.size() != 1 || static_cast<unsigned char>(separator[0]) > 127) return '.';
+    return separator[0];
 }
 
 std::string FormatFixed(double value, int decimals) {

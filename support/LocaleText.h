@@ -1,7 +1,6 @@
 #pragma once
-// The one place that knows how the user's locale writes numbers. On Linux the locale comes from
-// the environment (LC_ALL, LC_NUMERIC, LANG), read through QLocale::system(). Callable from any
-// thread; no application object is needed.
+// The one place that knows how the user's locale writes numbers, from the locale settings of
+// platform/LocaleFormats.h. Callable from any thread; no application object is needed.
 
 #include <string>
 

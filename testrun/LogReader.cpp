@@ -1,6 +1,5 @@
 #include "testrun/LogReader.h"
 
-#include <QTime>
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -13,6 +12,7 @@
 #include <string_view>
 #include <system_error>
 
+#include "support/CivilTime.h"
 #include "support/DateTime.h"
 #include "testrun/TestLog.h"
 
@@ -92,8 +92,8 @@ bool ClockSeconds(std::string_view text, int32_t& seconds) {
     return true;
 }
 
-// The date in a file name Log_YYYYMMDD_hhmmss[_N].csv; invalid for any other name.
-QDate DateOfLogName(std::string_view path) {
+// The date in a file name Log_YYYYMMDD_hhmmss[_N].csv, "YYYY-MM-DD"; empty for any other name.
+std::string DateOfLogName(std::string_view path) {
     const size_t slash = path.rfind('/');
     const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
     constexpr std::string_view kPattern = "Log_########_######";  // then [_N].csv
@@ -111,8 +111,17 @@ QDate DateOfLogName(std::string_view path) {
         for (size_t i = at; i < at + size; ++i) result = result * 10 + (name[i] - '0');
         return result;
     };
-    if (!QTime::isValid(value(13, 2), value(15, 2), value(17, 2))) return {};
-    return QDate(value(4, 4), value(8, 2), value(10, 2));
+    // A date and time that exist come back from the calendar unchanged.
+    const TCivilTime named{
+        value(4, 4), value(8, 2), value(10, 2), value(13, 2), value(15, 2), value(17, 2), 0};
+    const TCivilTime back = CivilTimeOf(DateTimeOf(named));
+    if (named.Year == 0 || back.Year != named.Year || back.Month != named.Month ||
+        back.Day != named.Day || back.Hour != named.Hour || back.Minute != named.Minute ||
+        back.Second != named.Second) {
+        return {};
+    }
+    return std::string(name.substr(4, 4)) + "-" + std::string(name.substr(8, 2)) + "-" +
+           std::string(name.substr(10, 2));
 }
 
 // The whole file; false with errno in `error` when it cannot be read.

@@ -22,7 +22,6 @@
 // it neither starts nor ends a test. Empty lines, and the CRs that an older writer left at the
 // end of a line after a failed write, are not rows and are not counted.
 
-#include <QDate>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -45,7 +44,8 @@ struct TLoggedTest {
 
 struct TLoggedTests {
     std::string Path;
-    QDate Date;  // from the name Log_YYYYMMDD_hhmmss[_N].csv; invalid when the name says none
+    // "YYYY-MM-DD" from the name Log_YYYYMMDD_hhmmss[_N].csv; empty when the name says none.
+    std::string Date;
     std::vector<TLoggedTest> Tests;
     int64_t UnreadableRows = 0;  // rows skipped in the whole log, within tests or between them
 };

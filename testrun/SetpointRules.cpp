@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 
+#include "support/Format.h"
 #include "support/LocaleText.h"
 #include "support/Mystrutils.h"
 #include "support/TimeText.h"
@@ -46,16 +47,15 @@ int TestTimeFromText(const std::string& text) {
     return seconds;
 }
 
-std::optional<QString> SetpointRefusal(int kind, double value) {
+std::optional<std::string> SetpointRefusal(int kind, double value) {
     switch (kind) {
         case cmdSetCurrent:
         case cmdSetCutoffVoltage:
             if (!(value >= 0 && value < kLargestEncodableSetpoint)) {
-                const QString what =
-                    kind == cmdSetCurrent ? "discharge current" : "minimum voltage";
-                const QString unit = kind == cmdSetCurrent ? "A" : "V";
-                return QString("The %1 must be at least 0 and below 256 %2; %3 %2 was not sent.")
-                    .arg(what, unit, QString::fromStdString(FormatFixed(value, 2)));
+                const char* what = kind == cmdSetCurrent ? "discharge current" : "minimum voltage";
+                const char* unit = kind == cmdSetCurrent ? "A" : "V";
+                return Format("The %s must be at least 0 and below 256 %s; %s %s was not sent.",
+                              what, unit, FormatFixed(value, 2).c_str(), unit);
             }
             return std::nullopt;
         case cmdSetTestTime:
@@ -65,10 +65,9 @@ std::optional<QString> SetpointRefusal(int kind, double value) {
                 const std::string shown = value >= 0 && value <= kLongestDurationText
                                               ? DurationText(static_cast<int>(value))
                                               : FormatFixed(value, 0) + " s";
-                return QString("The test time must not exceed %1 (%2 s); %3 was not sent.")
-                    .arg(QString::fromStdString(DurationText(kLargestTestTimeS)))
-                    .arg(kLargestTestTimeS)
-                    .arg(QString::fromStdString(shown));
+                return Format("The test time must not exceed %s (%d s); %s was not sent.",
+                              DurationText(kLargestTestTimeS).c_str(), kLargestTestTimeS,
+                              shown.c_str());
             }
             return std::nullopt;
         default:

@@ -3,7 +3,6 @@
 // runner: the reading of a test-time text, and the refusal of setpoints that the tester's
 // encodings would wrap into a value the operator did not ask for. No state; any thread.
 
-#include <QString>
 #include <optional>
 #include <string>
 
@@ -17,4 +16,4 @@ int TestTimeFromText(const std::string& text);
 // Why a setpoint cannot be sent, or nothing when it can: a current or a voltage below 0 or of
 // 256 or more, a test time below 0 or above 65535 s, or not a number, would reach the tester
 // wrapped. `kind` is the command kind (TCommandKind) that would carry it.
-std::optional<QString> SetpointRefusal(int kind, double value);
+std::optional<std::string> SetpointRefusal(int kind, double value);

@@ -1,15 +1,12 @@
 #include "testrun/TestLog.h"
 
-#include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QLocale>
-#include <QStandardPaths>
-#include <QString>
 #include <cerrno>
 
 #include "platform/DebugOutput.h"
+#include "platform/Folders.h"
+#include "platform/LocaleFormats.h"
 #include "platform/LogFile.h"
+#include "support/CivilTime.h"
 #include "support/CommonTools.h"
 #include "support/DateTime.h"
 #include "support/Errors.h"
@@ -23,55 +20,19 @@ namespace {
 // How far the numbering of a taken name goes before the creation is given up.
 constexpr int kLastNameNumber = 9999;
 
-// The locale's long time format without its time-zone part ("t" sequences), which a log row
-// does not carry; blanks and brackets left around it go too. Quoted literal text is kept.
-QString LongTimeFormatOf(const QLocale& locale) {
-    const QString format = locale.timeFormat(QLocale::LongFormat);
-    QString result;
-    bool quoted = false;
-    for (qsizetype i = 0; i < format.size(); ++i) {
-        const QChar c = format[i];
-        if (c == u'\'') quoted = !quoted;
-        if (quoted || c != u't') {
-            result += c;
-            continue;
-        }
-        while (i + 1 < format.size() && format[i + 1] == u't') ++i;
-        if (result.endsWith(u'(') && i + 1 < format.size() && format[i + 1] == u')') {
-            result.chop(1);
-            ++i;
-        }
-        while (!result.isEmpty() && result.back().isSpace()) result.chop(1);
-        if (result.isEmpty()) {
-            while (i + 1 < format.size() && format[i + 1].isSpace()) ++i;
-        }
-    }
-    return result;
-}
-
-// LongTimeFormatOf, worked out once per locale and thread: every row needs it.
-const QString& LongTimeFormat(const QLocale& locale) {
-    thread_local QLocale of = QLocale::c();
-    thread_local QString format = LongTimeFormatOf(of);
-    if (locale != of) {
-        of = locale;
-        format = LongTimeFormatOf(locale);
-    }
-    return format;
-}
-
 // %f with 2 decimals: every integer digit, the locale's decimal separator.
 std::string LogNumber(double value) {
     return FixedDecimals(value, 2, LocaleDecimalSeparator());
 }
 
-std::string DateTimeText(double dateTime, const QLocale& locale) {
-    const auto [date, time] = DateAndTime(dateTime);
-    QString text = locale.toString(date, QLocale::ShortFormat);
-    if (time.hour() != 0 || time.minute() != 0 || time.second() != 0) {
-        text += u' ' + locale.toString(time, LongTimeFormat(locale));
+// The locale's short date, then its long time unless the time is midnight to the second.
+std::string DateTimeText(double dateTime) {
+    const TCivilTime t = CivilTimeOf(dateTime);
+    std::string text = platform::LocaleShortDateText(t.Year, t.Month, t.Day);
+    if (t.Hour != 0 || t.Minute != 0 || t.Second != 0) {
+        text += ' ' + platform::LocaleLongTimeText(t.Hour, t.Minute, t.Second, t.Millisecond);
     }
-    return text.toStdString();
+    return text;
 }
 
 // A duration, so the same in every locale and never wrapped at a day (nor at 255 h, below the
@@ -107,16 +68,15 @@ std::string ExecutableFolder(const std::string& exeFileName) {
 }
 
 std::string LogFolderFor(const std::string& exeFolder, const std::string& installBinFolder) {
-    const QString canonical = QFileInfo(QString::fromStdString(exeFolder)).canonicalFilePath();
+    const std::string canonical = platform::CanonicalFolder(exeFolder);
     const bool installed =
-        !canonical.isEmpty() &&
-        canonical == QFileInfo(QString::fromStdString(installBinFolder)).canonicalFilePath();
+        !canonical.empty() && canonical == platform::CanonicalFolder(installBinFolder);
     if (!installed && platform::CanCreateFilesIn(exeFolder)) return exeFolder;
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    if (documents.isEmpty()) return exeFolder;
-    const QString folder = documents + "/" + kLogFolderName;
-    if (!QDir().mkpath(folder)) return exeFolder;
-    return folder.toStdString();
+    const std::string documents = platform::DocumentsFolder();
+    if (documents.empty()) return exeFolder;
+    const std::string folder = documents + "/" + kLogFolderName;
+    if (!platform::MakeFolders(folder)) return exeFolder;
+    return folder;
 }
 
 std::string LogFilePath(const std::string& exeFileName, double dateTime) {
@@ -124,17 +84,15 @@ std::string LogFilePath(const std::string& exeFileName, double dateTime) {
 }
 
 std::string LogFilePathIn(const std::string& folder, double dateTime) {
-    const auto [date, time] = DateAndTime(dateTime);
+    const TCivilTime t = CivilTimeOf(dateTime);
     return folder + "/Log_" +
-           Format("%s%s%s_%s%s%s.csv", std::to_string(date.year()).c_str(),
-                  TwoDigits(date.month()).c_str(), TwoDigits(date.day()).c_str(),
-                  TwoDigits(time.hour()).c_str(), TwoDigits(time.minute()).c_str(),
-                  TwoDigits(time.second()).c_str());
+           Format("%s%s%s_%s%s%s.csv", std::to_string(t.Year).c_str(), TwoDigits(t.Month).c_str(),
+                  TwoDigits(t.Day).c_str(), TwoDigits(t.Hour).c_str(), TwoDigits(t.Minute).c_str(),
+                  TwoDigits(t.Second).c_str());
 }
 
 std::string LogRow(const TDeviceReading& reading) {
-    const QLocale locale = QLocale::system();
-    return Format("%s;%s;%d;%s;%s;%s;%s;%s;%d", DateTimeText(reading.TimeStamp, locale).c_str(),
+    return Format("%s;%s;%d;%s;%s;%s;%s;%s;%d", DateTimeText(reading.TimeStamp).c_str(),
                   TestTimeText(reading.TestTime).c_str(), reading.Status,
                   LogNumber(reading.Voltage).c_str(), LogNumber(reading.Current).c_str(),
                   LogNumber(reading.Power).c_str(), LogNumber(reading.WattHours).c_str(),
@@ -185,7 +143,7 @@ void TTestLog::Create(const std::string& path, int lastNumber) {
             return Format("Error write file %s: %s", FPath.c_str(), FCreateFailureCause.c_str());
         });
         FLogStream.reset();
-        QFile::remove(QFile::decodeName(FPath.c_str()));
+        platform::RemoveFile(FPath);
         throw Exception(Format("Cannot create file %s", FPath.c_str()));
     }
 }

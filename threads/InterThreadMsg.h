@@ -1,9 +1,9 @@
 #pragma once
-// Everything the worker thread tells the window travels as an event posted to the application
-// object, on the thread that runs the application's event loop (the window's thread). Nothing is
-// ever sent and waited for: the poster goes on at once.
+// Everything the worker thread tells its receiver (the window, or kelvo-run's loop) travels as a
+// message handed to a sink that queues it for the receiver's thread. Nothing is ever sent and
+// waited for: the poster goes on at once. The receiver sets the sink before it starts the worker
+// and takes it away only after the worker has stopped.
 
-#include <QEvent>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -13,41 +13,50 @@
 inline constexpr int UM_PORT_OPENED = 1026;
 inline constexpr int UM_PORT_CLOSED = 1027;
 
-// The registered id of the message that carries a copied data block (one reading). Taken once,
-// before main() runs, and never changed.
-extern const int SendStringToMainFormMsg;
+// The id of the message that carries a copied data block (one reading): in the range of
+// registered message ids, apart from every notice.
+inline constexpr int SendStringToMainFormMsg = 0xC000;
 
-// A posted thread message: its id is the event type; WParam and LParam are the two parameters.
-// For SendStringToMainFormMsg, WParam is the address of the data block and LParam its length;
-// the event owns the block, so it is freed on the window's thread once the event was handled,
-// or dropped.
-class TThreadMessage : public QEvent {
+// A posted thread message: its id and the two parameters. For SendStringToMainFormMsg, WParam is
+// the address of the data block and LParam its length; the message owns the block, so it is
+// freed on the receiver's thread once the message was handled, or dropped.
+class TThreadMessage {
   public:
     TThreadMessage(int msg, std::uintptr_t wParam, std::intptr_t lParam);
     TThreadMessage(int msg, std::unique_ptr<std::byte[]> block, int length);
+    virtual ~TThreadMessage() = default;
 
-    int Msg() const { return static_cast<int>(type()); }
+    int Msg() const { return msg_; }
     std::uintptr_t WParam() const { return wParam_; }
     std::intptr_t LParam() const { return lParam_; }
     const void* Block() const { return block_.get(); }
 
   private:
     std::unique_ptr<std::byte[]> block_;
+    int msg_;
     std::uintptr_t wParam_;
     std::intptr_t lParam_;
 };
 
-// The posted thread message that `event` is, or null; for the receiving filter. Call this before
-// touching the event in any other way: it also tells ThreadSanitizer that the message was handed
-// over through the application's event queue, whose lock it cannot see.
-const TThreadMessage* AsThreadMessage(const QEvent* event);
+// The receiver's queue. Take is called from any thread, in the order the messages were posted
+// by each thread, and must not wait for the receiver; false when the message could not be
+// queued (it is dropped).
+class TMessageSink {
+  public:
+    virtual ~TMessageSink() = default;
+    virtual bool Take(std::unique_ptr<TThreadMessage> message) = 0;
+};
 
-// Posts a message to the window's thread. Callable from any thread; false when there is no
-// application object to receive it.
+// Sends every later message to `sink` (null: none, later messages are dropped). The sink must
+// outlive every post that may still reach it.
+void SetMessageSink(TMessageSink* sink);
+
+// Posts a message to the receiver's thread. Callable from any thread; false when there is no
+// sink to take it.
 bool PostToMainThread(int msg, std::uintptr_t wParam, std::intptr_t lParam);
 
-// How many messages have been posted since the program started (a diagnostic: each one must
-// reach the window's thread exactly once).
+// How many messages a sink has taken since the program started (a diagnostic: each one must
+// reach the receiver's thread exactly once).
 std::uint64_t PostedMessageCount();
 
 // Posts a copy of `len` bytes at `data` with SendStringToMainFormMsg. Nothing happens when `len`

@@ -580,7 +580,7 @@ class ChartViewTest : public QObject {
         chart.AddChartPoints(Reading(5, 12, 2, 25));
         TLoggedTests log;
         log.Path = "/logs/Log_20261206_190357.csv";
-        log.Date = QDate(2026, 12, 6);
+        log.Date = "2026-12-06";
         log.Tests = {{1, {{0, 4.2f, 1.5f, 0}, {60, 4.0f, 1.5f, 0.025f}}},
                      {2, {}},
                      {3, {{0, 3.9f, 1.0f, 0}}}};

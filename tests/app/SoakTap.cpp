@@ -7,7 +7,7 @@
 #include "device/DeviceCodec.h"
 #include "support/Format.h"
 #include "testrun/TestLog.h"
-#include "threads/InterThreadMsg.h"
+#include "threads/qt/QtMessageSink.h"
 
 namespace {
 

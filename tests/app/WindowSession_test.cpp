@@ -34,7 +34,7 @@
 #include "testrun/TestLog.h"
 #include "tests/fixtures/LogLines.h"
 #include "tests/fixtures/MosquittoBroker.h"
-#include "threads/InterThreadMsg.h"
+#include "threads/qt/QtMessageSink.h"
 
 namespace {
 

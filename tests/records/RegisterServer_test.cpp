@@ -5,20 +5,18 @@
 // the rights that the README grants records and reads.
 #include <gtest/gtest.h>
 
-#include <QDate>
-#include <QDateTime>
-#include <QTime>
 #include <functional>
 #include <latch>
 #include <thread>
 
 #include "records/Register.h"
+#include "support/CivilTime.h"
 #include "support/DateTime.h"
 #include "tests/fixtures/PostgresServer.h"
 
 namespace {
 
-const double kDay = ToDateTime(QDateTime(QDate(2026, 12, 8), QTime(9, 0)));
+const double kDay = DateTimeOf({2026, 12, 8, 9, 0});
 
 // A cutoff test of `cell` that ended `endMin` minutes after 9:00 on 8 December 2026.
 TTestSummary ATest(const std::string& cell, int endMin) {

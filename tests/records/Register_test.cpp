@@ -9,9 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <QDate>
-#include <QDateTime>
-#include <QTime>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -23,6 +20,7 @@
 
 #include "records/Register.h"
 #include "records/SqliteDatabase.h"
+#include "support/CivilTime.h"
 #include "support/DateTime.h"
 #include "support/Json.h"
 #include "testrun/TestVerdict.h"
@@ -55,7 +53,7 @@ class TFolder {
     fs::path FPath;
 };
 
-const double kDay = ToDateTime(QDateTime(QDate(2026, 12, 8), QTime(9, 0)));
+const double kDay = DateTimeOf({2026, 12, 8, 9, 0});
 
 // A test of `cell` that ended `endMin` minutes after 9:00 on 8 December 2026, having run an hour.
 TTestSummary ATest(const std::string& cell, int endMin, TEndReason reason, double ah,

@@ -7,6 +7,7 @@
 
 #include "support/CivilTime.h"
 #include "support/DateTime.h"
+#include "support/qt/QtDateTime.h"
 #include "telemetry/TelemetryMessages.h"
 #include "telemetry/TelemetrySettings.h"
 

@@ -23,6 +23,7 @@
 
 #include "support/DateTime.h"
 #include "support/Errors.h"
+#include "support/qt/QtDateTime.h"
 #include "testrun/LogReader.h"
 #include "tests/fixtures/DebugCapture.h"
 

@@ -1,5 +1,6 @@
 // The end of a test and its verdict, from recorded reading sequences.
 #include "testrun/TestVerdict.h"
+#include "support/CivilTime.h"
 
 #include <gtest/gtest.h>
 
@@ -16,7 +17,7 @@
 
 namespace {
 
-const double kBase = ToDateTime(QDateTime(QDate(2026, 12, 8), QTime(14, 0)));
+const double kBase = DateTimeOf({2026, 12, 8, 14, 0});
 constexpr int16_t kCet = 60;  // min east of UTC
 
 // A reading `s` seconds after kBase: 1 A set, 3 V cutoff, untimed, clock counting up, 25 °C.
@@ -289,21 +290,20 @@ TEST(TestVerdict, EndedWhileAwayIsBoundedByTheTestersClockAndJudgedFromTheStoppe
 TEST(TestVerdict, DaylightSavingChangeNeverAltersADuration) {
     struct Case {
         const char* change;
-        QTime start, end;
+        TCivilTime start, end;
         int16_t startOffset, endOffset;
         double durationS;
     };
     const Case cases[] = {
-        {"back", QTime(2, 30), QTime(2, 10), 120, 60, 40 * 60},
-        {"forward", QTime(1, 50), QTime(3, 10), 60, 120, 20 * 60},
+        {"back", {2026, 10, 25, 2, 30}, {2026, 10, 25, 2, 10}, 120, 60, 40 * 60},
+        {"forward", {2026, 10, 25, 1, 50}, {2026, 10, 25, 3, 10}, 60, 120, 20 * 60},
     };
-    const QDate night(2026, 10, 25);
     for (const Case& c : cases) {
         TTestTracker t;
         t.ConnectionOpened("p", "l");
-        const auto reading = [&](QTime time, int16_t offset, int8_t status) {
+        const auto reading = [&](const TCivilTime& time, int16_t offset, int8_t status) {
             TDeviceReading r = At(0, status, 3.8f, status == 1 ? 1 : 0, 0, 0);
-            r.TimeStamp = ToDateTime(QDateTime(night, time));
+            r.TimeStamp = DateTimeOf(time);
             r.UtcOffset = offset;
             r.TestTime = -1;
             return r;
@@ -371,8 +371,8 @@ class CommaLocale : public ::testing::Test {
 
 TEST_F(CommaLocale, JsonAndTextKeepDecimalPointsAndTheOffsetsOfTheirMoments) {
     TTestSummary s;
-    s.Start = {kBase, 60};                                                     // winter time
-    s.End = {ToDateTime(QDateTime(QDate(2026, 7, 1), QTime(12, 0, 5))), 120};  // summer time
+    s.Start = {kBase, 60};                              // winter time
+    s.End = {DateTimeOf({2026, 7, 1, 12, 0, 5}), 120};  // summer time
     s.DurationS = 300 * 3600 + 5, s.JoinedAtS = 1800, s.Ah = 1.23456, s.Wh = 2.5, s.MinV = 3.0049,
     s.InternalResistanceOhm = 0.12345, s.MeanA = -0.0001;
     s.Port = "/dev/tty\"USB0\"", s.Logs = {"a.csv", "b.csv"};

@@ -3,11 +3,9 @@
 // nothing taken from a file that is not a verdict.
 #include <gtest/gtest.h>
 
-#include <QDate>
-#include <QDateTime>
-#include <QTime>
 #include <string>
 
+#include "support/CivilTime.h"
 #include "support/DateTime.h"
 #include "testrun/TestVerdict.h"
 #include "testrun/VerdictRead.h"
@@ -15,7 +13,7 @@
 namespace {
 
 double Local(int y, int m, int d, int h, int min, int s, int ms = 0) {
-    return ToDateTime(QDateTime(QDate(y, m, d), QTime(h, min, s, ms)));
+    return DateTimeOf({y, m, d, h, min, s, ms});
 }
 
 TTestSummary Full() {

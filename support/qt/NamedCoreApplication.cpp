@@ -1,4 +1,4 @@
-#include "support/NamedCoreApplication.h"
+#include "support/qt/NamedCoreApplication.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "support/DebugSwitch.h"
+#include "support/qt/DebugSwitch.h"
 
 #include "platform/DebugOutput.h"
 
