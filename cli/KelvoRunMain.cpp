@@ -1,19 +1,16 @@
 // kelvo-run: one discharge test from the command line, for scripts, labs and headless machines.
 
-#include <QCoreApplication>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 
 #include "cli/RunOptions.h"
 #include "cli/Runner.h"
+#include "platform/DebugOutput.h"
 #include "platform/Signals.h"
-#include "support/qt/DebugSwitch.h"
-#include "support/qt/NamedCoreApplication.h"
+#include "support/OptionText.h"
 
 int main(int argc, char** argv) {
-    // Before any thread exists, so that the end signals reach only the runner's descriptor.
+    // Before any thread exists, so that the end signals reach only the runner.
     platform::BlockEndSignals();
 
     const TParsedCommandLine command = ParseRunCommandLine(argc, argv);
@@ -32,20 +29,11 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
 
-    QCoreApplication app(argc, argv);
-    ApplyDebugSwitch(options.Debug);
+    platform::SetDebugOutputEnabled(options.Debug);
     if (options.ListPorts) {
         ListPorts();
         return 0;
     }
-    // Without it Ctrl+C could not stop the test at the tester: the signals are blocked.
-    const int endSignals = platform::EndSignalDescriptor();
-    if (endSignals < 0) {
-        std::fprintf(stderr, "kelvo-run: cannot watch for Ctrl+C, SIGTERM and SIGHUP: %s\n",
-                     std::strerror(errno));
-        return kExitCannotOpen;
-    }
-    TRunner runner(options, endSignals);
-    runner.Start();
-    return QCoreApplication::exec();
+    TRunner runner(options);
+    return runner.Run();
 }

@@ -1,15 +1,14 @@
 #include "cli/RunOptions.h"
 
-#include <QCommandLineParser>
-#include <QCoreApplication>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
 
 #include "records/Register.h"
+#include "support/CommandLine.h"
+#include "support/Format.h"
 #include "support/NumberText.h"
 #include "support/TimeText.h"
-#include "support/qt/NamedCoreApplication.h"
 #include "testrun/ReaderCommand.h"
 #include "testrun/SetpointRules.h"
 
@@ -47,8 +46,8 @@ const char* const kDescription =
     "and counted, the verdict waits for the broker for up to 10 s at the end.\n\n"
     "Several testers: one kelvo-run per port, side by side.";
 
-QString LargestTestTimeText() {
-    return QString::fromStdString(DurationText(kLargestTestTimeS));
+std::string LargestTestTimeText() {
+    return DurationText(kLargestTestTimeS);
 }
 
 // H:MM:SS, each part as the console's test-time input would keep it (not clamped).
@@ -75,151 +74,131 @@ std::optional<int> TestTimeText(const std::string& text) {
 }  // namespace
 
 TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
-    const TNamedCoreApplication core(argc, argv, kProgramName);
-
-    QCommandLineParser parser;
-    parser.setApplicationDescription(kDescription);
-    const QCommandLineOption port("port",
-                                  "The tester's serial port NAME (ttyUSB0, or a "
-                                  "simulated tester's name).",
-                                  "NAME");
-    const QCommandLineOption baud("baud",
-                                  "The line speed: 9600 (default), 19200, 38400, 57600 "
-                                  "or 115200.",
-                                  "RATE");
-    const QCommandLineOption current("current", "The discharge current in amperes, e.g. 1.5.", "A");
-    const QCommandLineOption cutoff("cutoff", "The cutoff voltage in volts, e.g. 3.0.", "V");
-    const QCommandLineOption time("time",
-                                  QString("The test time as H:MM:SS, at most %1; "
-                                          "without it the tester's own setting stays.")
-                                      .arg(LargestTestTimeText()),
-                                  "H:MM:SS");
-    const QCommandLineOption log("log",
-                                 "Write the CSV log to FILE (a new file) instead of the "
-                                 "console's log folder.",
-                                 "FILE");
-    const QCommandLineOption cell("cell",
-                                  "The cell under test, as its label names it: the verdict and "
-                                  "the register record the test for it.",
-                                  "ID");
-    const QCommandLineOption rated("rated",
-                                   "The cell's rated capacity in Ah, set in the register "
-                                   "(needs --cell).",
-                                   "AH");
-    const QCommandLineOption station("station",
-                                     "The name of this test station in the verdict and the "
-                                     "register (default: the host name up to its first dot).",
-                                     "NAME");
-    const QCommandLineOption registerAt(
-        "register",
-        QString("Record the verdict in the register at LOCATION instead of the default "
-                "$XDG_DATA_HOME/Kelvo/register.sqlite (~/.local/share/Kelvo/register.sqlite). ") +
-            RegisterLocationForms(),
-        "LOCATION");
-    const QCommandLineOption json("json", "Print the verdict as one JSON object.");
-    const QCommandLineOption quiet("quiet", "Print only the verdict: no progress, no messages.");
-    const QCommandLineOption debug("debug", "Write the link's debug lines to standard error.");
-    const QCommandLineOption list("list-ports",
-                                  "List the serial ports, one per line: the "
-                                  "name, a tab, the adapter's vendor and product.");
-    const TStandardOptions said =
-        ParseStandardOptions(parser,
-                             WithOptions({port, baud, current, cutoff, time, log, cell, rated,
-                                          station, registerAt, json, quiet, debug, list},
-                                         kTelemetryOptionTexts),
-                             std::string(kProgramName) + " " + KELVO_PROJECT_VERSION);
+    // Help texts made at run time live as long as the parser that points at them.
+    const std::string timeHelp = "The test time as H:MM:SS, at most " + LargestTestTimeText() +
+                                 "; without it the tester's own setting stays.";
+    const std::string registerHelp =
+        std::string(
+            "Record the verdict in the register at LOCATION instead of the default "
+            "$XDG_DATA_HOME/Kelvo/register.sqlite (~/.local/share/Kelvo/register.sqlite). ") +
+        RegisterLocationForms();
+    const TOptionText options[] = {
+        {"port", "NAME", "The tester's serial port NAME (ttyUSB0, or a simulated tester's name)."},
+        {"baud", "RATE", "The line speed: 9600 (default), 19200, 38400, 57600 or 115200."},
+        {"current", "A", "The discharge current in amperes, e.g. 1.5."},
+        {"cutoff", "V", "The cutoff voltage in volts, e.g. 3.0."},
+        {"time", "H:MM:SS", timeHelp.c_str()},
+        {"log", "FILE",
+         "Write the CSV log to FILE (a new file) instead of the console's log folder."},
+        {"cell", "ID",
+         "The cell under test, as its label names it: the verdict and the register record the "
+         "test for it."},
+        {"rated", "AH", "The cell's rated capacity in Ah, set in the register (needs --cell)."},
+        {"station", "NAME",
+         "The name of this test station in the verdict and the register (default: the host name "
+         "up to its first dot)."},
+        {"register", "LOCATION", registerHelp.c_str()},
+        {"json", nullptr, "Print the verdict as one JSON object."},
+        {"quiet", nullptr, "Print only the verdict: no progress, no messages."},
+        {"debug", nullptr, "Write the link's debug lines to standard error."},
+        {"list-ports", nullptr,
+         "List the serial ports, one per line: the name, a tab, the adapter's vendor and "
+         "product."},
+    };
+    TCommandLine parser(kProgramName, kDescription);
+    parser.Add(options);
+    parser.Add(kTelemetryOptionTexts);
     TParsedCommandLine result;
+    const TStandardOptions said =
+        parser.Parse(argc, argv, std::string(kProgramName) + " " + KELVO_PROJECT_VERSION);
     result.Output = said.Output;
     result.Error = said.Error;
     if (said.Done()) return result;
-    const auto refuse = [&](const QString& why) {
-        result.Error = why.toStdString();
+    const auto refuse = [&](const std::string& why) {
+        result.Error = why;
         return result;
     };
-    TRunOptions options;
-    options.ListPorts = parser.isSet(list);
-    options.Json = parser.isSet(json);
-    options.Quiet = parser.isSet(quiet);
-    options.Debug = parser.isSet(debug);
-    if (options.ListPorts) {
-        result.Options = options;
+    TRunOptions run;
+    run.ListPorts = parser.IsSet("list-ports");
+    run.Json = parser.IsSet("json");
+    run.Quiet = parser.IsSet("quiet");
+    run.Debug = parser.IsSet("debug");
+    if (run.ListPorts) {
+        result.Options = run;
         return result;
     }
 
-    options.Port = parser.value(port).toStdString();
-    if (options.Port.empty()) return refuse("--port is needed");
-    if (options.Port.find('/') != std::string::npos) {
+    run.Port = parser.Value("port");
+    if (run.Port.empty()) return refuse("--port is needed");
+    if (run.Port.find('/') != std::string::npos) {
         return refuse("--port takes a port name as the console lists it, not a path");
     }
-    if (parser.isSet(baud)) {
-        const auto rate = PlainNumber(parser.value(baud).toStdString());
+    if (parser.IsSet("baud")) {
+        const auto rate = PlainNumber(parser.Value("baud"));
         const auto known = std::find(std::begin(kBauds), std::end(kBauds),
                                      rate ? static_cast<uint32_t>(*rate) : 0);
         if (!rate || known == std::end(kBauds) || *rate != *known) {
             return refuse("--baud must be 9600, 19200, 38400, 57600 or 115200");
         }
-        options.Baud = *known;
+        run.Baud = *known;
     }
     struct TSetpoint {
-        const QCommandLineOption& Option;
+        const char* Option;
         int Kind;
         double& Value;
     };
-    for (const TSetpoint& setpoint : {TSetpoint{current, cmdSetCurrent, options.Current},
-                                      TSetpoint{cutoff, cmdSetCutoffVoltage, options.Cutoff}}) {
-        const QString given = parser.value(setpoint.Option);
-        const QString option = "--" + setpoint.Option.names().first();
-        if (given.isEmpty()) return refuse(option + " is needed");
-        const auto value = PlainNumber(given.toStdString());
+    for (const TSetpoint& setpoint : {TSetpoint{"current", cmdSetCurrent, run.Current},
+                                      TSetpoint{"cutoff", cmdSetCutoffVoltage, run.Cutoff}}) {
+        const std::string given = parser.Value(setpoint.Option);
+        const std::string option = std::string("--") + setpoint.Option;
+        if (given.empty()) return refuse(option + " is needed");
+        const auto value = PlainNumber(given);
         if (!value)
             return refuse(option + " takes a number with a decimal point, not '" + given + "'");
-        if (const auto refusal = SetpointRefusal(setpoint.Kind, *value))
-            return refuse(QString::fromStdString(*refusal));
+        if (const auto refusal = SetpointRefusal(setpoint.Kind, *value)) return refuse(*refusal);
         setpoint.Value = *value;
     }
-    if (parser.isSet(time)) {
-        const auto seconds = TestTimeText(parser.value(time).toStdString());
+    if (parser.IsSet("time")) {
+        const auto seconds = TestTimeText(parser.Value("time"));
         if (!seconds) {
-            return refuse(QString("--time takes H:MM:SS with minutes and seconds below 60, at most "
-                                  "%1, not '%2'")
-                              .arg(LargestTestTimeText(), parser.value(time)));
+            return refuse("--time takes H:MM:SS with minutes and seconds below 60, at most " +
+                          LargestTestTimeText() + ", not '" + parser.Value("time") + "'");
         }
-        if (const auto refusal = SetpointRefusal(cmdSetTestTime, *seconds))
-            return refuse(QString::fromStdString(*refusal));
-        options.TestTime = *seconds;
+        if (const auto refusal = SetpointRefusal(cmdSetTestTime, *seconds)) return refuse(*refusal);
+        run.TestTime = *seconds;
     }
-    options.Log = parser.value(log).toStdString();
-    if (parser.isSet(cell)) {
-        const std::string id = parser.value(cell).toStdString();
+    run.Log = parser.Value("log");
+    if (parser.IsSet("cell")) {
+        const std::string id = parser.Value("cell");
         if (!IsCellName(id)) {
             return refuse("--cell takes the cell's identifier: printable text, not blank");
         }
-        options.Cell = id;
+        run.Cell = id;
     }
-    if (parser.isSet(rated)) {
-        if (!options.Cell) return refuse("--rated needs --cell: the rating is the cell's");
-        const auto ah = PlainNumber(parser.value(rated).toStdString());
+    if (parser.IsSet("rated")) {
+        if (!run.Cell) return refuse("--rated needs --cell: the rating is the cell's");
+        const auto ah = PlainNumber(parser.Value("rated"));
         if (!ah || !(*ah > 0)) {
             return refuse(
                 "--rated takes the capacity in Ah, a number above 0 with a decimal point, "
                 "not '" +
-                parser.value(rated) + "'");
+                parser.Value("rated") + "'");
         }
-        options.RatedAh = *ah;
+        run.RatedAh = *ah;
     }
-    options.Station = parser.value(station).toStdString();
-    if (parser.isSet(station) && options.Station.empty()) return refuse("--station takes a name");
-    options.Register = parser.value(registerAt).toStdString();
-    if (parser.isSet(registerAt) && options.Register.empty()) {
+    run.Station = parser.Value("station");
+    if (parser.IsSet("station") && run.Station.empty()) return refuse("--station takes a name");
+    run.Register = parser.Value("register");
+    if (parser.IsSet("register") && run.Register.empty()) {
         return refuse("--register takes the register's file or server");
     }
-    if (const std::optional<std::string> why = RegisterLocationRefusal(options.Register)) {
-        return refuse(QString::fromStdString(*why));
+    if (const std::optional<std::string> why = RegisterLocationRefusal(run.Register)) {
+        return refuse(*why);
     }
-    const TTelemetrySettingsRead telemetry =
-        ReadTelemetrySettings(TelemetryOptionsGiven(GivenOptions(parser)));
-    if (!telemetry.Error.empty()) return refuse(QString::fromStdString(telemetry.Error));
-    options.Telemetry = telemetry.Settings;
-    result.Options = options;
+    const TTelemetrySettingsRead telemetry = ReadTelemetrySettings(
+        TelemetryOptionsGiven([&](const char* name) { return parser.Given(name); }));
+    if (!telemetry.Error.empty()) return refuse(telemetry.Error);
+    run.Telemetry = telemetry.Settings;
+    result.Options = run;
     return result;
 }

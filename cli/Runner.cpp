@@ -1,9 +1,8 @@
 #include "cli/Runner.h"
 
-#include <unistd.h>
-
-#include <QCoreApplication>
 #include <cstdio>
+#include <cstring>
+#include <thread>
 
 #include "device/DeviceProtocol.h"
 #include "device/SerialLink.h"
@@ -12,20 +11,26 @@
 #include "platform/PortIdentity.h"
 #include "platform/PortNames.h"
 #include "platform/Signals.h"
+#include "platform/Terminal.h"
+#if KELVO_RECORDS
 #include "records/Register.h"
+#endif
 #include "support/DateTime.h"
 #include "support/Errors.h"
 #include "support/Format.h"
 #include "support/TimeText.h"
 #include "testrun/Station.h"
 #include "testrun/VerdictFile.h"
-#include "threads/qt/QtMessageSink.h"
 
 namespace {
 
-constexpr int kNoReadingMs = 10000;
-constexpr int kStopWaitMs = 5000;
-constexpr int kPlainProgressMs = 10000;
+constexpr std::chrono::seconds kNoReading{10};
+constexpr std::chrono::seconds kStopWait{5};
+constexpr std::chrono::seconds kPlainProgress{10};
+// The runner's own messages, beside the worker's: an end signal taken (WParam the signal) and
+// a notice of telemetry's threads to say (the block is the text).
+constexpr int UM_END_SIGNAL = 1100;
+constexpr int UM_NOTICE = 1101;
 // Readings after the Start reached the tester before a test that does not show itself running
 // counts as not started: testers show Start a poll or two late.
 constexpr int kReadingsToStart = 5;
@@ -66,60 +71,81 @@ void ListPorts() {
     }
 }
 
-TRunner::TRunner(const TRunOptions& options, int endSignals)
+TRunner::TRunner(const TRunOptions& options)
     : FOptions(options),
       FWorker([this] {
           return TPortChoice{FOptions.Port, FOptions.Baud};
       }),
-      FSignals(endSignals, QSocketNotifier::Read),
-      FTerminal(::isatty(STDERR_FILENO) == 1) {
-    connect(&FSignals, &QSocketNotifier::activated, this, &TRunner::EndSignal);
-    FNoReading.setSingleShot(true);
-    FNoReading.setInterval(kNoReadingMs);
-    connect(&FNoReading, &QTimer::timeout, this, [this] {
+      FTerminal(platform::StandardErrorIsTerminal()) {}
+
+TRunner::~TRunner() {
+    FWorker.Shutdown();
+    SetMessageSink(nullptr);
+}
+
+int TRunner::Run() {
+    SetMessageSink(FMessages.get());  // before the worker: none of its messages is lost
+    // The signals are blocked in every thread: this one takes them as they come and hands them
+    // on in order with everything else. It waits until the program ends.
+    std::thread([messages = FMessages] {
+        for (;;) {
+            const platform::EndSignal signal = platform::WaitForEndSignal();
+            messages->Take(std::make_unique<TThreadMessage>(
+                UM_END_SIGNAL, static_cast<std::uintptr_t>(signal), 0));
+        }
+    }).detach();
+    FWorker.Start();
+    FWorker.QueueCommand(cmdConnect, 1.0);
+    while (FState != TState::Done) {
+        TClock::time_point next = TClock::now() + std::chrono::hours(1);
+        for (const TDeadline& deadline : {FNoReading, FStopWait, FPlainProgress}) {
+            if (deadline) next = std::min(next, *deadline);
+        }
+        if (const std::unique_ptr<TThreadMessage> message = FMessages->WaitUntil(next)) {
+            Dispatch(*message);
+        }
+        if (FState != TState::Done) DeadlinesPassed();
+    }
+    return FExitCode;
+}
+
+void TRunner::Dispatch(const TThreadMessage& message) {
+    if (message.Msg() == UM_PORT_OPENED) {
+        PortOpened();
+    } else if (message.Msg() == UM_PORT_CLOSED) {
+        PortClosed(static_cast<int>(message.WParam()));
+    } else if (message.Msg() == UM_COMMAND_DONE) {
+        CommandDone(static_cast<int>(message.WParam()), message.LParam() != 0);
+    } else if (message.Msg() == SendStringToMainFormMsg) {
+        TDeviceReading reading{};
+        if (message.Block() != nullptr && message.LParam() == sizeof reading) {
+            std::memcpy(&reading, message.Block(), sizeof reading);
+            Reading(reading);
+        }
+    } else if (message.Msg() == UM_END_SIGNAL) {
+        EndSignal(static_cast<int>(message.WParam()));
+    } else if (message.Msg() == UM_NOTICE) {
+        Say("kelvo-run: " + std::string(static_cast<const char*>(message.Block()),
+                                        static_cast<size_t>(message.LParam())),
+            true);
+    }
+}
+
+void TRunner::DeadlinesPassed() {
+    const TClock::time_point now = TClock::now();
+    if (FNoReading && *FNoReading <= now) {
+        FNoReading.reset();
         Say("kelvo-run: no reading from the tester within 10 s", true);
         StopThenEnd(kExitLost);
-    });
-    FStopWait.setSingleShot(true);
-    FStopWait.setInterval(kStopWaitMs);
-    connect(&FStopWait, &QTimer::timeout, this, [this] {
+    } else if (FStopWait && *FStopWait <= now) {
+        FStopWait.reset();
         Say("kelvo-run: the tester was not seen stopped within 5 s: it may still be discharging",
             true);
         Finish(FStopCode, FStopped ? FStopped : FTracker.ConnectionEnded(CurrentStamp(), false));
-    });
-    FPlainProgress.setInterval(kPlainProgressMs);
-    connect(&FPlainProgress, &QTimer::timeout, this, [this] { Progress(false); });
-}
-
-TRunner::~TRunner() {
-    qApp->removeEventFilter(this);
-    FWorker.Shutdown();
-}
-
-void TRunner::Start() {
-    qApp->installEventFilter(this);  // before the worker: none of its messages passes by
-    FWorker.Start();
-    FWorker.QueueCommand(cmdConnect, 1.0);
-}
-
-bool TRunner::eventFilter(QObject* watched, QEvent* event) {
-    const TThreadMessage* message = AsThreadMessage(event);
-    if (message == nullptr) return QObject::eventFilter(watched, event);
-    if (FState == TState::Done) return true;
-    if (message->Msg() == UM_PORT_OPENED) {
-        PortOpened();
-    } else if (message->Msg() == UM_PORT_CLOSED) {
-        PortClosed(static_cast<int>(message->WParam()));
-    } else if (message->Msg() == UM_COMMAND_DONE) {
-        CommandDone(static_cast<int>(message->WParam()), message->LParam() != 0);
-    } else if (message->Msg() == SendStringToMainFormMsg) {
-        TDeviceReading reading{};
-        if (message->Block() != nullptr && message->LParam() == sizeof reading) {
-            std::memcpy(&reading, message->Block(), sizeof reading);
-            Reading(reading);
-        }
+    } else if (FPlainProgress && *FPlainProgress <= now) {
+        FPlainProgress = now + kPlainProgress;
+        Progress(false);
     }
-    return true;
 }
 
 void TRunner::PortOpened() {
@@ -138,29 +164,35 @@ void TRunner::PortOpened() {
     FTracker.ConnectionOpened(FOptions.Port, FLog.Path());
     Say("kelvo-run: connected to " + FOptions.Port + " at " + std::to_string(FOptions.Baud) +
         " baud; log " + FLog.Path());
+#if KELVO_RECORDS
     if (FOptions.Telemetry) StartTelemetry();
+#endif
     FWorker.QueueCommand(cmdSetCurrent, FOptions.Current);
     FWorker.QueueCommand(cmdSetCutoffVoltage, FOptions.Cutoff);
     if (FOptions.TestTime) FWorker.QueueCommand(cmdSetTestTime, *FOptions.TestTime);
     FWorker.QueueCommand(cmdStartStop, 1.0);
-    FNoReading.start();
-    if (!FTerminal && !FOptions.Quiet) FPlainProgress.start();
+    FNoReading = TClock::now() + kNoReading;
+    if (!FTerminal && !FOptions.Quiet) FPlainProgress = TClock::now() + kPlainProgress;
 }
 
+#if KELVO_RECORDS
 void TRunner::StartTelemetry() {
     TTelemetrySettings settings = *FOptions.Telemetry;
     settings.Station = StationName(FOptions.Station);
     // Its notices come from its own threads: said on this one, in order with the rest.
-    FTelemetry =
-        std::make_unique<TTelemetry>(settings, FOptions.Port, [this](const std::string& text) {
-            QMetaObject::invokeMethod(
-                this, [this, text] { Say("kelvo-run: " + text, true); }, Qt::QueuedConnection);
+    FTelemetry = std::make_unique<TTelemetry>(
+        settings, FOptions.Port, [messages = FMessages](const std::string& text) {
+            auto block = std::make_unique<std::byte[]>(text.size());
+            std::memcpy(block.get(), text.data(), text.size());
+            messages->Take(std::make_unique<TThreadMessage>(UM_NOTICE, std::move(block),
+                                                            static_cast<int>(text.size())));
         });
     FTelemetry->SetCell(FOptions.Cell);
     FTelemetry->TesterConnected(true);
     Say("kelvo-run: publishing to " + settings.Broker.Text() + " as kelvo/" +
         FTelemetry->Topics().Station + "/" + FTelemetry->Topics().Port + "/...");
 }
+#endif
 
 void TRunner::PortClosed(int error) {
     FWorker.FConnected = false;
@@ -195,8 +227,10 @@ void TRunner::Reading(const TDeviceReading& reading) {
         FWriteFailureSaid = true;
         Say("kelvo-run: " + FLog.WriteFailureText() + " - the log is incomplete", true);
     }
+#if KELVO_RECORDS
     if (FTelemetry) FTelemetry->Reading(reading);
-    if (AnyValueRead(reading)) FNoReading.start();
+#endif
+    if (AnyValueRead(reading)) FNoReading = TClock::now() + kNoReading;
     FLast = reading;
     if (FReadingsSinceStart) ++*FReadingsSinceStart;
     if (reading.Status == 1) {
@@ -234,9 +268,8 @@ void TRunner::Reading(const TDeviceReading& reading) {
     if (FTerminal) Progress(false);
 }
 
-void TRunner::EndSignal() {
-    const auto taken = platform::TakeEndSignal(static_cast<int>(FSignals.socket()));
-    if (!taken || FState == TState::Done) return;
+void TRunner::EndSignal(int) {
+    if (FState == TState::Done) return;
     if (FState == TState::Opening) {
         return Finish(kExitSignal, std::nullopt);  // nothing was sent to the tester
     }
@@ -254,9 +287,9 @@ void TRunner::StopThenEnd(int code) {
     FState = TState::Stopping;
     FStopCode = code;
     FTracker.OperatorStopped();
-    FNoReading.stop();
+    FNoReading.reset();
     QueueStop();
-    FStopWait.start();
+    FStopWait = TClock::now() + kStopWait;
 }
 
 void TRunner::QueueStop() {
@@ -269,9 +302,9 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
     if (FState == TState::Done) return;
     const bool leftUnseen = FState == TState::Stopping && !FSeenStopped;
     FState = TState::Done;
-    FNoReading.stop();
-    FStopWait.stop();
-    FPlainProgress.stop();
+    FNoReading.reset();
+    FStopWait.reset();
+    FPlainProgress.reset();
     FWorker.Shutdown();
     // The worker is gone: nobody else uses the port.
     if (leftUnseen && PortOpen()) WriteStopRequest();
@@ -291,6 +324,7 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
         if (!text.empty() && text.back() != '\n') std::fputc('\n', stdout);
         std::fflush(stdout);
     }
+#if KELVO_RECORDS
     if (FTelemetry) {
         FTelemetry->TesterConnected(false);
         if (verdict) FTelemetry->Verdict(VerdictJson(*verdict));
@@ -298,7 +332,8 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
             Say("kelvo-run: " + words, true);
         }
     }
-    QCoreApplication::exit(code);
+#endif
+    FExitCode = code;
 }
 
 void TRunner::KeepVerdict(const std::optional<TTestSummary>& verdict) {
@@ -312,6 +347,7 @@ void TRunner::KeepVerdict(const std::optional<TTestSummary>& verdict) {
             file.clear();
         }
     }
+#if KELVO_RECORDS
     if (!verdict && !FOptions.RatedAh) return;
     const std::string where =
         FOptions.Register.empty() ? TRegister::DefaultLocation() : FOptions.Register;
@@ -341,6 +377,7 @@ void TRunner::KeepVerdict(const std::optional<TTestSummary>& verdict) {
                 true);
         }
     }
+#endif
 }
 
 void TRunner::Progress(bool final) {

@@ -2,8 +2,8 @@
 // One discharge test run from the command line, on the console's own worker, log writer and
 // verdict: opens the port, sends the setpoints given, starts the test, logs every reading and
 // ends when a reading shows the test stopped at the tester, or the connection is lost. The verdict
-// goes to standard output, everything else to standard error. Runs on the main thread's event
-// loop, which it ends with the exit code.
+// goes to standard output, everything else to standard error. Runs on the calling thread, which
+// waits for the worker's messages, the end signals and its own deadlines in turn.
 //
 // The tester is never left discharging unwatched: on a signal, on a test that does not start and
 // on no reading for 10 s, the run stops the test first. It ends only once a reading requested
@@ -11,9 +11,6 @@
 // for at most 5 s; then it says whether the tester was seen stopped. A second signal ends at once,
 // after one more Stop written to the wire.
 
-#include <QObject>
-#include <QSocketNotifier>
-#include <QTimer>
 #include <chrono>
 #include <memory>
 #include <optional>
@@ -21,29 +18,33 @@
 
 #include "cli/RunOptions.h"
 #include "platform/SleepInhibitor.h"
-#include "telemetry/Telemetry.h"
 #include "testrun/ReaderWorker.h"
 #include "testrun/TestLog.h"
 #include "testrun/TestVerdict.h"
+#include "threads/MessageQueue.h"
+#if KELVO_RECORDS
+#include "telemetry/Telemetry.h"
+#endif
 
-class TRunner : public QObject {
-    Q_OBJECT
-
+class TRunner {
   public:
-    // `endSignals`: a descriptor that polls readable when an end signal is pending (the signals
-    // must be blocked); owned by the caller.
-    TRunner(const TRunOptions& options, int endSignals);
-    ~TRunner() override;
+    // The end signals must be blocked (platform::BlockEndSignals) before any thread exists.
+    explicit TRunner(const TRunOptions& options);
+    ~TRunner();
+    TRunner(const TRunner&) = delete;
+    TRunner& operator=(const TRunner&) = delete;
 
-    // Connects; the event loop then runs until QCoreApplication::exit(code).
-    void Start();
-
-  protected:
-    // The worker's messages, taken from the application's event stream.
-    bool eventFilter(QObject* watched, QEvent* event) override;
+    // Connects and runs the test to its end; returns the exit code.
+    int Run();
 
   private:
     enum class TState { Opening, Running, Stopping, Done };
+    using TClock = TMessageQueue::TClock;
+    using TDeadline = std::optional<TClock::time_point>;
+
+    void Dispatch(const TThreadMessage& message);
+    // Fires the deadlines that have passed.
+    void DeadlinesPassed();
 
     void PortOpened();
     // With --mqtt: one MQTT connection for the tester's connection.
@@ -51,7 +52,7 @@ class TRunner : public QObject {
     void PortClosed(int error);
     void CommandDone(int kind, bool on);
     void Reading(const TDeviceReading& reading);
-    void EndSignal();
+    void EndSignal(int signal);
     // Stops the test at the tester, then ends with `code`.
     void StopThenEnd(int code);
     void QueueStop();
@@ -66,17 +67,21 @@ class TRunner : public QObject {
     void Say(const std::string& text, bool error = false);
 
     const TRunOptions FOptions;
+    // Shared with the thread that waits for end signals, which outlives the runner.
+    const std::shared_ptr<TMessageQueue> FMessages = std::make_shared<TMessageQueue>();
     TReaderWorker FWorker;
     TTestLog FLog;
     TTestTracker FTracker;
-    platform::SleepInhibitor FSleepLock;     // from the Start reaching the tester to the end
+    platform::SleepInhibitor FSleepLock;  // from the Start reaching the tester to the end
+#if KELVO_RECORDS
     std::unique_ptr<TTelemetry> FTelemetry;  // with --mqtt, from the port's opening to the end
+#endif
     TState FState = TState::Opening;
-    QSocketNotifier FSignals;
-    QTimer FNoReading;      // a reading with a value must come within 10 s
-    QTimer FStopWait;       // while stopping: at most 5 s to see the tester stopped
-    QTimer FPlainProgress;  // without a terminal: one progress line every 10 s
-    const bool FTerminal;   // standard error is a terminal: the progress line is rewritten
+    int FExitCode = 0;
+    TDeadline FNoReading;      // a reading with a value must come by then (10 s)
+    TDeadline FStopWait;       // while stopping: at most 5 s to see the tester stopped
+    TDeadline FPlainProgress;  // without a terminal: one progress line every 10 s
+    const bool FTerminal;      // standard error is a terminal: the progress line is rewritten
     // From the notices of the commands carried out: the readings since the Start reached the
     // tester, whether a Stop has reached it, and whether one is still on its way.
     std::optional<int> FReadingsSinceStart;

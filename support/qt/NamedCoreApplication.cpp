@@ -1,7 +1,5 @@
 #include "support/qt/NamedCoreApplication.h"
 
-#include <cstdio>
-
 TNamedCoreApplication::TNamedCoreApplication(int argc, char** argv, const char* name)
     : FName(name), FArguments(argv, argv + argc), FCount(argc) {
     if (!FArguments.empty()) FArguments[0] = FName.data();
@@ -49,8 +47,4 @@ TStandardOptions ParseStandardOptions(QCommandLineParser& parser,
         said.Output = versionLine + "\n";
     }
     return said;
-}
-
-void SayUsageError(const char* program, const std::string& error) {
-    std::fprintf(stderr, "%s: %s\nTry '%s --help'.\n", program, error.c_str(), program);
 }

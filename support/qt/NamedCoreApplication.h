@@ -29,14 +29,6 @@ class TNamedCoreApplication {
     std::unique_ptr<QCoreApplication> FApplication;
 };
 
-// What the options every program has say: a text to print before exiting 0 (--help, --version),
-// a usage error to say before exiting 2, or neither, when the program goes on.
-struct TStandardOptions {
-    std::string Output;
-    std::string Error;
-    bool Done() const { return !Output.empty() || !Error.empty(); }
-};
-
 // Adds --help and --version to `parser` beside `options` and parses the application's arguments;
 // positional arguments are a usage error. `versionLine` is what --version prints.
 TStandardOptions ParseStandardOptions(QCommandLineParser& parser,
@@ -50,6 +42,3 @@ QList<QCommandLineOption> WithOptions(QList<QCommandLineOption> options,
 // set, nothing when it is not given.
 std::function<std::optional<std::string>(const char* name)> GivenOptions(
     const QCommandLineParser& parser);
-
-// Says a usage error on standard error the way every program of the project does.
-void SayUsageError(const char* program, const std::string& error);
