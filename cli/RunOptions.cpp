@@ -4,11 +4,14 @@
 #include <charconv>
 #include <cmath>
 
+#if KELVO_RECORDS
 #include "records/Register.h"
+#endif
 #include "support/CommandLine.h"
 #include "support/Format.h"
 #include "support/NumberText.h"
 #include "support/TimeText.h"
+#include "support/versionUtils.h"
 #include "testrun/ReaderCommand.h"
 #include "testrun/SetpointRules.h"
 
@@ -46,6 +49,12 @@ const char* const kDescription =
     "and counted, the verdict waits for the broker for up to 10 s at the end.\n\n"
     "Several testers: one kelvo-run per port, side by side.";
 
+#if !KELVO_RECORDS
+constexpr char kNoRecords[] =
+    "this kelvo-run has no register and no telemetry (the Windows build): the verdict is "
+    "printed and written beside the log";
+#endif
+
 std::string LargestTestTimeText() {
     return DurationText(kLargestTestTimeS);
 }
@@ -77,11 +86,15 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
     // Help texts made at run time live as long as the parser that points at them.
     const std::string timeHelp = "The test time as H:MM:SS, at most " + LargestTestTimeText() +
                                  "; without it the tester's own setting stays.";
+#if KELVO_RECORDS
     const std::string registerHelp =
         std::string(
             "Record the verdict in the register at LOCATION instead of the default "
             "$XDG_DATA_HOME/Kelvo/register.sqlite (~/.local/share/Kelvo/register.sqlite). ") +
         RegisterLocationForms();
+#else
+    const std::string registerHelp = kNoRecords;
+#endif
     const TOptionText options[] = {
         {"port", "NAME", "The tester's serial port NAME (ttyUSB0, or a simulated tester's name)."},
         {"baud", "RATE", "The line speed: 9600 (default), 19200, 38400, 57600 or 115200."},
@@ -110,7 +123,7 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
     parser.Add(kTelemetryOptionTexts);
     TParsedCommandLine result;
     const TStandardOptions said =
-        parser.Parse(argc, argv, std::string(kProgramName) + " " + KELVO_PROJECT_VERSION);
+        parser.Parse(argc, argv, std::string(kProgramName) + " " + GetVersionValue("FileVersion"));
     result.Output = said.Output;
     result.Error = said.Error;
     if (said.Done()) return result;
@@ -168,6 +181,9 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
         run.TestTime = *seconds;
     }
     run.Log = parser.Value("log");
+    run.Station = parser.Value("station");
+    if (parser.IsSet("station") && run.Station.empty()) return refuse("--station takes a name");
+#if KELVO_RECORDS
     if (parser.IsSet("cell")) {
         const std::string id = parser.Value("cell");
         if (!IsCellName(id)) {
@@ -186,8 +202,6 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
         }
         run.RatedAh = *ah;
     }
-    run.Station = parser.Value("station");
-    if (parser.IsSet("station") && run.Station.empty()) return refuse("--station takes a name");
     run.Register = parser.Value("register");
     if (parser.IsSet("register") && run.Register.empty()) {
         return refuse("--register takes the register's file or server");
@@ -199,6 +213,12 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
         TelemetryOptionsGiven([&](const char* name) { return parser.Given(name); }));
     if (!telemetry.Error.empty()) return refuse(telemetry.Error);
     run.Telemetry = telemetry.Settings;
+#else
+    for (const char* name :
+         {"cell", "rated", "register", "mqtt", "mqtt-ca", "mqtt-password-file", "no-discovery"}) {
+        if (parser.IsSet(name)) return refuse("--" + std::string(name) + ": " + kNoRecords);
+    }
+#endif
     result.Options = run;
     return result;
 }

@@ -44,9 +44,4 @@ PortIdentity IdentityOfPort(const std::string& name) {
     return identity;
 }
 
-bool SameAdapter(const PortIdentity& a, const PortIdentity& b) {
-    if (!a.idSerial.empty() && !b.idSerial.empty()) return a.idSerial == b.idSerial;
-    return !a.idPath.empty() && a.idPath == b.idPath;
-}
-
 }  // namespace platform

@@ -24,6 +24,9 @@ PortIdentity IdentityOfPort(const std::string& name);
 
 // Whether `a` and `b` are the same adapter: equal serials when both have one; otherwise equal
 // sockets when both have one; false when neither can be compared.
-bool SameAdapter(const PortIdentity& a, const PortIdentity& b);
+inline bool SameAdapter(const PortIdentity& a, const PortIdentity& b) {
+    if (!a.idSerial.empty() && !b.idSerial.empty()) return a.idSerial == b.idSerial;
+    return !a.idPath.empty() && a.idPath == b.idPath;
+}
 
 }  // namespace platform

@@ -81,6 +81,10 @@ const std::map<std::string, Setter>& ValueOptions() {
          [](ProgramOptions& o, const std::string& option, const std::string& v) {
              o.tester.acceleration = Positive(option, v);
          }},
+        {"--step",
+         [](ProgramOptions& o, const std::string& option, const std::string& v) {
+             o.tester.stepPerStatusRead_s = Positive(option, v);
+         }},
         {"--baud",
          [](ProgramOptions& o, const std::string& option, const std::string& v) {
              o.tester.paceBaud = ParseNumber<uint32_t>(option, v);
@@ -187,6 +191,8 @@ Port:
   --name NAME                 bare port name to publish under (default ttyKELVO0); no '/'
 Timing:
   --acceleration FACTOR       model seconds per real second (default 1)
+  --step SECONDS              the model's clock moves SECONDS at each status read instead,
+                              and never by itself: the same requests get the same answers
   --baud RATE                 send bytes at the pace of RATE baud, 10 bits per byte;
                               0 answers at once (default 0)
   --start-late POLLS          after a Start the test runs at once, but the status read

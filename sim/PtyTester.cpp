@@ -94,6 +94,9 @@ class PtyTester::Server {
             // request's effect and its fault decided.
             std::lock_guard lock(tester_.mutex_);
             tester_.AdvanceModel(now);
+            if (tester_.options_.stepPerStatusRead_s > 0 && frame.bytes[2] == 0x10) {
+                tester_.model_.Advance(tester_.options_.stepPerStatusRead_s);
+            }
             const std::vector<uint8_t> answer = CarryOut(frame.bytes, tester_.model_);
             if (!answer.empty()) {  // an unknown code gets no answer, so no fault either
                 const AnswerFaults faults = tester_.faults_.Next(tester_.counters_);
@@ -305,7 +308,7 @@ void PtyTester::Reappear() {
 }
 
 void PtyTester::AdvanceModel(Clock::time_point now) const {
-    if (now <= modelTime_) return;
+    if (options_.stepPerStatusRead_s > 0 || now <= modelTime_) return;
     const double realSeconds = std::chrono::duration<double>(now - modelTime_).count();
     model_.Advance(realSeconds * options_.acceleration);
     modelTime_ = now;

@@ -37,6 +37,9 @@ struct SentAnswer {
 
 struct Options {
     double acceleration = 1.0;  // model seconds per real second
+    // Above 0: the model's clock moves this far at each status read and not with real time, so
+    // that two clients sending the same requests get the same answers.
+    double stepPerStatusRead_s = 0;
     // 0: answer at once; else model the wire at this baud (10 bits per byte)
     uint32_t paceBaud = 0;
     // A Start shown late: the test runs at once, but this many status reads (one per poll cycle

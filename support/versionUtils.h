@@ -19,8 +19,9 @@
 
 #include <string>
 
-// The name of the section that holds the version block.
-inline constexpr char kVersionSectionName[] = ".kelvo_version";
+#include "platform/VersionBlock.h"
+
+using platform::kVersionSectionName;
 
 // The full path of the running executable, file name included. Empty if the system cannot tell.
 std::string GetExeFileName();

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include "platform/win/WideText.h"
+
 namespace platform {
 
 std::string HostName() {
@@ -13,12 +15,7 @@ std::string HostName() {
     std::wstring wide(size, L'\0');
     if (!::GetComputerNameExW(ComputerNameDnsHostname, wide.data(), &size)) return {};
     wide.resize(size);
-    const int length = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                             nullptr, 0, nullptr, nullptr);
-    std::string name(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), name.data(),
-                          length, nullptr, nullptr);
-    return name;
+    return Utf8Text(wide);
 }
 
 }  // namespace platform

@@ -5,21 +5,13 @@
 #include "platform/LogFile.h"
 
 #include "platform/win/WaitWin.h"
+#include "platform/win/WideText.h"
 
 #include <cerrno>
 #include <string>
 
 namespace platform {
 namespace {
-
-std::wstring Wide(const std::string& text) {
-    const int length =
-        ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), wide.data(),
-                          length);
-    return wide;
-}
 
 // The errno value that the other back end gives for the same cause; EIO for the rest.
 int ErrnoOf(DWORD error) {
@@ -66,7 +58,7 @@ int ErrnoOf(DWORD error) {
 // system removes again as it closes.
 bool CanCreateFilesIn(const std::string& folder) {
     if (folder.empty()) return false;
-    const std::wstring wide = Wide(folder);
+    const std::wstring wide = WideText(folder);
     const DWORD attributes = ::GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
         return false;
@@ -84,7 +76,7 @@ bool CanCreateFilesIn(const std::string& folder) {
 }
 
 std::unique_ptr<TLogFile> TLogFile::Create(const std::string& path, int& error) {
-    const std::wstring wide = Wide(path);
+    const std::wstring wide = WideText(path);
     // CREATE_NEW never opens what is there; the handle is not inherited by child processes.
     const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
                                       nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);

@@ -5,18 +5,10 @@
 #include <algorithm>
 #include <cwctype>
 
+#include "platform/win/WideText.h"
+
 namespace platform {
 namespace {
-
-std::string Utf8(const std::wstring& text) {
-    if (text.empty()) return {};
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
-                          nullptr, nullptr);
-    return out;
-}
 
 std::wstring Cleaned(const std::wstring& data) {
     std::wstring text = data.substr(0, data.find(L'\0'));
@@ -64,7 +56,7 @@ std::vector<std::string> PortNamesFromSerialComm(const std::vector<SerialCommVal
     }
     std::stable_sort(names.begin(), names.end(), NaturalLess);
     std::vector<std::string> out;
-    for (const auto& name : names) out.push_back(Utf8(name));
+    for (const auto& name : names) out.push_back(Utf8Text(name));
     return out;
 }
 

@@ -9,6 +9,7 @@
 #include "platform/PortDiagnosis.h"
 #include "platform/ThreadStop.h"
 #include "platform/win/WaitWin.h"
+#include "platform/win/WideText.h"
 #undef CreateFile
 
 #include <atomic>
@@ -191,11 +192,7 @@ void Event::Reset() {
 }
 
 SerialHandle CreateFile(const std::string& path) {
-    const int length =
-        ::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), nullptr, 0);
-    std::wstring wide(static_cast<size_t>(length), L'\0');
-    ::MultiByteToWideChar(CP_UTF8, 0, path.data(), static_cast<int>(path.size()), wide.data(),
-                          length);
+    const std::wstring wide = WideText(path);
     // No sharing: the driver refuses a second open with access denied while this one lasts.
     const HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);

@@ -1,0 +1,48 @@
+// Folders.h on Windows: names are UTF-8 here and UTF-16 to the system.
+#include "platform/Folders.h"
+
+#include <windows.h>
+// After windows.h, which they need.
+#include <shlobj.h>
+
+#include <filesystem>
+
+#include "platform/win/WideText.h"
+
+namespace platform {
+namespace {
+
+std::filesystem::path PathOf(const std::string& name) {
+    return std::filesystem::path(WideText(name));
+}
+
+}  // namespace
+
+std::string CanonicalFolder(const std::string& folder) {
+    std::error_code error;
+    const std::filesystem::path canonical = std::filesystem::canonical(PathOf(folder), error);
+    return error ? std::string() : Utf8Text(canonical.wstring());
+}
+
+bool MakeFolders(const std::string& folder) {
+    std::error_code error;
+    std::filesystem::create_directories(PathOf(folder), error);
+    return std::filesystem::is_directory(PathOf(folder), error);
+}
+
+bool RemoveFile(const std::string& path) {
+    return ::DeleteFileW(WideText(path).c_str()) != 0 ||
+           ::GetFileAttributesW(WideText(path).c_str()) == INVALID_FILE_ATTRIBUTES;
+}
+
+std::string DocumentsFolder() {
+    PWSTR folder = nullptr;
+    std::string documents;
+    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &folder))) {
+        documents = Utf8Text(folder);
+    }
+    ::CoTaskMemFree(folder);  // also when the call failed
+    return documents;
+}
+
+}  // namespace platform
