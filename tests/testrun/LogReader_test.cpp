@@ -2,7 +2,6 @@
 // de_DE.UTF-8, so the real writer's rows come in each locale's form; older consoles' forms, with
 // the test time as a time of day, are written here by hand.
 #include "testrun/LogReader.h"
-#include "support/CivilTime.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +14,7 @@
 #include <string>
 #include <system_error>
 
+#include "support/CivilTime.h"
 #include "support/DateTime.h"
 #include "testrun/TestLog.h"
 

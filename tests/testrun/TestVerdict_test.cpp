@@ -1,19 +1,18 @@
 // The end of a test and its verdict, from recorded reading sequences.
 #include "testrun/TestVerdict.h"
-#include "support/CivilTime.h"
 
 #include <gtest/gtest.h>
 
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QLocale>
+#include <algorithm>
 #include <clocale>
 #include <cstdlib>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "support/CivilTime.h"
 #include "support/DateTime.h"
+#include "support/Json.h"
 
 namespace {
 
@@ -349,24 +348,20 @@ TEST(TestVerdict, RunningReadingsArePlacedOnTheElapsedTimeOfTheirTest) {
     }
 }
 
-// A comma locale, and the C library's and Qt's default locale set to it, restored afterwards.
+// The C library's locale set to a comma locale, restored afterwards.
 class CommaLocale : public ::testing::Test {
   protected:
     void SetUp() override {
         const char* all = std::getenv("LC_ALL");
         if (all != nullptr) savedAll_ = all;
-        savedQt_ = QLocale();
-        if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr) {
-            GTEST_SKIP() << "the de_DE.UTF-8 locale is not installed";
+        // The name on Linux, then on Windows.
+        if (std::setlocale(LC_ALL, "de_DE.UTF-8") == nullptr &&
+            std::setlocale(LC_ALL, "German_Germany") == nullptr) {
+            GTEST_SKIP() << "no German locale is installed";
         }
-        QLocale::setDefault(QLocale::German);
     }
-    void TearDown() override {
-        std::setlocale(LC_ALL, savedAll_ ? savedAll_->c_str() : "C");
-        QLocale::setDefault(savedQt_);
-    }
+    void TearDown() override { std::setlocale(LC_ALL, savedAll_ ? savedAll_->c_str() : "C"); }
     std::optional<std::string> savedAll_;
-    QLocale savedQt_;
 };
 
 TEST_F(CommaLocale, JsonAndTextKeepDecimalPointsAndTheOffsetsOfTheirMoments) {
@@ -386,19 +381,23 @@ TEST_F(CommaLocale, JsonAndTextKeepDecimalPointsAndTheOffsetsOfTheirMoments) {
     EXPECT_EQ(json.back(), '\n');
     EXPECT_NE(json.find("\"internal_resistance_ohm\":0.1235"), std::string::npos) << json;
     EXPECT_NE(json.find("\"mean_a\":0.000"), std::string::npos) << json;  // never -0.000
-    QJsonParseError error;
-    const QJsonObject o = QJsonDocument::fromJson(QByteArray::fromStdString(json), &error).object();
-    ASSERT_EQ(error.error, QJsonParseError::NoError) << json;
-    EXPECT_EQ(o.keys(), QStringList({"ah", "cell", "duration_s", "end", "internal_resistance_ohm",
-                                     "joined_at_s", "log", "logs", "mean_a", "min_v", "port",
-                                     "reason", "start", "station", "wh"}));
-    EXPECT_TRUE(o["cell"].isNull());
-    EXPECT_EQ(o["duration_s"].toDouble(), 300 * 3600 + 5);
-    EXPECT_EQ(o["joined_at_s"].toDouble(), 1800);
-    EXPECT_EQ(o["start"].toString(), "2026-12-08T14:00:00+01:00");
-    EXPECT_EQ(o["end"].toString(), "2026-07-01T12:00:05+02:00");
-    EXPECT_EQ(o["port"].toString(), "/dev/tty\"USB0\"");
-    EXPECT_EQ(o["logs"].toArray().at(1).toString(), "b.csv");
+    const TJsonParsed parsed = ParseJson(json);
+    ASSERT_TRUE(parsed.Value) << parsed.Error << ": " << json;
+    const TJsonValue& o = *parsed.Value;
+    std::vector<std::string> keys;
+    for (const TJsonValue::TMember& member : *o.Object()) keys.push_back(member.first);
+    std::sort(keys.begin(), keys.end());
+    EXPECT_EQ(keys,
+              (std::vector<std::string>{
+                  "ah", "cell", "duration_s", "end", "internal_resistance_ohm", "joined_at_s",
+                  "log", "logs", "mean_a", "min_v", "port", "reason", "start", "station", "wh"}));
+    EXPECT_TRUE(o.Find("cell")->IsNull());
+    EXPECT_EQ(o.Find("duration_s")->Number(), 300 * 3600 + 5);
+    EXPECT_EQ(o.Find("joined_at_s")->Number(), 1800);
+    EXPECT_EQ(*o.Find("start")->String(), "2026-12-08T14:00:00+01:00");
+    EXPECT_EQ(*o.Find("end")->String(), "2026-07-01T12:00:05+02:00");
+    EXPECT_EQ(*o.Find("port")->String(), "/dev/tty\"USB0\"");
+    EXPECT_EQ(*o.Find("logs")->Array()->at(1).String(), "b.csv");
 }
 
 }  // namespace
