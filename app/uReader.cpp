@@ -81,7 +81,8 @@ void TForm1::FormCreate() {
     FPortList->Fill();  // selects the first port when there is one
 
     // The hook comes before the worker, so that no message of the worker can pass it by.
-    qApp->installEventFilter(this);
+    qApp->installEventFilter(this);  // then the worker's messages come as events
+    PostMessagesAsQtEvents();
 
     for (int i = 0; i < cbSpeed->count(); ++i)
         cbSpeed->setItemData(i, cbSpeed->itemText(i).toInt());

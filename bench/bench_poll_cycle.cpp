@@ -11,6 +11,7 @@
 #include "device/PollCycle.h"
 #include "device/SerialLink.h"
 #include "sim/PtyTester.h"
+#include "threads/qt/QtMessageSink.h"
 
 namespace {
 
@@ -20,6 +21,7 @@ void BM_PollCycle(benchmark::State& state) {
     sim::Options options;
     options.paceBaud = pace;
     sim::PtyTester tester(options);
+    PostMessagesAsQtEvents();  // the readings are posted as the window would get them
     if (!OpenPort(tester.DevicePath(), baud)) {
         state.SkipWithError("cannot open the simulated tester");
         return;

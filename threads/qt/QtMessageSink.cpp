@@ -48,10 +48,12 @@ class TQtMessageSink final : public TMessageSink {
     }
 };
 
-TQtMessageSink qtSink;
-[[maybe_unused]] const bool installed = (SetMessageSink(&qtSink), true);
-
 }  // namespace
+
+void PostMessagesAsQtEvents() {
+    static TQtMessageSink sink;  // never destroyed before a post that may still come
+    SetMessageSink(&sink);
+}
 
 const TThreadMessage* AsThreadMessage(const QEvent* event) {
     TAKEN_OVER(event);
