@@ -90,8 +90,7 @@ int TRunner::Run() {
     std::thread([messages = FMessages] {
         for (;;) {
             const platform::EndSignal signal = platform::WaitForEndSignal();
-            messages->Take(std::make_unique<TThreadMessage>(
-                UM_END_SIGNAL, static_cast<std::uintptr_t>(signal), 0));
+            messages->Take(TThreadMessage(UM_END_SIGNAL, static_cast<std::uintptr_t>(signal), 0));
         }
     }).detach();
     FWorker.Start();
@@ -101,7 +100,7 @@ int TRunner::Run() {
         for (const TDeadline& deadline : {FNoReading, FStopWait, FPlainProgress}) {
             if (deadline) next = std::min(next, *deadline);
         }
-        if (const std::unique_ptr<TThreadMessage> message = FMessages->WaitUntil(next)) {
+        if (const std::optional<TThreadMessage> message = FMessages->WaitUntil(next)) {
             Dispatch(*message);
         }
         if (FState != TState::Done) DeadlinesPassed();
@@ -184,8 +183,8 @@ void TRunner::StartTelemetry() {
         settings, FOptions.Port, [messages = FMessages](const std::string& text) {
             auto block = std::make_unique<std::byte[]>(text.size());
             std::memcpy(block.get(), text.data(), text.size());
-            messages->Take(std::make_unique<TThreadMessage>(UM_NOTICE, std::move(block),
-                                                            static_cast<int>(text.size())));
+            messages->Take(
+                TThreadMessage(UM_NOTICE, std::move(block), static_cast<int>(text.size())));
         });
     FTelemetry->SetCell(FOptions.Cell);
     FTelemetry->TesterConnected(true);

@@ -17,7 +17,7 @@ namespace {
 std::atomic<TMessageSink*> messageSink{nullptr};
 std::atomic<std::uint64_t> postedMessages{0};
 
-bool Post(std::unique_ptr<TThreadMessage> message) {
+bool Post(TThreadMessage&& message) {
     TMessageSink* sink = messageSink.load(std::memory_order_acquire);
     // A message nobody takes goes, and with it any block.
     if (sink == nullptr || !sink->Take(std::move(message))) return false;
@@ -36,12 +36,12 @@ std::uint64_t PostedMessageCount() {
 }
 
 bool PostToMainThread(int msg, std::uintptr_t wParam, std::intptr_t lParam) {
-    return Post(std::make_unique<TThreadMessage>(msg, wParam, lParam));
+    return Post(TThreadMessage(msg, wParam, lParam));
 }
 
 void PostBlockToMainThread(const void* data, int len) {
     if (len <= 0) return;
     auto copy = std::make_unique<std::byte[]>(static_cast<size_t>(len));
     std::memcpy(copy.get(), data, static_cast<size_t>(len));
-    Post(std::make_unique<TThreadMessage>(SendStringToMainFormMsg, std::move(copy), len));
+    Post(TThreadMessage(SendStringToMainFormMsg, std::move(copy), len));
 }

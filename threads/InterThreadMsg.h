@@ -24,7 +24,6 @@ class TThreadMessage {
   public:
     TThreadMessage(int msg, std::uintptr_t wParam, std::intptr_t lParam);
     TThreadMessage(int msg, std::unique_ptr<std::byte[]> block, int length);
-    virtual ~TThreadMessage() = default;
 
     int Msg() const { return msg_; }
     std::uintptr_t WParam() const { return wParam_; }
@@ -44,7 +43,7 @@ class TThreadMessage {
 class TMessageSink {
   public:
     virtual ~TMessageSink() = default;
-    virtual bool Take(std::unique_ptr<TThreadMessage> message) = 0;
+    virtual bool Take(TThreadMessage&& message) = 0;
 };
 
 // Sends every later message to `sink` (null: none, later messages are dropped). The sink must

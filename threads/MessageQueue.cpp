@@ -1,6 +1,6 @@
 #include "threads/MessageQueue.h"
 
-bool TMessageQueue::Take(std::unique_ptr<TThreadMessage> message) {
+bool TMessageQueue::Take(TThreadMessage&& message) {
     {
         std::lock_guard guard(FLock);
         FMessages.push_back(std::move(message));
@@ -9,10 +9,10 @@ bool TMessageQueue::Take(std::unique_ptr<TThreadMessage> message) {
     return true;
 }
 
-std::unique_ptr<TThreadMessage> TMessageQueue::WaitUntil(TClock::time_point deadline) {
+std::optional<TThreadMessage> TMessageQueue::WaitUntil(TClock::time_point deadline) {
     std::unique_lock guard(FLock);
     if (!FArrived.wait_until(guard, deadline, [this] { return !FMessages.empty(); })) return {};
-    std::unique_ptr<TThreadMessage> message = std::move(FMessages.front());
+    std::optional<TThreadMessage> message(std::move(FMessages.front()));
     FMessages.pop_front();
     return message;
 }

@@ -5,8 +5,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <memory>
 #include <mutex>
+#include <optional>
 
 #include "threads/InterThreadMsg.h"
 
@@ -15,13 +15,13 @@ class TMessageQueue final : public TMessageSink {
     using TClock = std::chrono::steady_clock;
 
     // Queues `message` and wakes the receiver; any thread.
-    bool Take(std::unique_ptr<TThreadMessage> message) override;
+    bool Take(TThreadMessage&& message) override;
 
-    // The oldest message, waiting for one until `deadline`; null when the deadline came first.
-    std::unique_ptr<TThreadMessage> WaitUntil(TClock::time_point deadline);
+    // The oldest message, waiting for one until `deadline`; nothing when the deadline came first.
+    std::optional<TThreadMessage> WaitUntil(TClock::time_point deadline);
 
   private:
     std::mutex FLock;
     std::condition_variable FArrived;
-    std::deque<std::unique_ptr<TThreadMessage>> FMessages;  // guarded by FLock
+    std::deque<TThreadMessage> FMessages;  // guarded by FLock
 };

@@ -49,7 +49,14 @@ const QString& LongTimeFormat(const QLocale& locale) {
 namespace platform {
 
 std::string LocaleDecimalSeparatorText() {
-    return QLocale::system().decimalPoint().toStdString();
+    // Asked for every number shown or logged: the text is made again only when it changed.
+    thread_local QString of;
+    thread_local std::string text;
+    if (const QString point = QLocale::system().decimalPoint(); point != of || text.empty()) {
+        of = point;
+        text = point.toStdString();
+    }
+    return text;
 }
 
 std::string LocaleShortDateText(int year, int month, int day) {

@@ -28,17 +28,17 @@ namespace {
 // theirs; every id is in Qt's range of user event types.
 class TThreadMessageEvent : public QEvent {
   public:
-    explicit TThreadMessageEvent(std::unique_ptr<TThreadMessage> message)
-        : QEvent(static_cast<QEvent::Type>(message->Msg())), message_(std::move(message)) {}
-    const TThreadMessage& Message() const { return *message_; }
+    explicit TThreadMessageEvent(TThreadMessage&& message)
+        : QEvent(static_cast<QEvent::Type>(message.Msg())), message_(std::move(message)) {}
+    const TThreadMessage& Message() const { return message_; }
 
   private:
-    std::unique_ptr<TThreadMessage> message_;
+    TThreadMessage message_;
 };
 
 class TQtMessageSink final : public TMessageSink {
   public:
-    bool Take(std::unique_ptr<TThreadMessage> message) override {
+    bool Take(TThreadMessage&& message) override {
         QCoreApplication* app = QCoreApplication::instance();
         if (app == nullptr) return false;
         auto* event = new TThreadMessageEvent(std::move(message));
