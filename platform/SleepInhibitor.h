@@ -10,6 +10,9 @@
 // caller long: a bus that is not there fails at once, and connecting, authenticating and the
 // call together end within kSleepLockCallBound.
 //
+// On Windows the lock is the execution state of the thread that takes it (SleepLock.h), which
+// needs no bus and cannot fail in practice.
+//
 // Not thread-safe: one thread owns an inhibitor (the window's, or kelvo-run's main thread).
 // Distinct inhibitors may be used on distinct threads; each call opens its own connection.
 

@@ -18,6 +18,7 @@
 #include <clocale>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -242,6 +243,12 @@ TEST(LogFolderTest, InstalledProgramLogsIntoTheUsersDocuments) {
     EXPECT_EQ(LogFolderFor(bin, bin), documents);
     EXPECT_TRUE(QFileInfo(QString::fromStdString(documents)).isDir());
     EXPECT_EQ(LogFolderFor(bin, "/usr/bin"), bin);
+
+    // The desktop's user-dirs file names the documents folder, in its own words ("$HOME/...").
+    ASSERT_TRUE(QDir().mkpath(home.filePath(".config")));
+    std::ofstream(home.filePath(".config/user-dirs.dirs").toStdString())
+        << "# written by xdg-user-dirs-update\nXDG_DOCUMENTS_DIR=\"$HOME/Dokumente\"\n";
+    EXPECT_EQ(LogFolderFor(bin, bin), home.path().toStdString() + "/Dokumente/" + kLogFolderName);
     qputenv("HOME", savedHome);
 }
 
