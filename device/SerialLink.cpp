@@ -96,7 +96,8 @@ bool OpenPort(const std::string& devicePath, uint32_t baud) {
         return true;
     }
     int error = GetLastError();
-    if (error == 0) error = EIO;  // a failure must not read as a close that was asked for
+    // A failure must not read as a close that was asked for.
+    if (error == 0) error = kUnexplainedPortError;
     ClosePort(error);
     DebugOutput([&] {
         return Format("Error open file %s: %s", devicePath.c_str(), ErrorText(error).c_str());

@@ -452,4 +452,6 @@ int GetLastError() {
     return lastError;
 }
 
+const int kUnexplainedPortError = EIO;
+
 }  // namespace platform

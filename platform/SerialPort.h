@@ -133,5 +133,8 @@ int DeviceGoneError(SerialHandle port);
 
 // The error code (errno) of the calling thread's last failed operation.
 int GetLastError();
+// The code for an operation that failed without the system saying why: EIO here, and
+// ERROR_GEN_FAILURE on Windows, where the codes are the system's own.
+extern const int kUnexplainedPortError;
 
 }  // namespace platform

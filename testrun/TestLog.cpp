@@ -1,6 +1,7 @@
 #include "testrun/TestLog.h"
 
 #include <cerrno>
+#include <system_error>
 
 #include "platform/DebugOutput.h"
 #include "platform/Folders.h"
@@ -53,10 +54,10 @@ const char* LineEndAfter(int last) {
     return last == '\r' ? "\n" : "\r\n";
 }
 
+// The file layer reports errno values on every system (LogFile.h), which the C library words;
+// the system's own codes, which GetSysErrorText words, are not errno values on Windows.
 std::string SysErrorText(int error) {
-    std::string text;
-    GetSysErrorText(static_cast<uint32_t>(error), false, text);
-    return text;
+    return std::generic_category().message(error);
 }
 
 }  // namespace

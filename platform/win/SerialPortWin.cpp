@@ -399,4 +399,6 @@ int GetLastError() {
     return lastError;
 }
 
+const int kUnexplainedPortError = ERROR_GEN_FAILURE;
+
 }  // namespace platform

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include "platform/win/WideText.h"
+
 namespace platform {
 
 std::string SysErrorMessage(uint32_t code) {
@@ -21,12 +23,7 @@ std::string SysErrorMessage(uint32_t code) {
                              wide.back() == L'.')) {
         wide.pop_back();
     }
-    const int size = ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                           nullptr, 0, nullptr, nullptr);
-    std::string out(static_cast<size_t>(size), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), out.data(), size,
-                          nullptr, nullptr);
-    return out;
+    return Utf8Text(wide);
 }
 
 uint32_t LastSysError() {
