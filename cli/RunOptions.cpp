@@ -20,12 +20,35 @@ namespace {
 constexpr char kProgramName[] = "kelvo-run";
 constexpr uint32_t kBauds[] = {9600, 19200, 38400, 57600, 115200};
 
+// Adjacent literals, so that each build's text is one constant.
+#if KELVO_RECORDS
+#define KELVO_END_SIGNALS "Ctrl+C, SIGTERM or SIGHUP stop"
+#define KELVO_KEPT                                                                                \
+    "Every verdict is also written beside the log as <log>_test1.json and recorded in the "       \
+    "register of tests and cells (see kelvo-cells); a register that cannot be written loses "     \
+    "nothing: the run, its log, its verdict and its exit code stay as they are, and kelvo-cells " \
+    "import records the verdict later. A register on a PostgreSQL server that is away, restarts " \
+    "or refuses the login keeps the verdict in the outbox of the default register file, from "    \
+    "where the next record, the next program that opens that register, or kelvo-cells sync "      \
+    "sends it; kelvo-run says so once.\n\n"                                                       \
+    "With --mqtt, the tester's status, every reading and the verdict go to an MQTT broker as "    \
+    "well (kelvo/<station>/<port>/status, reading, verdict), for the lab's dashboards; a "        \
+    "broker that is away or slow never holds up the test or its log: readings are then dropped "  \
+    "and counted, the verdict waits for the broker for up to 10 s at the end.\n\n"
+#else
+#define KELVO_END_SIGNALS "Ctrl+C, or closing the console window, stop"
+#define KELVO_KEPT                                                                              \
+    "Every verdict is also written beside the log as <log>_test1.json. This build has no "      \
+    "register of tests and cells and no telemetry: --cell, --rated, --register and --mqtt are " \
+    "refused.\n\n"
+#endif
+
 const char* const kDescription =
     "Runs one discharge test on a Kelvo tester from the command line: sets the discharge current, "
     "the cutoff voltage and, when given, the test time, starts the test, logs every reading to "
     "a CSV file in the console's format, and prints the verdict when the test ends.\n\n"
-    "Standard output carries only the verdict; progress goes to standard error. Ctrl+C, "
-    "SIGTERM or SIGHUP stop the test at the tester: kelvo-run ends once a reading shows it "
+    "Standard output carries only the verdict; progress goes to standard error. " KELVO_END_SIGNALS
+    " the test at the tester: kelvo-run ends once a reading shows it "
     "stopped, sending Stop again for up to 5 s, and says whether the tester was seen stopped; a "
     "second Ctrl+C ends at once. A test that does not start, or a tester that gives no reading "
     "for 10 s, is stopped the same way.\n\n"
@@ -35,18 +58,7 @@ const char* const kDescription =
     "  2  usage error\n"
     "  3  the port or the log could not be opened\n"
     "  4  the connection was lost, or no reading came within 10 s\n"
-    "  5  stopped by a signal\n\n"
-    "Every verdict is also written beside the log as <log>_test1.json and recorded in the "
-    "register of tests and cells (see kelvo-cells); a register that cannot be written loses "
-    "nothing: the run, its log, its verdict and its exit code stay as they are, and kelvo-cells "
-    "import records the verdict later. A register on a PostgreSQL server that is away, restarts "
-    "or refuses the login keeps the verdict in the outbox of the default register file, from "
-    "where the next record, the next program that opens that register, or kelvo-cells sync "
-    "sends it; kelvo-run says so once.\n\n"
-    "With --mqtt, the tester's status, every reading and the verdict go to an MQTT broker as "
-    "well (kelvo/<station>/<port>/status, reading, verdict), for the lab's dashboards; a "
-    "broker that is away or slow never holds up the test or its log: readings are then dropped "
-    "and counted, the verdict waits for the broker for up to 10 s at the end.\n\n"
+    "  5  stopped by a signal\n\n" KELVO_KEPT
     "Several testers: one kelvo-run per port, side by side.";
 
 #if !KELVO_RECORDS
