@@ -93,6 +93,10 @@ const std::map<std::string, Setter>& ValueOptions() {
          [](ProgramOptions& o, const std::string& option, const std::string& v) {
              o.tester.startLatePolls = ParseNumber<uint32_t>(option, v);
          }},
+        {"--stop-late",
+         [](ProgramOptions& o, const std::string& option, const std::string& v) {
+             o.tester.stopLatePolls = ParseNumber<uint32_t>(option, v);
+         }},
         {"--current",
          [](ProgramOptions& o, const std::string& option, const std::string& v) {
              o.tester.currentSetpoint_cA = SetpointCurrent(option, v);
@@ -198,6 +202,10 @@ Timing:
   --start-late POLLS          after a Start the test runs at once, but the status read
                               answers 0 for the next POLLS status reads, one per poll
                               (default 0); a Stop shows at once
+  --stop-late POLLS           at the cutoff, with the cell flat or at the set time the
+                              load goes off at once (0 A, the voltage back up by I x R),
+                              but the status read answers 1 for the next POLLS status
+                              reads, as a real tester shows its own stop (default 0)
 At start-up:
   --current A                 current setpoint in A, to the hundredth; below 256
                               (default 0)

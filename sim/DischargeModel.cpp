@@ -28,8 +28,12 @@ double TemperatureOf(uint8_t byte) {
 
 }  // namespace
 
-DischargeModel::DischargeModel(const CellModel& cell, uint32_t startLateReads)
-    : cell_(cell), startLateReads_(startLateReads), temperatureC_(cell.ambientC) {
+DischargeModel::DischargeModel(const CellModel& cell, uint32_t startLateReads,
+                               uint32_t stopLateReads)
+    : cell_(cell),
+      startLateReads_(startLateReads),
+      stopLateReads_(stopLateReads),
+      temperatureC_(cell.ambientC) {
     Publish();
 }
 
@@ -37,6 +41,7 @@ void DischargeModel::Set(const Registers& registers) {
     registers_ = registers;
     running_ = registers.status == 1;
     lateReadsLeft_ = 0;
+    stopReadsLeft_ = 0;
     const double openCircuit =
         registers.voltage_mV / 1000.0 + registers.current_mA / 1000.0 * cell_.internalOhm;
     chargeTakenAh_ = ChargeTakenAt(cell_, openCircuit);
@@ -64,7 +69,7 @@ void DischargeModel::Advance(double seconds) {
         const bool atCutoff =
             registers_.cutoffVoltage_cV > 0 && volts <= registers_.cutoffVoltage_cV / 100.0;
         // A cell run flat (0 V) ends the test even without a cutoff: there is nothing to draw.
-        if (atCutoff || volts <= 0 || TimedTestOver()) Stop();
+        if (atCutoff || volts <= 0 || TimedTestOver()) EndByItself();
     }
     if (pinned_) return;
     Relax(seconds);
@@ -77,15 +82,18 @@ void DischargeModel::StartedAgo(double seconds) {
     lateReadsLeft_ = 0;
     Publish();
     Advance(seconds);
+    EndStopLag();  // an end within that time is long shown too
 }
 
 void DischargeModel::StatusRead() {
-    if (lateReadsLeft_ == 0) return;
-    --lateReadsLeft_;
+    if (lateReadsLeft_ == 0 && stopReadsLeft_ == 0) return;
+    if (lateReadsLeft_ > 0) --lateReadsLeft_;
+    if (stopReadsLeft_ > 0) --stopReadsLeft_;
     Publish();
 }
 
 void DischargeModel::SetRunning(bool run) {
+    if (!run) EndStopLag();
     if (run == Running()) return;
     if (run) {
         running_ = true;
@@ -151,6 +159,23 @@ void DischargeModel::Step(double seconds) {
 void DischargeModel::Stop() {
     running_ = false;
     lateReadsLeft_ = 0;
+    stopReadsLeft_ = 0;
+}
+
+void DischargeModel::EndByItself() {
+    Stop();
+    stopReadsLeft_ = stopLateReads_;
+}
+
+void DischargeModel::EndStopLag() {
+    if (stopReadsLeft_ == 0) return;
+    stopReadsLeft_ = 0;
+    Publish();
+}
+
+uint8_t DischargeModel::ShownStatus() const {
+    if (Running()) return lateReadsLeft_ == 0 ? 1 : 0;
+    return stopReadsLeft_ > 0 ? 1 : 0;
 }
 
 void DischargeModel::Relax(double seconds) {
@@ -167,7 +192,7 @@ uint32_t DischargeModel::ClockRegister() const {
 
 void DischargeModel::Publish() {
     if (pinned_) return;
-    registers_.status = Running() && lateReadsLeft_ == 0 ? 1 : 0;
+    registers_.status = ShownStatus();
     const double amperes = Running() ? SetCurrent() : 0.0;
     const uint64_t milliAmperes = Running() ? uint64_t{registers_.currentSetpoint_cA} * 10 : 0;
     registers_.current_mA = static_cast<uint32_t>(std::min<uint64_t>(milliAmperes, kMaxCount));

@@ -1,8 +1,8 @@
 #pragma once
 // The simulated tester's behaviour: a cell discharged at the set current, counting Ah and Wh,
 // warming with power, stopping at the cutoff voltage or at the end of a timed test, and showing
-// a Start on its status register as late as the tester is set to. Pure state, no clock and no
-// lock: the owner advances it and guards it.
+// a Start, and an end of its own, on its status register as late as the tester is set to. Pure
+// state, no clock and no lock: the owner advances it and guards it.
 
 #include <cstdint>
 
@@ -14,8 +14,12 @@ namespace sim {
 class DischargeModel {
   public:
     // `startLateReads`: after a Start, the status register shows 0 for this many status reads
-    // while the test already runs (0: shown at once).
-    explicit DischargeModel(const CellModel& cell = {}, uint32_t startLateReads = 0);
+    // while the test already runs (0: shown at once). `stopLateReads`: when the test ends by
+    // itself (at the cutoff, the cell flat, or on time) the load goes off at once, the current
+    // reads 0 and the voltage is the cell's at rest (risen by I×R), but the status register shows
+    // 1 for this many status reads more, as a real tester reports its own stop.
+    explicit DischargeModel(const CellModel& cell = {}, uint32_t startLateReads = 0,
+                            uint32_t stopLateReads = 0);
 
     // The registers as they would be answered now; the status as shown, which lags a Start.
     const Registers& State() const { return registers_; }
@@ -34,12 +38,13 @@ class DischargeModel {
     // run flat). Its start is long shown: no lag.
     void StartedAgo(double seconds);
 
-    // A status read was answered from State(): one read fewer still shows a Start late.
+    // A status read was answered from State(): one read fewer still shows a Start, or an end of
+    // the test's own, late.
     void StatusRead();
 
     // The write commands of the protocol. A Start that starts a test shows late; one while a
-    // test runs changes nothing, not even a lag still pending. A Stop shows at once and ends the
-    // lag.
+    // test runs changes nothing, not even a lag still pending. A Stop shows at once and ends
+    // either lag.
     void SetRunning(bool run);
     void SetCurrentSetpoint(uint32_t centiAmperes);
     void SetCutoffVoltage(uint32_t centiVolts);
@@ -53,7 +58,10 @@ class DischargeModel {
     bool TimedTestOver() const;
     void Step(double seconds);  // one step of a running test
     void Relax(double seconds);
-    void Stop();  // the test ends: by a Stop, at the cutoff, flat, or on time
+    void Stop();         // the test ends: by a Stop, at the cutoff, flat, or on time
+    void EndByItself();  // Stop() at the cutoff, flat, or on time: shown stopped late
+    void EndStopLag();   // a Stop write shows a stop of the test's own at once
+    uint8_t ShownStatus() const;
     uint32_t ClockRegister() const;
     void Publish();  // registers from the state below; skipped while pinned
 
@@ -62,6 +70,8 @@ class DischargeModel {
     uint32_t startLateReads_;     // as constructed
     bool running_ = false;        // the load is on, whatever the status register shows
     uint32_t lateReadsLeft_ = 0;  // status reads that still show 0 for a running test
+    uint32_t stopLateReads_;      // as constructed
+    uint32_t stopReadsLeft_ = 0;  // status reads that still show 1 for a test ended by itself
     bool pinned_ = false;  // registers were set from outside and the test has not started since
     double chargeTakenAh_ = 0;  // drawn from the cell since it was full; a reset keeps it
     double ampHours_ = 0;       // counters since the last reset

@@ -21,7 +21,7 @@ constexpr std::chrono::microseconds kKeepTimeBelow{150};
 
 // The model as the tester is at start-up: a test running since then has already run that long.
 DischargeModel StartUpModel(const Options& options) {
-    DischargeModel model(options.cell, options.startLatePolls);
+    DischargeModel model(options.cell, options.startLatePolls, options.stopLatePolls);
     if (options.currentSetpoint_cA) model.SetCurrentSetpoint(*options.currentSetpoint_cA);
     if (options.runningSince_s) {
         if (!options.currentSetpoint_cA) {

@@ -46,6 +46,10 @@ struct Options {
     // of the console) still answer 0, and State() shows 0 alike. Every status read that the
     // tester carries out counts, also one whose answer a fault then loses.
     uint32_t startLatePolls = 0;
+    // An end of the test's own shown late, as a real tester shows it: at the cutoff, with the cell
+    // flat or on time the load goes off at once (0 A, the voltage risen by I×R), but this many
+    // status reads still answer 1. A Stop shows at once.
+    uint32_t stopLatePolls = 0;
     // At start-up: the current setpoint in hundredths of an ampere; none leaves it at 0.
     std::optional<uint32_t> currentSetpoint_cA;
     // At start-up a test at that setpoint has been running for this many model seconds, from a

@@ -165,6 +165,47 @@ TEST(DischargeModel, RepeatedStartWithinTheLagDoesNotPutOffTheShowing) {
     EXPECT_EQ(model.State().status, 1);
 }
 
+// A real tester switches its load off at an end of its own and shows the stop polls later: the
+// console sees readings of a running test with no current and the cell at rest.
+TEST(DischargeModel, EndOfItsOwnShowsTheLoadOffBeforeTheStopAndAStopWriteShowsAtOnce) {
+    struct Case {
+        const char* fault;
+        uint32_t cutoff_cV, time_s;
+        bool stopWrite;  // the console sends Stop during the lag
+        uint32_t runningReads;
+    };
+    const Case cases[] = {
+        {"cutoff shown with the load", 300, 0, false, 2},
+        {"end on time shown with the load", 0, 600, false, 2},
+        {"stop write kept waiting for the lag", 300, 0, true, 0},
+    };
+    for (const Case& c : cases) {
+        CellModel aged = TwoAmpHourCell();
+        aged.internalOhm = 0.18;
+        DischargeModel model(aged, 0, 2);
+        model.SetCurrentSetpoint(100);
+        model.SetCutoffVoltage(c.cutoff_cV);
+        model.SetTestTimeSetpoint(c.time_s);
+        model.SetRunning(true);
+        model.Advance(5 * 3600);
+        const Registers ended = model.State();
+        EXPECT_EQ(ended.current_mA, 0u) << c.fault;
+        if (c.cutoff_cV > 0) {
+            // At rest: the cutoff under load and 1 A through 0.18 ohm.
+            EXPECT_NEAR(ended.voltage_mV, 3180, 5) << c.fault;
+        }
+        model.Advance(600);  // nothing is drawn or counted meanwhile
+        EXPECT_EQ(model.State().ampHours_mAh, ended.ampHours_mAh) << c.fault;
+        EXPECT_EQ(model.State().testTime_s, ended.testTime_s) << c.fault;
+        if (c.stopWrite) model.SetRunning(false);
+        uint32_t running = 0;
+        for (int read = 0; read < 5; ++read, model.StatusRead()) {
+            running += model.State().status;
+        }
+        EXPECT_EQ(running, c.runningReads) << c.fault;
+    }
+}
+
 TEST(DischargeModel, NegativeTemperatureIsAnsweredAsTwosComplement) {
     CellModel cold = TwoAmpHourCell();
     cold.ambientC = -5;
