@@ -4,6 +4,7 @@
 #include <cctype>
 #include <cmath>
 #include <cstdlib>
+#include <utility>
 
 #include "support/CivilTime.h"
 #include "support/DateTime.h"
@@ -14,7 +15,7 @@
 namespace {
 
 // The tester may stop above the cutoff by this much: it ends the test when the voltage under
-// load reaches the cutoff, and the last poll may come a little before that.
+// load reaches the cutoff, and the last loaded reading may come a little before that.
 constexpr double kCutoffMarginV = 0.1;
 // Float values of millivolt readings must not be pushed across the margin by their rounding.
 constexpr double kFloatSlackV = 0.0005;
@@ -22,8 +23,20 @@ constexpr double kFloatSlackV = 0.0005;
 constexpr int kClockSlackS = 2;
 // The load has settled when the current is within this fraction of its setpoint.
 constexpr double kSettledCurrent = 0.02;
-// A stopped tester draws no more than this: its voltage is the cell's at rest.
+// A stopped tester draws no more than this: its voltage is the cell's at rest. A running reading
+// that shows no more was taken after the load went off.
 constexpr float kNoLoadA = 0.005f;
+// Counters rose when they moved by more than one count (whole mAh) and their rounding.
+constexpr double kCounterRiseAh = 0.0015;
+// A quotient of the tester's counters means something from this many counts of each of its parts
+// (mAh, mWh, s) on: each then adds at most 0.5 % of rounding.
+constexpr double kFewestCounts = 100;
+// Sums of floating-point products may leave a mean of equal values this far outside them.
+constexpr double kRoundingV = 1e-9;
+// Readings of the load coming up that may stand between the two of a load step, and the test time
+// the second one may show since the load came on.
+constexpr int kLongestRamp = 2;
+constexpr int32_t kLongestStepS = 5;
 // Running readings wait at most this long (console time) for the tester's clock to show which way
 // it counts.
 constexpr double kLongestHoldS = 3;
@@ -39,6 +52,27 @@ bool Read(int32_t value) {
 }
 bool Read(int8_t value) {
     return value != -1;
+}
+
+// The current is read, drawn, and within kSettledCurrent of a setpoint read with it.
+bool AtSettledCurrent(const TDeviceReading& r) {
+    return Read(r.Current) && Read(r.CurrentSetpoint) && r.CurrentSetpoint > 0 &&
+           std::fabs(double{r.Current} - r.CurrentSetpoint) <= kSettledCurrent * r.CurrentSetpoint;
+}
+
+bool DrewCurrent(const TDeviceReading& r) {
+    return Read(r.Current) && r.Current > kNoLoadA;
+}
+
+// The tester's clock shows the load on for at most kLongestStepS at `r`, after showing `restClock`
+// at rest: it moved that little, or it restarted with the test (from 0, or from the setpoint when
+// it counts down). A clock not read shows nothing against it.
+bool ShortAfterTheStep(int32_t restClock, const TDeviceReading& r) {
+    if (!Read(restClock) || !Read(r.TestTime)) return true;
+    const auto within = [](int64_t seconds) { return std::abs(seconds) <= kLongestStepS; };
+    return within(int64_t{r.TestTime} - restClock) || within(r.TestTime) ||
+           (Read(r.TestTimeSetpoint) && r.TestTimeSetpoint > 0 &&
+            within(int64_t{r.TestTimeSetpoint} - r.TestTime));
 }
 
 void KeepMin(std::optional<double>& kept, double value) {
@@ -104,6 +138,7 @@ void TTestTracker::ConnectionOpened(const std::string& port, const std::string& 
 
 std::optional<TTestSummary> TTestTracker::Reading(const TDeviceReading& reading) {
     FPlaced.clear();
+    NoteLoadStep(reading);
     if (reading.Status != 0 && reading.Status != 1) {
         // The reading belongs to the state the connection is known to be in, if any.
         if (FConnection.Running == true && FRun) AddRunning(reading);
@@ -158,12 +193,15 @@ void TTestTracker::StartRun(bool joined) {
     FRun->Joined = joined;
     FRun->AhBefore = FConnection.AhBefore;
     FRun->WhBefore = FConnection.WhBefore;
-    FRun->NoLoadV = FConnection.NoLoadV;
+    FRun->StepOhm = std::exchange(FConnection.StepOhm, std::nullopt);
     FRun->ClockBefore = FConnection.ClockBefore;
     JoinConnection();
 }
 
 void TTestTracker::JoinConnection() {
+    // The time between two connections was not watched.
+    FRun->MeanV.Break();
+    FRun->MeanA.Break();
     FRun->Port = FConnection.Port;
     FRun->Log = FConnection.Log;
     if (!FRun->Log.empty() && (FRun->Logs.empty() || FRun->Logs.back() != FRun->Log)) {
@@ -184,10 +222,13 @@ void TTestTracker::AddRunning(const TDeviceReading& r) {
     TRun& run = *FRun;
     if (Read(r.TimeStamp) && !run.Start) run.Start = StampOf(r);
     AddCountersAndSetpoints(r);
-    if (Read(r.Voltage)) {
+    // Only a reading that drew current shows the voltage under load.
+    const bool drew = DrewCurrent(r);
+    if (drew) run.AhAtLastLoaded = run.AhLast;
+    if (drew && Read(r.Voltage)) {
         KeepMin(run.MinV, r.Voltage);
         KeepMax(run.MaxV, r.Voltage);
-        run.LastRunningV = r.Voltage;
+        run.LastLoadedV = r.Voltage;
     }
     if (Read(r.Temperature)) KeepMax(run.MaxTempC, r.Temperature);
     if (Read(r.TestTime)) {
@@ -199,13 +240,35 @@ void TTestTracker::AddRunning(const TDeviceReading& r) {
         run.LastRunningClock = clock;
     }
     run.Clock.Running(r.TestTime, r.TestTimeSetpoint);
-    if (!run.LoadedA && Read(r.Voltage) && Read(r.Current) && Read(r.CurrentSetpoint) &&
-        r.CurrentSetpoint > 0 &&
-        std::fabs(double{r.Current} - r.CurrentSetpoint) <= kSettledCurrent * r.CurrentSetpoint) {
-        run.LoadedV = r.Voltage;
-        run.LoadedA = r.Current;
-    }
+    AddToMeans(r);
     if (r.Status == 1) Place(r);
+}
+
+void TTestTracker::AddToMeans(const TDeviceReading& r) {
+    TRun& run = *FRun;
+    // A new test time counts down from elsewhere: no span of the test lies between.
+    if (Read(r.TestTimeSetpoint) && r.TestTimeSetpoint != run.MeansSetpoint) {
+        if (run.MeansSetpoint >= 0) {
+            run.MeanV.Break();
+            run.MeanA.Break();
+        }
+        run.MeansSetpoint = r.TestTimeSetpoint;
+    }
+    if (!DrewCurrent(r)) {
+        run.MeanV.Break();
+        run.MeanA.Break();
+        return;
+    }
+    std::optional<double> at;
+    if (run.Clock.Settled()) {
+        if (const auto elapsed = run.Clock.Elapsed(r.TestTime, r.TestTimeSetpoint)) at = *elapsed;
+    }
+    run.MeanA.Add(r.Current, at);
+    if (Read(r.Voltage)) {
+        run.MeanV.Add(r.Voltage, at);
+    } else {
+        run.MeanV.Break();
+    }
 }
 
 void TTestTracker::Place(const TDeviceReading& r) {
@@ -230,14 +293,34 @@ void TTestTracker::PlaceHeld() {
 }
 
 void TTestTracker::NoteStopped(const TDeviceReading& r) {
+    // A tester that shows Start late draws current, and counts, while it still shows the test
+    // off: such a reading is part of the test, not the state before it.
+    if (DrewCurrent(r)) return;
     if (Read(r.AmpHours)) FConnection.AhBefore = r.AmpHours;
     if (Read(r.WattHours)) FConnection.WhBefore = r.WattHours;
     if (Read(r.TestTime)) FConnection.ClockBefore = {r.TestTime, r.TestTimeSetpoint};
-    // Only a reading that shows the test off and no current drawn is known to be at no load (a
-    // tester may show Start late while the load is already on).
-    if (r.Status == 0 && Read(r.Voltage) && (!Read(r.Current) || r.Current <= kNoLoadA)) {
-        FConnection.NoLoadV = r.Voltage;
+}
+
+void TTestTracker::NoteLoadStep(const TDeviceReading& r) {
+    // Only a reading that shows the test off and no current read as drawn is known to be at rest.
+    if (r.Status == 0 && Read(r.Voltage) && Read(r.Current) && r.Current <= kNoLoadA) {
+        FConnection.RestV = r.Voltage;
+        FConnection.RestClock = r.TestTime;
+        FConnection.RampReadings = 0;
+        FConnection.StepOhm.reset();  // a step of its own may follow
+        return;
     }
+    if (!FConnection.RestV) return;
+    if (Read(r.Voltage) && AtSettledCurrent(r) && ShortAfterTheStep(FConnection.RestClock, r)) {
+        const double ohm = (*FConnection.RestV - r.Voltage) / r.Current;
+        // A test running now began after the reading at rest (which would have ended it), as the
+        // load came up; else the step waits for the test it begins.
+        if (ohm > 0) (FRun ? FRun->StepOhm : FConnection.StepOhm) = ohm;
+    } else if (DrewCurrent(r) && Read(r.CurrentSetpoint) && r.Current < r.CurrentSetpoint &&
+               ++FConnection.RampReadings <= kLongestRamp) {
+        return;  // the load is still coming up
+    }
+    FConnection.RestV.reset();
 }
 
 std::optional<int32_t> TTestTracker::Elapsed(const TClockValue& value) const {
@@ -257,23 +340,69 @@ bool TTestTracker::EndedAtSetTime(const TClockValue& stopped) const {
 bool TTestTracker::EndedAtCutoff(const TDeviceReading* stoppedWhileAway) const {
     const TRun& run = *FRun;
     if (!run.CutoffV) return false;
-    if (stoppedWhileAway == nullptr) {
-        return run.LastRunningV &&
-               *run.LastRunningV - *run.CutoffV <= kCutoffMarginV + kFloatSlackV;
-    }
-    // Stopped while away: only the stopped reading is left, and the voltage has recovered since
-    // the load went off, by the set current through the cell's resistance.
-    if (!Read(stoppedWhileAway->Voltage)) return false;
-    const double resistance = InternalResistance().value_or(0);
-    const double underLoad =
-        stoppedWhileAway->Voltage - run.CurrentSetpointA.value_or(0) * resistance;
-    return underLoad - *run.CutoffV <= kCutoffMarginV + kFloatSlackV;
+    const auto nearCutoff = [&run](double volts) {
+        return volts - *run.CutoffV <= kCutoffMarginV + kFloatSlackV;
+    };
+    // The voltage under load at the end was at most the last loaded one seen and, once the load
+    // went off, rose: away, the stopped voltage bounds it too, whatever the cell's resistance.
+    const std::optional<double> stoppedV = stoppedWhileAway && Read(stoppedWhileAway->Voltage)
+                                               ? std::optional<double>(stoppedWhileAway->Voltage)
+                                               : std::nullopt;
+    std::optional<double> bound = run.LastLoadedV;
+    if (stoppedV) bound = bound ? std::min(*bound, *stoppedV) : *stoppedV;
+    if (bound && nearCutoff(*bound)) return true;
+    if (!stoppedV || !run.StepOhm) return false;
+    // Away, the stopped voltage less the set current through the cell's resistance estimates the
+    // voltage under load at the end. An estimate alone says nothing of when the test stopped: the
+    // counters must show that it ran on after the last loaded reading seen.
+    const bool ranOn = Read(stoppedWhileAway->AmpHours) && run.AhAtLastLoaded &&
+                       stoppedWhileAway->AmpHours - *run.AhAtLastLoaded > kCounterRiseAh;
+    return ranOn && nearCutoff(*stoppedV - run.CurrentSetpointA.value_or(0) * *run.StepOhm);
 }
 
-std::optional<double> TTestTracker::InternalResistance() const {
+void TTestTracker::TTimeMean::Add(double value, std::optional<double> at) {
+    // A clock that went back was reset: nothing lies between.
+    if (at && LastAt && *at > *LastAt) {
+        Weighted += (LastValue + value) / 2 * (*at - *LastAt);
+        Seconds += *at - *LastAt;
+    }
+    Sum += value;
+    ++Count;
+    LastValue = value;
+    LastAt = at;
+}
+
+void TTestTracker::TTimeMean::Break() {
+    LastAt.reset();
+}
+
+std::optional<double> TTestTracker::TTimeMean::Mean() const {
+    if (Seconds > 0) return Weighted / Seconds;
+    if (Count > 0) return Sum / Count;
+    return std::nullopt;
+}
+
+void TTestTracker::SetMeans(TTestSummary& s, bool countersSpanTheDuration) const {
     const TRun& run = *FRun;
-    if (!run.NoLoadV || !run.LoadedV || !run.LoadedA || *run.LoadedA <= 0) return std::nullopt;
-    return (*run.NoLoadV - *run.LoadedV) / *run.LoadedA;
+    if (run.Joined) {
+        // The readings seen cover only the end of the test: the tester's counters cover it all.
+        if (s.Ah * 1000 >= kFewestCounts && s.Wh * 1000 >= kFewestCounts) s.MeanV = s.Wh / s.Ah;
+        if (s.Ah * 1000 >= kFewestCounts && s.DurationS >= kFewestCounts &&
+            countersSpanTheDuration) {
+            s.MeanA = s.Ah / (s.DurationS / 3600.0);
+        }
+    } else {
+        s.MeanV = run.MeanV.Mean();
+        s.MeanA = run.MeanA.Mean();
+    }
+    if (!s.MeanV || !s.MinV || !s.MaxV) return;
+    // A mean of the readings lies within them up to the rounding of its sums; one of the
+    // counters may not (the part of the test before the console joined).
+    if (*s.MeanV < *s.MinV - kRoundingV || *s.MeanV > *s.MaxV + kRoundingV) {
+        s.MeanV.reset();
+    } else {
+        s.MeanV = std::clamp(*s.MeanV, *s.MinV, *s.MaxV);
+    }
 }
 
 std::optional<TTestSummary> TTestTracker::EndAtReading(const TDeviceReading& r, bool endedAway) {
@@ -333,15 +462,13 @@ TTestSummary TTestTracker::Finish(TEndReason reason, const TLocalStamp& end,
     }
     s.Ah = Rise(run.Joined ? std::nullopt : run.AhBefore, run.AhLast);
     s.Wh = Rise(run.Joined ? std::nullopt : run.WhBefore, run.WhLast);
-    if (s.Ah > 0) s.MeanV = s.Wh / s.Ah;
     s.MinV = run.MinV;
     s.MaxV = run.MaxV;
     // Without the tester's clock, a test that ended away has counters that ran on past the
     // duration the console can vouch for.
-    const bool sameSpan = elapsedEnd || !endedAway;
-    if (s.DurationS > 0 && sameSpan) s.MeanA = s.Ah / (s.DurationS / 3600.0);
+    SetMeans(s, elapsedEnd || !endedAway);
     s.MaxTempC = run.MaxTempC;
-    s.InternalResistanceOhm = InternalResistance();
+    s.InternalResistanceOhm = run.StepOhm;
     s.Port = run.Port;
     s.Log = run.Log;
     s.Logs = run.Logs;

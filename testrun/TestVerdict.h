@@ -47,17 +47,40 @@ struct TTestSummary {
 // was away).
 //
 // Times: the duration is the tester's own (TTestClock: elapsed, whichever way it counts) from the
-// reading before the test to its end, or the whole test time on its clock for a test joined
-// running; it is the console's, by UTC, only when the tester's test time was never read. The test
-// began at its first running reading less the test time it showed then when joined; it ended its
-// duration later. Ah and Wh rise over the same span, so the mean current is Ah over the duration.
+// last reading before the test that drew no current (a tester that shows Start late draws, and
+// counts, while it still shows the test off) to its end, or the whole test time on its clock for
+// a test joined running; it is the console's, by UTC, only when the tester's test time was never
+// read. The test began at its first running reading less the test time it showed then when joined;
+// it ended its duration later. Ah and Wh are the rise of the tester's counters over the same span.
+//
+// Voltages: a tester switches its load off at the cutoff before it shows the test stopped, so a
+// running reading may show no current and the cell's voltage at rest. Only running readings that
+// drew current (more than 5 mA read) count for the minimum, the maximum and the means. For a test
+// watched from its start the means are time-weighted over those readings by the tester's clock
+// (TTestClock, once its direction is known; trapezoids between neighbours that both drew current,
+// on one connection, under one test-time setpoint; the plain mean of those readings when the
+// clock placed none). The tester's clock is the one its counters and the duration go by: the
+// console's polls come unevenly (a busy or sleeping machine, a simulator running fast), and two
+// consoles reading one test must agree. For a joined test they are the tester's: Wh over Ah
+// and Ah over the duration, and only when each of those counts at least 100 of its unit (mAh, mWh,
+// s), since the counters are whole mAh and mWh. A mean voltage outside [minimum, maximum] is left
+// out.
+//
+// The internal resistance comes from the step of the load at the test's start: a reading at rest
+// (Status 0 and at most 5 mA read) and the first one after it at a settled current (within 2 % of
+// its setpoint), whatever Status that one shows (a tester may show Start late while its load is
+// already on), with at most two readings between, of the load still coming up, and the tester's
+// clock showing at most 5 s of load by then. Readings further apart would count the discharge
+// between them as resistance.
 //
 // The reason, first match wins: Stop sent by this console during the test; the connection lost;
 // the tester's clock at the test-time setpoint, read from the stopped reading, else from the last
-// running one with 2 s to spare for the polls missed; the voltage at the cutoff: the last running
-// voltage no more than 0.1 V above it, or, for a test that ended while the console was away, the
-// stopped (recovered) voltage less the set current through the internal resistance; otherwise
-// stopped at the tester.
+// running one with 2 s to spare for the polls missed; the voltage at the cutoff: the last loaded
+// voltage seen no more than 0.1 V above it (for a test that ended while the console was away, the
+// lower of that and the stopped voltage, which lies above the loaded one whatever the cell's
+// resistance), or, away, the stopped voltage less the set current through the internal
+// resistance no more than 0.1 V above it, when the counters also rose after the last loaded
+// reading seen (the test ran on while away); otherwise stopped at the tester.
 class TTestTracker {
   public:
     // A connection opened on `port`; its log is `log` (empty when the log could not be made).
@@ -104,8 +127,27 @@ class TTestTracker {
     struct TConnection {
         std::string Port, Log;
         std::optional<bool> Running;  // from the last reading with a known Status
-        std::optional<double> AhBefore, WhBefore, NoLoadV;
+        std::optional<double> AhBefore, WhBefore;
+        std::optional<double> RestV;    // of the last reading at rest, while a step may follow
+        int32_t RestClock = -1;         // the test time that reading showed
+        int RampReadings = 0;           // since then, with the load coming up to its setpoint
+        std::optional<double> StepOhm;  // of the last load step, until a test takes it
         TClockValue ClockBefore;
+    };
+
+    // A time-weighted mean of a value sampled at readings: trapezoids between neighbouring
+    // samples that time moved forward between, the plain mean of the samples when there were none.
+    struct TTimeMean {
+        // `at`: s of the test; nothing for a sample that cannot be placed in time.
+        void Add(double value, std::optional<double> at);
+        void Break();  // the next sample has no neighbour before it
+        std::optional<double> Mean() const;
+
+        double Weighted = 0, Seconds = 0;  // value × s and s of the trapezoids
+        double Sum = 0;                    // of the samples
+        int Count = 0;
+        double LastValue = 0;
+        std::optional<double> LastAt;  // of the sample before, while the chain holds
     };
 
     // One test, from its first running reading on.
@@ -113,10 +155,14 @@ class TTestTracker {
         bool Joined = false;  // already running at the first reading of its connection
         std::optional<TLocalStamp> Start, LastTime, LostAt;  // of the test's readings
         std::optional<TLocalStamp> FirstClockTime;           // of the first that read the clock
-        std::optional<double> AhBefore, WhBefore, NoLoadV;
+        std::optional<double> AhBefore, WhBefore;
         std::optional<double> AhLast, WhLast;
-        std::optional<double> MinV, MaxV, MaxTempC;
-        std::optional<double> LastRunningV, LoadedV, LoadedA;
+        // Of the running readings that drew current.
+        std::optional<double> MinV, MaxV, LastLoadedV, AhAtLastLoaded;
+        TTimeMean MeanV, MeanA;
+        int32_t MeansSetpoint = -1;  // the test-time setpoint of the last sample of the means
+        std::optional<double> MaxTempC;
+        std::optional<double> StepOhm;  // from the load step that began the test
         std::optional<double> CutoffV, CurrentSetpointA;
         std::optional<int> TimeSetpointS;
         TClockValue ClockBefore, FirstClock, LastRunningClock;
@@ -135,12 +181,12 @@ class TTestTracker {
     void PlaceHeld();
     void AddCountersAndSetpoints(const TDeviceReading& reading);
     void NoteStopped(const TDeviceReading& reading);
+    void NoteLoadStep(const TDeviceReading& reading);
+    void AddToMeans(const TDeviceReading& reading);
     std::optional<int32_t> Elapsed(const TClockValue& value) const;
     bool EndedAtSetTime(const TClockValue& stopped) const;
     bool EndedAtCutoff(const TDeviceReading* stoppedWhileAway) const;
-    // From the step of the load at the test's start: the voltage at rest before it, and under the
-    // settled load.
-    std::optional<double> InternalResistance() const;
+    void SetMeans(TTestSummary& summary, bool countersSpanTheDuration) const;
     TTestSummary Finish(TEndReason reason, const TLocalStamp& end, const TClockValue& endClock,
                         bool endedAway);
     std::optional<TTestSummary> EndAtReading(const TDeviceReading& reading, bool endedAway);
