@@ -452,8 +452,12 @@ TTestSummary TTestTracker::Finish(TEndReason reason, const TLocalStamp& end,
             run.Joined ? std::optional<int32_t>(0) : Elapsed(run.ClockBefore);
         s.DurationS = Rise(before, *elapsedEnd);
         s.JoinedAtS = run.Joined ? Elapsed(run.FirstClock).value_or(0) : 0;
-        s.Start = run.Joined && run.FirstClockTime ? AddSeconds(*run.FirstClockTime, -s.JoinedAtS)
-                                                   : firstSeen;
+        // When the load came on by the tester's clock: a tester may show Start polls late, and a
+        // joined test had run for a while.
+        const std::optional<int32_t> first = Elapsed(run.FirstClock);
+        s.Start = run.FirstClockTime && first
+                      ? AddSeconds(*run.FirstClockTime, -Rise(before, *first))
+                      : firstSeen;
         s.End = AddSeconds(s.Start, s.DurationS, end.UtcOffsetMin);
     } else {
         s.Start = firstSeen;

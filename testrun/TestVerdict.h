@@ -50,8 +50,9 @@ struct TTestSummary {
 // last reading before the test that drew no current (a tester that shows Start late draws, and
 // counts, while it still shows the test off) to its end, or the whole test time on its clock for
 // a test joined running; it is the console's, by UTC, only when the tester's test time was never
-// read. The test began at its first running reading less the test time it showed then when joined;
-// it ended its duration later. Ah and Wh are the rise of the tester's counters over the same span.
+// read. The test began at its first running reading that read the clock, less the test time it had
+// run by then (since the reading before the test; all of it when joined); it ended its duration
+// later. Ah and Wh are the rise of the tester's counters over the same span.
 //
 // Voltages: a tester switches its load off at the cutoff before it shows the test stopped, so a
 // running reading may show no current and the cell's voltage at rest. Only running readings that

@@ -52,7 +52,8 @@ TEST(TestVerdict, CutoffRunUsesCounterRiseTimeWeightedLoadedVoltagesAndTheSettle
     ASSERT_EQ(ended.size(), 1u);
     const TTestSummary& s = ended[0];
     EXPECT_EQ(s.Reason, TEndReason::Cutoff);
-    EXPECT_NEAR(SecondsOf(s.Start), 2, 1e-3);
+    // When the load came on by the tester's clock, 2 s before the first running reading.
+    EXPECT_NEAR(SecondsOf(s.Start), 0, 1e-3);
     EXPECT_EQ(s.JoinedAtS, 0);
     // By the tester's clock from the reading before the start (its 0) to the stopped one (3620
     // here: the clock of these readings runs with the console's).
@@ -347,6 +348,8 @@ TEST(TestVerdict, LateShownStartCountsFromTheLoadStepAndTakesItsResistanceThere)
         // From the reading at rest before the load, not from one with the load already on.
         EXPECT_NEAR(s.Ah, c.ah, 1e-6) << c.fault;
         EXPECT_NEAR(s.DurationS, c.durationS, 1e-3) << c.fault;
+        // When the tester's clock stopped, not the late polls after it.
+        EXPECT_NEAR(SecondsOf(s.End), 3600, 1e-3) << c.fault;
     }
 }
 
