@@ -159,11 +159,15 @@ constexpr char kRefreshCell[] =
     "ORDER BY end_utc DESC, id DESC LIMIT 1) "
     "WHERE name = $1";
 
-// Columns as CellOf reads them; $1 the reason of a test that measured a capacity (the last
-// column: whether the cell has a second such test).
+// Columns as CellOf reads them; $1 the reason of a test that measured a capacity. The last column
+// says whether the cell has a second such test; its tests are looked at only where its figures do
+// not tell (two capacities that differ are two tests, a single test is one), so that listing
+// cells stays, for most, a read of their table.
 const std::string kCellColumns =
     "SELECT name, tests, capacity_ah, ir_ohm, rated_ah, first_capacity_ah, last_tested, "
-    "CASE WHEN EXISTS (SELECT 1 FROM tests WHERE tests.cell = cells.name AND tests.reason = $1 "
+    "CASE WHEN capacity_ah <> first_capacity_ah THEN 1 "
+    "WHEN tests < 2 OR capacity_ah IS NULL THEN 0 "
+    "WHEN EXISTS (SELECT 1 FROM tests WHERE tests.cell = cells.name AND tests.reason = $1 "
     "LIMIT 1 OFFSET 1) THEN 1 ELSE 0 END FROM cells";
 const std::string kListCells = kCellColumns + " ORDER BY name";
 const std::string kOneCell = kCellColumns + " WHERE name = $2";
