@@ -69,6 +69,7 @@ struct TCells {
     std::vector<double> Ir;  // NaN: unknown
     int Series = 0;
     int Parallel = 0;
+    int64_t LeastSpread = 0;  // SpreadBound's, once the cells are in
     int Count() const { return static_cast<int>(Cap.size()); }
     int Used() const { return Series * Parallel; }
 };
@@ -97,7 +98,7 @@ int64_t SpreadBound(const TCells& cells) {
 
 // Nothing beats that capacity with that spread.
 bool Unbeatable(const TCells& cells, int64_t min, int64_t spread) {
-    return min == CapacityBound(cells) && spread <= SpreadBound(cells);
+    return min == CapacityBound(cells) && spread <= cells.LeastSpread;
 }
 
 TScore ScoreOf(const TCells& cells, const TMembers& members) {
@@ -693,6 +694,7 @@ TPack BuildPack(std::vector<TPackCell> cells, int series, int parallel) {
         data.Cap.push_back(cell.CapacityMah);
         data.Ir.push_back(cell.IrMohm.value_or(std::numeric_limits<double>::quiet_NaN()));
     }
+    data.LeastSpread = SpreadBound(data);
     TLocalSearch search(data);
     search.Improve();
     search.MatchIr();
@@ -728,7 +730,7 @@ TPack BuildPack(std::vector<TPackCell> cells, int series, int parallel) {
     pack.SpreadPct =
         used > 0 ? 100.0 * static_cast<double>(score.Spread) * series / static_cast<double>(used)
                  : 0;
-    pack.LowerBoundMah = static_cast<int>(SpreadBound(data));
+    pack.LowerBoundMah = static_cast<int>(data.LeastSpread);
     pack.IrRangeSumMohm = score.Ir;
     pack.ProvenBest = proven;
     return pack;
