@@ -48,12 +48,12 @@ const char* const kDescription =
     "                       Only cells with a measured capacity take part; --min-soh,\n"
     "                       --max-ir (a cell whose state of health or IR is unknown fails\n"
     "                       them), --min-capacity, --tested-since and --cells choose among\n"
-    "                       them. Prints the groups\n"
-    "                       (--json: keys groups, pack_capacity_mah, spread_mah, spread_pct,\n"
-    "                       lower_bound_mah, unused); --output FILE writes them as CSV\n"
-    "                       (group,cell,capacity_mah,ir_mohm), --sheet FILE.pdf or .png a\n"
-    "                       sheet to print, a box per group (PNG: one file a page, the\n"
-    "                       second FILE_2.png, ...). Fewer cells than S x P: exit 2\n\n"
+    "                       them. Prints the groups (--json: keys groups, pack_capacity_mah,\n"
+    "                       spread_mah, spread_pct, lower_bound_mah, unused); --output FILE\n"
+    "                       writes them as CSV (group,cell,capacity_mah,ir_mohm), --sheet\n"
+    "                       FILE.pdf or .png a sheet to print, a box per group (PNG: one\n"
+    "                       file a page, the second FILE_2.png, ...). Fewer cells than S x P:\n"
+    "                       exit 2\n\n"
     "A cell's capacity is that of its newest test that ended at the cutoff voltage; tests "
     "stopped by the operator, the timer, the tester or a lost connection measure none. Its "
     "internal resistance is the newest measured; its state of health is its capacity against "
@@ -71,8 +71,8 @@ const char* const kDescription =
     "  0  done\n"
     "  1  an unknown cell or test, or some files could not be read\n"
     "  2  usage error\n"
-    "  3  the register cannot be opened or written (a server that cannot be reached or refuses),\n"
-    "     or the export's file cannot be written; sync: tests still wait";
+    "  3  the register cannot be opened or written (read-only, or a server that cannot be\n"
+    "     reached or refuses), or the export's file cannot be written; sync: tests still wait";
 
 struct TCommandName {
     const char* Name;
