@@ -9,8 +9,9 @@
 
 namespace {
 
+// An unknown figure shows as "-", as kelvo-cells prints it.
 QString Fixed(const std::optional<double>& value, int decimals) {
-    return value ? QString::fromStdString(FormatFixed(*value, decimals)) : QString();
+    return value ? QString::fromStdString(FormatFixed(*value, decimals)) : QStringLiteral("-");
 }
 
 }  // namespace
@@ -52,6 +53,7 @@ TCellsTableModel::TCellsTableModel(QObject* parent) : QAbstractTableModel(parent
 TCellsTableModel::TRow TCellsTableModel::MakeRow(TCellSummary cell) {
     TRow row;
     row.Name = QString::fromStdString(cell.Cell);
+    row.LastTestedText = QStringLiteral("-");
     if (cell.LastTested) {
         if (const std::optional<TLocalStamp> stamp = ParseIsoStamp(*cell.LastTested)) {
             row.LastTestedS = UtcSecond(*stamp);
@@ -147,7 +149,9 @@ QVariant TCellsTableModel::data(const QModelIndex& index, int role) const {
         if (column == kCell || column == kLastTested) return {};
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
     }
-    if (role == Qt::EditRole && column == kRated) return Fixed(row.Summary.RatedAh, 3);
+    if (role == Qt::EditRole && column == kRated) {
+        return row.Summary.RatedAh ? Fixed(row.Summary.RatedAh, 3) : QString();
+    }
     if (role != Qt::DisplayRole) return {};
     switch (column) {
         case kCell:
@@ -185,8 +189,8 @@ QVariant TCellsTableModel::headerData(int section, Qt::Orientation orientation, 
                 return QStringLiteral("The newest internal resistance measured");
             case kSoh:
                 return QStringLiteral(
-                    "State of health: capacity / rated capacity, or / the first capacity "
-                    "measured when no rating is known");
+                    "State of health: capacity / rated capacity; without a rating, / the first "
+                    "capacity measured, once two tests have measured one");
             case kRated:
                 return QStringLiteral("The maker's capacity; double-click to enter it");
             default:

@@ -2,8 +2,9 @@
 // The register's cells as a table for a view: cell, tests, capacity (Ah), IR (mΩ), state of
 // health (%), rated capacity (Ah), last tested; one row per cell, no widget per row, so ten
 // thousand cells cost no more than the rows on screen. Numbers are written in the user's locale
-// (FormatFixed); the rated capacity is typed the same way, and an entry is handed on through
-// RatingEntered for the owner to write to the register: the model itself holds no register.
+// (FormatFixed), "-" where unknown; the rated capacity is typed the same way, and an entry is
+// handed on through RatingEntered for the owner to write to the register: the model itself holds
+// no register.
 //
 // TCellsFilter over it narrows the rows to cells whose name holds a text and sorts any column:
 // names in natural order ("cell 2" before "cell 10"), numbers as numbers, unknown values last in

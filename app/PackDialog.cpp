@@ -16,10 +16,9 @@
 #include <algorithm>
 #include <stdexcept>
 
-#include "cli/PackSheet.h"
 #include "records/PackReport.h"
+#include "records/qt/PackSheet.h"
 #include "support/LocaleText.h"
-#include "support/NumberText.h"
 
 namespace {
 
@@ -131,34 +130,15 @@ void TPackDialog::SetShape(int series, int parallel) {
 
 bool TPackDialog::Build() {
     TPackFilter filter;
-    struct TLimit {
-        QLineEdit* Box;
-        std::optional<double>& Value;
-        const char* What;
-    };
-    for (const TLimit& limit : {TLimit{FMinSoh, filter.MinSohPct, "state of health"},
-                                TLimit{FMaxIr, filter.MaxIrMohm, "IR"},
-                                TLimit{FMinCapacity, filter.MinCapacityAh, "capacity"}}) {
-        const std::string text = limit.Box->text().trimmed().toStdString();
-        if (text.empty()) continue;
-        const double value = ParseFloatDef(text, -1);
-        if (value < 0) {
-            Say(QStringLiteral("The %1 is a number of 0 or more, not '%2'.")
-                    .arg(limit.What, limit.Box->text()),
-                true);
-            return false;
-        }
-        limit.Value = value;
-    }
-    const std::string since = FTestedSince->text().trimmed().toStdString();
-    if (!since.empty()) {
-        if (!IsPackDate(since)) {
-            Say(QStringLiteral("Tested since is a date as YYYY-MM-DD, not '%1'.")
-                    .arg(FTestedSince->text()),
-                true);
-            return false;
-        }
-        filter.TestedSince = since;
+    const auto text = [](const QLineEdit* box) { return box->text().toStdString(); };
+    if (const std::optional<TPackFilterFault> fault = ReadPackFilter(
+            {text(FMinSoh), text(FMaxIr), text(FMinCapacity), text(FTestedSince)}, filter)) {
+        static const char* const kNames[] = {"The state of health", "The IR", "The capacity",
+                                             "Tested since"};
+        Say(QStringLiteral("%1 is %2.")
+                .arg(kNames[fault->Which], QString::fromStdString(fault->Why)),
+            true);
+        return false;
     }
     const std::vector<TPackCell> candidates = PackCandidates(FCells, filter);
     const int series = FSeries->value(), parallel = FParallel->value();

@@ -11,9 +11,9 @@
 
 #include "cli/CellsOptions.h"
 #include "cli/CellsText.h"
-#include "cli/PackSheet.h"
 #include "records/PackReport.h"
 #include "records/Register.h"
+#include "records/qt/PackSheet.h"
 #include "support/qt/NamedCoreApplication.h"
 #include "testrun/VerdictFile.h"
 
@@ -111,7 +111,7 @@ int RunCommand(TRegister& cells, const TCellsOptions& options, int argc, char** 
         case TCellsCommand::Show: {
             const auto history = cells.Cell(options.Cell);
             if (!history) {
-                Error("no cell '" + options.Cell + "' in " + cells.Location());
+                Error("no cell '" + Printable(options.Cell) + "' in " + cells.Location());
                 return kCellsUnknown;
             }
             return Printed(options.Json ? CellHistoryJson(*history) : CellHistoryText(*history));
@@ -151,6 +151,12 @@ int RunCommand(TRegister& cells, const TCellsOptions& options, int argc, char** 
             }
             return kCellsDone;
         case TCellsCommand::Rate:
+            // A name mistyped would otherwise make a new cell beside the one meant.
+            if (!options.New && !cells.Cell(options.Cell)) {
+                Error("no cell '" + Printable(options.Cell) + "' in " + cells.Location() +
+                      "; rate --new adds it");
+                return kCellsUnknown;
+            }
             cells.Rate(options.Cell, options.RatedAh);
             return kCellsDone;
         case TCellsCommand::Pack:

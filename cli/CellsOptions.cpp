@@ -34,7 +34,8 @@ const char* const kDescription =
     "  import PATH...       records verdict files (<log>_test<N>.json), folders searched\n"
     "                       through; a test already there is not added again\n"
     "  assign TEST-ID CELL  gives a test (its id from show or unassigned) to a cell\n"
-    "  rate CELL AH         sets a cell's rated capacity in Ah, e.g. 2.6\n"
+    "  rate CELL AH         sets a cell's rated capacity in Ah, e.g. 2.6; a cell that is not\n"
+    "                       in the register yet only with --new\n"
     "  sync                 sends the tests that wait in the outbox to the server of\n"
     "                       --register, or to every server they wait for; prints\n"
     "                       \"sent N, pending M\"\n"
@@ -45,18 +46,20 @@ const char* const kDescription =
     "                       strongest cells are used, then the spread of the groups as small\n"
     "                       as possible, then cells of close internal resistance together.\n"
     "                       Only cells with a measured capacity take part; --min-soh,\n"
-    "                       --max-ir (a cell without a known IR fails it), --min-capacity,\n"
-    "                       --tested-since and --cells choose among them. Prints the groups\n"
-    "                       (--json: keys groups, pack_capacity_mah, spread_mah, spread_pct,\n"
-    "                       lower_bound_mah, unused); --output FILE writes them as CSV\n"
-    "                       (group,cell,capacity_mah,ir_mohm), --sheet FILE.pdf or .png a\n"
-    "                       sheet to print, a box per group (PNG: one file a page, the\n"
-    "                       second FILE_2.png, ...). Fewer cells than S x P: exit 2\n\n"
+    "                       --max-ir (a cell whose state of health or IR is unknown fails\n"
+    "                       them), --min-capacity, --tested-since and --cells choose among\n"
+    "                       them. Prints the groups (--json: keys groups, pack_capacity_mah,\n"
+    "                       spread_mah, spread_pct, lower_bound_mah, unused); --output FILE\n"
+    "                       writes them as CSV (group,cell,capacity_mah,ir_mohm), --sheet\n"
+    "                       FILE.pdf or .png a sheet to print, a box per group (PNG: one\n"
+    "                       file a page, the second FILE_2.png, ...). Fewer cells than S x P:\n"
+    "                       exit 2\n\n"
     "A cell's capacity is that of its newest test that ended at the cutoff voltage; tests "
     "stopped by the operator, the timer, the tester or a lost connection measure none. Its "
     "internal resistance is the newest measured; its state of health is its capacity against "
-    "its rated capacity, or against the capacity of its first cutoff test when it has no "
-    "rating. Numbers are written with a decimal point in every locale.\n\n"
+    "its rated capacity, or, without a rating, against the capacity of its first cutoff test "
+    "once it has two cutoff tests or more; else it is unknown (\"-\", null in JSON). Numbers "
+    "are written with a decimal point in every locale.\n\n"
     "A register on a PostgreSQL server is shared by a lab. Every test recorded there (by "
     "kelvo-run, the console or import) is first kept in the outbox of the default register "
     "file, and leaves it once the server has committed it: a server that is away, restarts or "
@@ -68,8 +71,8 @@ const char* const kDescription =
     "  0  done\n"
     "  1  an unknown cell or test, or some files could not be read\n"
     "  2  usage error\n"
-    "  3  the register cannot be opened or written (a server that cannot be reached or refuses),\n"
-    "     or the export's file cannot be written; sync: tests still wait";
+    "  3  the register cannot be opened or written (read-only, or a server that cannot be\n"
+    "     reached or refuses), or the export's file cannot be written; sync: tests still wait";
 
 struct TCommandName {
     const char* Name;
@@ -102,23 +105,12 @@ std::string ReadPackOptions(const QCommandLineParser& parser, TCellsOptions& opt
         }
         *count = static_cast<int>(*number);
     }
-    for (const auto& [name, limit] : {std::pair{"min-soh", &options.Filter.MinSohPct},
-                                      std::pair{"max-ir", &options.Filter.MaxIrMohm},
-                                      std::pair{"min-capacity", &options.Filter.MinCapacityAh}}) {
-        if (!parser.isSet(name)) continue;
-        const auto number = PlainNumber(value(name));
-        if (!number || !std::isfinite(*number) || *number < 0) {
-            return std::string("--") + name +
-                   " takes a number of 0 or more with a decimal point, " + "not '" + value(name) +
-                   "'";
-        }
-        *limit = *number;
-    }
-    if (parser.isSet("tested-since")) {
-        if (!IsPackDate(value("tested-since"))) {
-            return "--tested-since takes a date as YYYY-MM-DD, not '" + value("tested-since") + "'";
-        }
-        options.Filter.TestedSince = value("tested-since");
+    const TPackFilterTexts texts{value("min-soh"), value("max-ir"), value("min-capacity"),
+                                 value("tested-since")};
+    if (const std::optional<TPackFilterFault> fault = ReadPackFilter(texts, options.Filter)) {
+        static const char* const kNames[] = {"--min-soh", "--max-ir", "--min-capacity",
+                                             "--tested-since"};
+        return std::string(kNames[fault->Which]) + " takes " + fault->Why;
     }
     options.CellsFile = value("cells");
     if (parser.isSet("cells") && options.CellsFile.empty()) return "--cells takes a file";
@@ -131,6 +123,44 @@ std::string ReadPackOptions(const QCommandLineParser& parser, TCellsOptions& opt
         return "--sheet takes a file ending in .pdf or .png, not '" + options.Sheet + "'";
     }
     return {};
+}
+
+// The arguments with those that read as negative numbers ("rate C -1") behind "--", in their order
+// among the command's words: the parser would take them for unknown short options. Unchanged when
+// there is none. `options`: those of the parser, some of which take the next argument as their
+// value (which stays with its option, negative or not).
+QStringList NegativesAsWords(const QStringList& arguments,
+                             const std::vector<const QCommandLineOption*>& options) {
+    const auto takesValue = [&](const QString& word) {
+        for (const QCommandLineOption* option : options) {
+            if (option->valueName().isEmpty()) continue;
+            for (const QString& name : option->names()) {
+                if (word == (name.size() == 1 ? "-" : "--") + name) return true;
+            }
+        }
+        return false;
+    };
+    const auto isOption = [](const QString& word) {
+        return word.size() > 1 && word.startsWith('-') && !PlainNumber(word.toStdString());
+    };
+    QStringList flags{arguments.value(0)}, words;
+    bool negative = false;
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QString& word = arguments[i];
+        if (word == "--") {
+            words += arguments.mid(i + 1);
+            break;
+        }
+        if (isOption(word)) {
+            flags << word;
+            if (takesValue(word) && i + 1 < arguments.size()) flags << arguments[++i];
+        } else {
+            negative |= word.size() > 1 && word.startsWith('-');
+            words << word;
+        }
+    }
+    if (!negative) return arguments;
+    return flags + QStringList{"--"} + words;
 }
 
 }  // namespace
@@ -164,8 +194,13 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
                                        "FILE");
     const QCommandLineOption sheet("sheet", "pack: write a sheet to print, FILE.pdf or FILE.png.",
                                    "FILE");
-    parser.addOptions({help, version, registerAt, json, output, station, series, parallel, minSoh,
-                       maxIr, minCapacity, testedSince, cellsFile, sheet});
+    const QCommandLineOption addNew(
+        "new",
+        "rate: add the cell when the register has none of that name (else a typo is refused).");
+    const std::vector<const QCommandLineOption*> all = {
+        &help,   &version, &registerAt,  &json,        &output,    &station, &series, &parallel,
+        &minSoh, &maxIr,   &minCapacity, &testedSince, &cellsFile, &sheet,   &addNew};
+    for (const QCommandLineOption* option : all) parser.addOption(*option);
     parser.addPositionalArgument(
         "command", "list, show, unassigned, export, import, assign, rate, sync or pack.",
         "command [arguments]");
@@ -175,7 +210,7 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
         result.Error = why;
         return result;
     };
-    if (!parser.parse(QCoreApplication::arguments())) {
+    if (!parser.parse(NegativesAsWords(QCoreApplication::arguments(), all))) {
         return refuse(parser.errorText().toStdString());
     }
     if (parser.isSet(help)) {
@@ -227,6 +262,10 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
     if (parser.isSet(station) && options.Command != TCellsCommand::Import) {
         return refuse(name + " takes no --station");
     }
+    if (parser.isSet(addNew) && options.Command != TCellsCommand::Rate) {
+        return refuse(name + " takes no --new");
+    }
+    options.New = parser.isSet(addNew);
     options.Json = parser.isSet(json);
     options.Register = parser.value(registerAt).toStdString();
     if (parser.isSet(registerAt) && options.Register.empty()) {

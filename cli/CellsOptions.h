@@ -21,6 +21,7 @@ struct TCellsOptions {
     std::string Cell;                    // show, assign, rate
     int64_t TestId = 0;                  // assign
     double RatedAh = 0;                  // rate; above 0
+    bool New = false;                    // rate: the cell may be one the register does not have
     std::vector<std::string> Paths;      // import: files and folders
     int Series = 0, Parallel = 0;        // pack: groups in series, cells in parallel in each
     TPackFilter Filter;                  // pack: which cells take part (Only: from CellsFile)

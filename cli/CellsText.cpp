@@ -7,6 +7,7 @@
 #include "support/Format.h"
 #include "support/Json.h"
 #include "support/TimeText.h"
+#include "testrun/VerdictFields.h"
 
 std::string Printable(const std::string& text) {
     std::string out;
@@ -63,10 +64,6 @@ std::string Fixed(const std::optional<double>& value, int decimals, double scale
     return value ? FixedDecimals(*value * scale, decimals) : "-";
 }
 
-std::string Number(const std::optional<double>& value) {
-    return value ? JsonNumber(*value) : "null";
-}
-
 }  // namespace
 
 std::string CellsTable(const std::vector<TCellSummary>& cells) {
@@ -81,15 +78,15 @@ std::string CellsTable(const std::vector<TCellSummary>& cells) {
 }
 
 std::string CellsJson(const std::vector<TCellSummary>& cells) {
-    std::string json = "[";
+    TJsonWriter json;
+    json.Array(/*itemPerLine=*/true);
     for (const TCellSummary& c : cells) {
-        if (json.size() > 1) json += ",";
-        json += "\n{\"cell\":" + JsonString(c.Cell) + ",\"tests\":" + std::to_string(c.Tests) +
-                ",\"capacity_ah\":" + Number(c.CapacityAh) + ",\"ir_ohm\":" + Number(c.IrOhm) +
-                ",\"soh_pct\":" + Number(c.SohPct) + ",\"rated_ah\":" + Number(c.RatedAh) +
-                ",\"last_tested\":" + (c.LastTested ? JsonString(*c.LastTested) : "null") + "}";
+        json.Object().Key("cell").String(c.Cell).Key("tests").Integer(c.Tests);
+        json.Key("capacity_ah").NumberOrNull(c.CapacityAh).Key("ir_ohm").NumberOrNull(c.IrOhm);
+        json.Key("soh_pct").NumberOrNull(c.SohPct).Key("rated_ah").NumberOrNull(c.RatedAh);
+        json.Key("last_tested").StringOrNull(c.LastTested).End();
     }
-    return json + (cells.empty() ? "]\n" : "\n]\n");
+    return json.End().Line();
 }
 
 std::string CellHistoryText(const TCellHistory& history) {
@@ -109,34 +106,35 @@ std::string CellHistoryText(const TCellHistory& history) {
         {"id", "start", "reason", "Ah", "Wh", "IR (mΩ)", "duration", "station", "port", "verdict"}};
     for (const TRegisteredTest& test : history.Tests) {
         const TTestSummary& s = test.Summary;
-        rows.push_back({std::to_string(test.Id), "", ReasonName(s.Reason), Fixed(s.Ah, 3),
-                        Fixed(s.Wh, 3), Fixed(s.InternalResistanceOhm, 1, 1000),
+        rows.push_back({std::to_string(test.Id), VerdictMomentText(s.Start), ReasonName(s.Reason),
+                        Fixed(s.Ah, 3), Fixed(s.Wh, 3), Fixed(s.InternalResistanceOhm, 1, 1000),
                         LongDurationText(std::max(0LL, std::llround(s.DurationS))), s.Station,
                         s.Port, test.SummaryFile.empty() ? "-" : test.SummaryFile});
-        // The start as the verdict writes it.
-        const TJsonParsed verdict = ParseJson(VerdictJson(s));
-        if (verdict.Value && verdict.Value->Find("start") != nullptr) {
-            rows.back()[1] = *verdict.Value->Find("start")->String();
-        }
     }
     return text + Table(rows, {true, false, false, true, true, true, true, false, false, false});
 }
 
 std::string CellHistoryJson(const TCellHistory& history) {
-    std::string json =
-        "{\"cell\":" + (history.Cell.Cell.empty() ? "null" : JsonString(history.Cell.Cell)) +
-        ",\"rated_ah\":" + Number(history.Cell.RatedAh) + ",\"tests\":[";
-    for (size_t i = 0; i < history.Tests.size(); ++i) {
-        const TRegisteredTest& test = history.Tests[i];
-        // VerdictJson's object, "{...}\n", opened to take the id before its keys and the
-        // summary file after them.
-        std::string verdict = VerdictJson(test.Summary);
-        verdict.erase(verdict.find_last_of('}'));
-        json += std::string(i > 0 ? "," : "") + "\n{\"id\":" + std::to_string(test.Id) + "," +
-                verdict.substr(1) + ",\"summary\":" +
-                (test.SummaryFile.empty() ? "null" : JsonString(test.SummaryFile)) + "}";
+    TJsonWriter json;
+    json.Object().Key("cell");
+    if (history.Cell.Cell.empty()) {
+        json.Null();
+    } else {
+        json.String(history.Cell.Cell);
     }
-    return json + (history.Tests.empty() ? "]}\n" : "\n]}\n");
+    json.Key("rated_ah").NumberOrNull(history.Cell.RatedAh).Key("tests").Array(true);
+    for (const TRegisteredTest& test : history.Tests) {
+        json.Object().Key("id").Integer(test.Id);
+        WriteVerdictFields(json, test.Summary);
+        json.Key("summary");
+        if (test.SummaryFile.empty()) {
+            json.Null();
+        } else {
+            json.String(test.SummaryFile);
+        }
+        json.End();
+    }
+    return json.End().End().Line();
 }
 
 std::string PackText(const TPack& pack) {

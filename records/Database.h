@@ -10,7 +10,9 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <variant>
 #include <vector>
@@ -20,7 +22,24 @@
 // A value bound to a parameter: NULL, an integer, a double or UTF-8 text.
 using TSqlValue = std::variant<std::nullptr_t, int64_t, double, std::string>;
 
+// A value that its column cannot hold (a damaged file, a value changed by hand): "<where>: a row
+// is damaged: <detail>", the detail saying which column holds what ('duration_s holds "abc", not
+// a number'). Thrown by a row's Integer and Real; the code that reads a row may name the row.
+class TDamagedValue : public TRegisterError {
+  public:
+    TDamagedValue(const std::string& where, const std::string& detail)
+        : TRegisterError(where + ": a row is damaged: " + detail), FDetail(detail) {}
+    const std::string& Detail() const { return FDetail; }
+
+  private:
+    std::string FDetail;
+};
+// That `column` of a row of `where` holds `text` (nothing: NULL), not a number.
+TDamagedValue NotANumber(const std::string& where, const std::string& column,
+                         const std::optional<std::string>& text);
+
 // One row of a result, valid only during the call that is handed it. Columns count from 0.
+// Integer and Real throw TDamagedValue for a value that is no such number (NULL included).
 class TSqlRow {
   public:
     virtual bool IsNull(int column) const = 0;
@@ -78,3 +97,18 @@ class TDatabase {
     virtual void Run(const std::string& sql, const std::vector<TSqlValue>& values,
                      const std::function<void(const TSqlRow&)>& row = {}) = 0;
 };
+
+// How a register opens its databases: a file's (a register file, or the outbox in the default one)
+// and a server's. The register's one seam to them, so that tests can put beneath it a database
+// that fails where they say. Called on the thread of the register it opens for.
+class TDatabaseOpener {
+  public:
+    virtual ~TDatabaseOpener() = default;
+    // A SQLite file, made when missing (OpenSqliteDatabase).
+    virtual std::unique_ptr<TDatabase> File(const std::string& path) const = 0;
+    // A PostgreSQL server (OpenPostgresDatabase).
+    virtual std::unique_ptr<TDatabase> Server(const std::string& location) const = 0;
+};
+
+// The real ones, for every program.
+const TDatabaseOpener& RealDatabases();

@@ -69,6 +69,7 @@ struct TCells {
     std::vector<double> Ir;  // NaN: unknown
     int Series = 0;
     int Parallel = 0;
+    int64_t LeastSpread = 0;  // SpreadBound's, once the cells are in
     int Count() const { return static_cast<int>(Cap.size()); }
     int Used() const { return Series * Parallel; }
 };
@@ -87,11 +88,17 @@ int64_t CapacityBound(const TCells& cells) {
     return FloorDiv(strongest, cells.Series);
 }
 
-// Nothing beats that capacity with a spread of 0, nor with a spread of 1 when every cell is used
-// and their total does not divide by the number of groups.
+// The spread that no grouping can beat: 1 when every cell is used and their total does not divide
+// by the number of groups, else 0 (with cells to leave out, a spread of 0 may be within reach).
+int64_t SpreadBound(const TCells& cells) {
+    if (cells.Count() != cells.Used()) return 0;
+    const int64_t total = std::accumulate(cells.Cap.begin(), cells.Cap.end(), int64_t{0});
+    return total % cells.Series == 0 ? 0 : 1;
+}
+
+// Nothing beats that capacity with that spread.
 bool Unbeatable(const TCells& cells, int64_t min, int64_t spread) {
-    return min == CapacityBound(cells) &&
-           (spread == 0 || (spread == 1 && cells.Count() == cells.Used()));
+    return min == CapacityBound(cells) && spread <= cells.LeastSpread;
 }
 
 TScore ScoreOf(const TCells& cells, const TMembers& members) {
@@ -687,6 +694,7 @@ TPack BuildPack(std::vector<TPackCell> cells, int series, int parallel) {
         data.Cap.push_back(cell.CapacityMah);
         data.Ir.push_back(cell.IrMohm.value_or(std::numeric_limits<double>::quiet_NaN()));
     }
+    data.LeastSpread = SpreadBound(data);
     TLocalSearch search(data);
     search.Improve();
     search.MatchIr();
@@ -722,7 +730,7 @@ TPack BuildPack(std::vector<TPackCell> cells, int series, int parallel) {
     pack.SpreadPct =
         used > 0 ? 100.0 * static_cast<double>(score.Spread) * series / static_cast<double>(used)
                  : 0;
-    pack.LowerBoundMah = used % series == 0 ? 0 : 1;
+    pack.LowerBoundMah = static_cast<int>(data.LeastSpread);
     pack.IrRangeSumMohm = score.Ir;
     pack.ProvenBest = proven;
     return pack;

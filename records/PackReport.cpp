@@ -1,20 +1,18 @@
 #include "records/PackReport.h"
 
 #include <cmath>
+#include <tuple>
 
 #include "support/Format.h"
 #include "support/Json.h"
+#include "support/NumberText.h"
 
 namespace {
 
-std::string OptionalNumber(const std::optional<double>& value, int decimals) {
-    return value ? FixedDecimals(*value, decimals) : "null";
-}
-
-std::string IdArray(const std::vector<TPackCell>& cells) {
-    std::string json = "[";
-    for (size_t i = 0; i < cells.size(); ++i) json += (i ? "," : "") + JsonString(cells[i].Id);
-    return json + "]";
+TJsonWriter& IdArray(TJsonWriter& json, const std::vector<TPackCell>& cells) {
+    json.Array();
+    for (const TPackCell& cell : cells) json.String(cell.Id);
+    return json.End();
 }
 
 }  // namespace
@@ -31,6 +29,39 @@ bool IsPackDate(const std::string& text) {
     if (month < 1 || month > 12 || day < 1) return false;
     const bool leap = (year % 4 == 0 && year % 100 != 0) || year % 400 == 0;
     return day <= kDays[month - 1] + (month == 2 && leap ? 1 : 0);
+}
+
+std::optional<TPackFilterFault> ReadPackFilter(const TPackFilterTexts& texts, TPackFilter& filter) {
+    const auto trimmed = [](const std::string& text) {
+        const size_t first = text.find_first_not_of(" \t");
+        if (first == std::string::npos) return std::string();
+        return text.substr(first, text.find_last_not_of(" \t") - first + 1);
+    };
+    using F = TPackFilterFault;
+    for (const auto& [which, given, limit] :
+         {std::tuple{F::kMinSoh, &texts.MinSohPct, &filter.MinSohPct},
+          std::tuple{F::kMaxIr, &texts.MaxIrMohm, &filter.MaxIrMohm},
+          std::tuple{F::kMinCapacity, &texts.MinCapacityAh, &filter.MinCapacityAh}}) {
+        std::string text = trimmed(*given);
+        if (text.empty()) continue;
+        // A decimal comma reads as a point; a second mark fails.
+        if (const size_t comma = text.find(',');
+            comma != std::string::npos && text.find('.') == std::string::npos) {
+            text[comma] = '.';
+        }
+        const std::optional<double> number = PlainNumber(text);
+        if (!number || !std::isfinite(*number) || *number < 0) {
+            return F{which, "a number of 0 or more, not '" + *given + "'"};
+        }
+        *limit = *number;
+    }
+    if (const std::string since = trimmed(texts.TestedSince); !since.empty()) {
+        if (!IsPackDate(since)) {
+            return F{F::kTestedSince, "a date as YYYY-MM-DD, not '" + texts.TestedSince + "'"};
+        }
+        filter.TestedSince = since;
+    }
+    return std::nullopt;
 }
 
 std::vector<TPackCell> PackCandidates(const std::vector<TCellSummary>& cells,
@@ -68,21 +99,25 @@ std::string PackCsv(const TPack& pack) {
 }
 
 std::string PackJson(const TPack& pack) {
-    std::string json = "{\"groups\":[";
+    TJsonWriter json;
+    json.Object().Key("groups").Array();
     for (size_t g = 0; g < pack.Groups.size(); ++g) {
         const TPackGroup& group = pack.Groups[g];
-        json += (g ? ",{" : "{") + Format("\"group\":%zu,\"cells\":", g + 1) +
-                IdArray(group.Cells) +
-                Format(",\"capacity_mah\":%d,\"ir_mohm_mean\":", group.CapacityMah) +
-                OptionalNumber(group.IrMohmMean, 2) +
-                ",\"ir_mohm_max\":" + OptionalNumber(group.IrMohmMax, 2) +
-                ",\"ir_mohm_parallel\":" + OptionalNumber(group.IrMohmParallel, 3) + "}";
+        json.Object().Key("group").Integer(static_cast<int64_t>(g + 1)).Key("cells");
+        IdArray(json, group.Cells).Key("capacity_mah").Integer(group.CapacityMah);
+        json.Key("ir_mohm_mean").FixedOrNull(group.IrMohmMean, 2);
+        json.Key("ir_mohm_max").FixedOrNull(group.IrMohmMax, 2);
+        json.Key("ir_mohm_parallel").FixedOrNull(group.IrMohmParallel, 3).End();
     }
-    json +=
-        Format("],\"pack_capacity_mah\":%d,\"spread_mah\":%d,\"spread_pct\":", pack.PackCapacityMah,
-               pack.SpreadMah) +
-        FixedDecimals(pack.SpreadPct, 4) +
-        Format(",\"lower_bound_mah\":%d,\"unused\":", pack.LowerBoundMah) + IdArray(pack.Unused) +
-        "}\n";
-    return json;
+    json.End().Key("pack_capacity_mah").Integer(pack.PackCapacityMah);
+    json.Key("spread_mah").Integer(pack.SpreadMah).Key("spread_pct").Fixed(pack.SpreadPct, 4);
+    json.Key("lower_bound_mah").Integer(pack.LowerBoundMah).Key("unused");
+    return IdArray(json, pack.Unused).End().Line();
+}
+
+std::string PackTitle(const TPack& pack) {
+    const size_t parallel = pack.Groups.empty() ? 0 : pack.Groups.front().Cells.size();
+    return Format("Pack %zuS%zuP: %s Ah, spread %d mAh (%s %%)", pack.Groups.size(), parallel,
+                  FixedDecimals(pack.PackCapacityMah / 1000.0, 3).c_str(), pack.SpreadMah,
+                  FixedDecimals(pack.SpreadPct, 3).c_str());
 }

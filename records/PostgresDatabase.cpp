@@ -71,26 +71,35 @@ using TResult = std::unique_ptr<PGresult, decltype(&PQclear)>;
 
 class TPostgresRow final : public TSqlRow {
   public:
-    TPostgresRow(const PGresult* result, int row) : FResult(result), FRow(row) {}
+    // `where`: the server, as errors name it.
+    TPostgresRow(const PGresult* result, int row, const std::string& where)
+        : FResult(result), FRow(row), FWhere(where) {}
 
     bool IsNull(int column) const override { return PQgetisnull(FResult, FRow, column) != 0; }
-    int64_t Integer(int column) const override {
-        int64_t value = 0;
-        const std::string_view text = View(column);
-        std::from_chars(text.data(), text.data() + text.size(), value);
-        return value;
-    }
+    int64_t Integer(int column) const override { return Number<int64_t>(column); }
     // The server writes the shortest text that reads back as the same double
     // (extra_float_digits, set at connection).
-    double Real(int column) const override {
-        double value = 0;
-        const std::string_view text = View(column);
-        std::from_chars(text.data(), text.data() + text.size(), value);
-        return value;
-    }
+    double Real(int column) const override { return Number<double>(column); }
     std::string Text(int column) const override { return std::string(View(column)); }
 
   private:
+    // The whole text of a column as a number; anything else (NULL, a text, a number out of range)
+    // is damage, not 0.
+    template <typename T>
+    T Number(int column) const {
+        T value{};
+        const std::string_view text = View(column);
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (IsNull(column) || text.empty() || error != std::errc() ||
+            end != text.data() + text.size()) {
+            const char* name = PQfname(FResult, column);
+            throw NotANumber(
+                FWhere, name != nullptr ? name : "a column",
+                IsNull(column) ? std::nullopt : std::optional<std::string>(std::string(text)));
+        }
+        return value;
+    }
+
     std::string_view View(int column) const {
         return {PQgetvalue(FResult, FRow, column),
                 static_cast<size_t>(PQgetlength(FResult, FRow, column))};
@@ -98,6 +107,7 @@ class TPostgresRow final : public TSqlRow {
 
     const PGresult* FResult;
     int FRow;
+    const std::string& FWhere;
 };
 
 class TPostgresDatabase final : public TDatabase {
@@ -223,7 +233,7 @@ class TPostgresDatabase final : public TDatabase {
         Check(result);
         if (!row) return;
         const int rows = PQntuples(result.get());
-        for (int r = 0; r < rows; ++r) row(TPostgresRow(result.get(), r));
+        for (int r = 0; r < rows; ++r) row(TPostgresRow(result.get(), r, FWhere));
     }
 
   private:

@@ -12,12 +12,15 @@
 #include <set>
 #include <stdexcept>
 #include <system_error>
+#include <type_traits>
+#include <variant>
 
 #include "records/Database.h"
 #include "records/PostgresDatabase.h"
 #include "records/SqliteDatabase.h"
 #include "support/Format.h"
 #include "support/Json.h"
+#include "testrun/VerdictFields.h"
 #include "testrun/VerdictRead.h"
 
 namespace {
@@ -42,6 +45,11 @@ constexpr char kIdentityKey[] = "{identity key}";
 // A cell's figures (tests .. last_tested) follow from its tests; every change to its tests
 // brings them up to date in the same transaction, so that listing the cells reads one table.
 // A cell's tests refer to it: deferred, so that a test's cell is added only once the test is.
+//
+// The tests' table has a column for each field of a verdict (VerdictFields.h: a moment as its text
+// and its UTC second), its key and its verdict's file. Migrations are never changed once released,
+// so that every register and server made by them is the same: a field added later comes with a
+// migration of its own that adds its column, and names it as its Since.
 //
 // The outbox (2) is a file's alone: tests recorded for a server wait there, as their verdict's
 // JSON, until the server has committed them; one per test and server, as in `tests`. On a server
@@ -104,13 +112,31 @@ const std::vector<TMigration>& Migrations() {
 
 // --- Statements ----------------------------------------------------------------------------------
 
-constexpr char kAddTest[] =
-    "INSERT INTO tests (start_utc, port, station, start_text, end_utc, end_text, reason, "
-    "duration_s, joined_at_s, ah, wh, mean_v, min_v, max_v, mean_a, max_temp_c, "
-    "internal_resistance_ohm, log, logs, cell, summary_file) "
-    "VALUES ($1, $2, $3, $4, $5, $6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, "
-    "$19, $20, $21) "
-    "ON CONFLICT DO NOTHING RETURNING id";
+// The columns of a verdict's field: a moment's text and UTC second (its text alone is read back).
+bool IsMoment(const TVerdictField& field) {
+    return std::holds_alternative<TLocalStamp TTestSummary::*>(field.Member);
+}
+std::vector<std::string> ColumnsOf(const TVerdictField& field) {
+    if (!IsMoment(field)) return {field.Key};
+    return {field.Key + std::string("_text"), field.Key + std::string("_utc")};
+}
+
+// $1 the verdict's file, then the fields' columns in the table's order.
+const std::string& AddTest() {
+    static const std::string sql = [] {
+        std::string columns = "summary_file", values = "$1";
+        int n = 1;
+        for (const TVerdictField& field : VerdictFields()) {
+            for (const std::string& column : ColumnsOf(field)) {
+                columns += ", " + column;
+                values += ", $" + std::to_string(++n);
+            }
+        }
+        return "INSERT INTO tests (" + columns + ") VALUES (" + values +
+               ") ON CONFLICT DO NOTHING RETURNING id";
+    }();
+    return sql;
+}
 constexpr char kAddCell[] = "INSERT INTO cells (name) VALUES ($1) ON CONFLICT DO NOTHING";
 constexpr char kRateCell[] =
     "INSERT INTO cells (name, rated_ah) VALUES ($1, $2) "
@@ -133,23 +159,32 @@ constexpr char kRefreshCell[] =
     "ORDER BY end_utc DESC, id DESC LIMIT 1) "
     "WHERE name = $1";
 
-// Columns as CellOf reads them.
+// Columns as CellOf reads them; $1 the reason of a test that measured a capacity. The last column
+// says whether the cell has a second such test; its tests are looked at only where its figures do
+// not tell (two capacities that differ are two tests, a single test is one), so that listing
+// cells stays, for most, a read of their table.
 const std::string kCellColumns =
-    "SELECT name, tests, capacity_ah, ir_ohm, "
-    "CASE WHEN rated_ah > 0 THEN 100 * capacity_ah / rated_ah "
-    "WHEN first_capacity_ah > 0 THEN 100 * capacity_ah / first_capacity_ah END, "
-    "rated_ah, last_tested FROM cells";
+    "SELECT name, tests, capacity_ah, ir_ohm, rated_ah, first_capacity_ah, last_tested, "
+    "CASE WHEN capacity_ah <> first_capacity_ah THEN 1 "
+    "WHEN tests < 2 OR capacity_ah IS NULL THEN 0 "
+    "WHEN EXISTS (SELECT 1 FROM tests WHERE tests.cell = cells.name AND tests.reason = $1 "
+    "LIMIT 1 OFFSET 1) THEN 1 ELSE 0 END FROM cells";
 const std::string kListCells = kCellColumns + " ORDER BY name";
-const std::string kOneCell = kCellColumns + " WHERE name = $1";
+const std::string kOneCell = kCellColumns + " WHERE name = $2";
 
-// Columns as TestOf reads them; newest first.
-const std::string kTestColumns =
-    "SELECT id, start_text, end_text, reason, duration_s, joined_at_s, ah, wh, mean_v, min_v, "
-    "max_v, mean_a, max_temp_c, internal_resistance_ohm, port, log, logs, cell, station, "
-    "summary_file FROM tests ";
-const std::string kTestsOfCell = kTestColumns + "WHERE cell = $1 ORDER BY end_utc DESC, id DESC";
+// Columns as TestOf reads them: id, summary_file, then a column for each field of a verdict.
+const std::string& TestColumns() {
+    static const std::string sql = [] {
+        std::string select = "SELECT id, summary_file";
+        for (const TVerdictField& field : VerdictFields()) select += ", " + ColumnsOf(field)[0];
+        return select + " FROM tests ";
+    }();
+    return sql;
+}
+// Newest first.
+const std::string kTestsOfCell = TestColumns() + "WHERE cell = $1 ORDER BY end_utc DESC, id DESC";
 const std::string kTestsWithoutCell =
-    kTestColumns + "WHERE cell IS NULL ORDER BY end_utc DESC, id DESC";
+    TestColumns() + "WHERE cell IS NULL ORDER BY end_utc DESC, id DESC";
 
 // The outbox, in the local file. A test already waiting for the server is not queued twice.
 constexpr char kQueue[] =
@@ -167,110 +202,126 @@ constexpr char kServersWaiting[] = "SELECT DISTINCT server FROM outbox ORDER BY 
 
 // --- Rows ----------------------------------------------------------------------------------------
 
-TCellSummary CellOf(const TSqlRow& row) {
+// The one rule of a cell's state of health (Register.h).
+std::optional<double> StateOfHealthPct(const std::optional<double>& capacityAh,
+                                       const std::optional<double>& ratedAh,
+                                       const std::optional<double>& firstCapacityAh,
+                                       bool secondCutoffTest) {
+    if (!capacityAh) return std::nullopt;
+    if (ratedAh && *ratedAh > 0) return 100 * *capacityAh / *ratedAh;
+    if (secondCutoffTest && firstCapacityAh && *firstCapacityAh > 0) {
+        return 100 * *capacityAh / *firstCapacityAh;
+    }
+    return std::nullopt;
+}
+
+// The reason of the tests that measure a capacity, as the register keeps it.
+std::string CutoffName() {
+    return ReasonName(TEndReason::Cutoff);
+}
+
+// A row of the register that is damaged, said with the register and the row.
+TRegisterError DamagedRow(const std::string& where, const std::string& row,
+                          const std::string& why) {
+    return TRegisterError(where + ": " + row + " is damaged: " + why);
+}
+
+TCellSummary CellOf(const TSqlRow& row, const std::string& where) {
     TCellSummary cell;
     cell.Cell = row.Text(0);
-    cell.Tests = row.Integer(1);
-    cell.CapacityAh = row.OptionalReal(2);
-    cell.IrOhm = row.OptionalReal(3);
-    cell.SohPct = row.OptionalReal(4);
-    cell.RatedAh = row.OptionalReal(5);
-    cell.LastTested = row.OptionalText(6);
+    try {
+        cell.Tests = row.Integer(1);
+        cell.CapacityAh = row.OptionalReal(2);
+        cell.IrOhm = row.OptionalReal(3);
+        cell.RatedAh = row.OptionalReal(4);
+        cell.SohPct = StateOfHealthPct(cell.CapacityAh, cell.RatedAh, row.OptionalReal(5),
+                                       row.Integer(7) != 0);
+        cell.LastTested = row.OptionalText(6);
+    } catch (const TDamagedValue& damage) {
+        throw DamagedRow(where, "the cell " + JsonString(cell.Cell), damage.Detail());
+    }
     return cell;
 }
 
-TEndReason ReasonOf(const std::string& name) {
-    for (const TEndReason reason : {TEndReason::Cutoff, TEndReason::Time, TEndReason::Operator,
-                                    TEndReason::ConnectionLost, TEndReason::Tester}) {
-        if (name == ReasonName(reason)) return reason;
-    }
-    return TEndReason::Tester;
+// The value of a field's column in `row`, as SetVerdictValue takes it.
+TVerdictValue ColumnValue(const TVerdictField& field, const TSqlRow& row, int column,
+                          const std::string& where) {
+    if (row.IsNull(column)) return nullptr;
+    return std::visit(
+        [&](auto member) -> TVerdictValue {
+            using T = std::decay_t<decltype(std::declval<TTestSummary>().*member)>;
+            if constexpr (std::is_same_v<T, double> || std::is_same_v<T, int> ||
+                          std::is_same_v<T, std::optional<double>>) {
+                return row.Real(column);
+            } else if constexpr (std::is_same_v<T, std::vector<std::string>>) {
+                // Kept as a JSON array.
+                const TJsonParsed list = ParseJson(row.Text(column));
+                if (!list.Value)
+                    throw TDamagedValue(where, field.Key + std::string(" is not JSON"));
+                TVerdictValue value;
+                const std::string fault = JsonVerdictValue(*list.Value, field.Key, value);
+                if (!fault.empty()) throw TDamagedValue(where, fault);
+                return value;
+            } else {
+                return row.Text(column);
+            }
+        },
+        field.Member);
 }
 
-TRegisteredTest TestOf(const TSqlRow& row) {
+TRegisteredTest TestOf(const TSqlRow& row, const std::string& where) {
     TRegisteredTest test;
     test.Id = row.Integer(0);
-    TTestSummary& s = test.Summary;
-    s.Start = ParseIsoStamp(row.Text(1)).value_or(TLocalStamp{});
-    s.End = ParseIsoStamp(row.Text(2)).value_or(TLocalStamp{});
-    s.Reason = ReasonOf(row.Text(3));
-    s.DurationS = row.Real(4);
-    s.JoinedAtS = static_cast<int>(row.Integer(5));
-    s.Ah = row.Real(6);
-    s.Wh = row.Real(7);
-    s.MeanV = row.OptionalReal(8);
-    s.MinV = row.OptionalReal(9);
-    s.MaxV = row.OptionalReal(10);
-    s.MeanA = row.OptionalReal(11);
-    s.MaxTempC = row.OptionalReal(12);
-    s.InternalResistanceOhm = row.OptionalReal(13);
-    s.Port = row.Text(14);
-    s.Log = row.Text(15);
-    if (const TJsonParsed logs = ParseJson(row.Text(16)); logs.Value && logs.Value->Array()) {
-        for (const TJsonValue& log : *logs.Value->Array()) {
-            if (log.String() != nullptr) s.Logs.push_back(*log.String());
+    test.SummaryFile = row.Text(1);
+    try {
+        int column = 2;
+        for (const TVerdictField& field : VerdictFields()) {
+            const std::string fault =
+                SetVerdictValue(field, ColumnValue(field, row, column++, where), test.Summary);
+            if (!fault.empty()) throw TDamagedValue(where, fault);
         }
+    } catch (const TDamagedValue& damage) {
+        throw DamagedRow(where, "the test with id " + std::to_string(test.Id), damage.Detail());
     }
-    s.Cell = row.OptionalText(17);
-    s.Station = row.Text(18);
-    test.SummaryFile = row.Text(19);
     return test;
 }
 
-TSqlValue Optional(const std::optional<double>& value) {
-    return value ? TSqlValue(*value) : TSqlValue(nullptr);
+// The values of AddTest for `summary` (as its verdict file holds it) and its verdict's file.
+std::vector<TSqlValue> TestValues(const TTestSummary& summary, const std::string& summaryFile) {
+    std::vector<TSqlValue> values{summaryFile};
+    for (const TVerdictField& field : VerdictFields()) {
+        if (const auto* moment = std::get_if<TLocalStamp TTestSummary::*>(&field.Member)) {
+            values.insert(values.end(),
+                          {VerdictMomentText(summary.**moment), UtcSecond(summary.**moment)});
+            continue;
+        }
+        if (const auto* whole = std::get_if<int TTestSummary::*>(&field.Member)) {
+            values.push_back(int64_t{summary.**whole});
+            continue;
+        }
+        const TVerdictValue value = VerdictValue(field, summary);
+        if (const auto* number = std::get_if<double>(&value)) {
+            values.push_back(*number);
+        } else if (const auto* text = std::get_if<std::string>(&value)) {
+            values.push_back(*text);
+        } else if (const auto* list = std::get_if<std::vector<std::string>>(&value)) {
+            values.push_back(TJsonWriter().Strings(*list).Text());
+        } else {
+            values.push_back(nullptr);
+        }
+    }
+    return values;
 }
 
-// A test as its row holds it: as its verdict file writes it, read back.
-struct TTestRow {
-    TTestSummary Summary;
-    std::string StartText, EndText;
-};
-
-std::optional<TTestRow> RowOf(const TTestSummary& summary) {
-    const std::string json = VerdictJson(summary);
-    const TJsonParsed document = ParseJson(json);
-    std::optional<TTestSummary> written = ParseVerdictJson(json);
-    if (!written || !document.Value) return std::nullopt;
-    return TTestRow{std::move(*written), *document.Value->Find("start")->String(),
-                    *document.Value->Find("end")->String()};
-}
-
-TTestRow RowToRecord(const std::string& where, const TTestSummary& summary) {
-    std::optional<TTestRow> row = RowOf(summary);
-    if (!row) {
+// A test as its row holds it: as its verdict file writes it, read back. Throws TRegisterError
+// naming `where` for a test that no verdict file can hold.
+TTestSummary RowToRecord(const std::string& where, const TTestSummary& summary) {
+    std::optional<TTestSummary> written = ParseVerdictJson(VerdictJson(summary));
+    if (!written) {
         throw TRegisterError(where +
                              ": a test whose start or end is not a date cannot be recorded");
     }
-    return std::move(*row);
-}
-
-std::vector<TSqlValue> TestValues(const TTestRow& row, const std::string& summaryFile) {
-    const TTestSummary& s = row.Summary;
-    std::string logs = "[";
-    for (const std::string& log : s.Logs) logs += (logs.size() > 1 ? "," : "") + JsonString(log);
-    logs += "]";
-    return {UtcSecond(s.Start),
-            s.Port,
-            s.Station,
-            row.StartText,
-            UtcSecond(s.End),
-            row.EndText,
-            std::string(ReasonName(s.Reason)),
-            s.DurationS,
-            int64_t{s.JoinedAtS},
-            s.Ah,
-            s.Wh,
-            Optional(s.MeanV),
-            Optional(s.MinV),
-            Optional(s.MaxV),
-            Optional(s.MeanA),
-            Optional(s.MaxTempC),
-            Optional(s.InternalResistanceOhm),
-            s.Log,
-            logs,
-            s.Cell ? TSqlValue(*s.Cell) : TSqlValue(nullptr),
-            summaryFile};
+    return std::move(*written);
 }
 
 // A transaction that rolls back unless committed.
@@ -368,8 +419,8 @@ class TSqlRegister final : public TRegister {
         std::vector<TPrepared> rows;
         rows.reserve(tests.size());
         for (const TToRecord& test : tests) {
-            const TTestRow row = RowToRecord(FWhere, test.Summary);
-            rows.push_back({TestValues(row, test.SummaryFile), row.Summary.Cell});
+            const TTestSummary row = RowToRecord(FWhere, test.Summary);
+            rows.push_back({TestValues(row, test.SummaryFile), row.Cell});
         }
         std::vector<TRecordOutcome> outcomes;
         outcomes.reserve(tests.size());
@@ -377,7 +428,7 @@ class TSqlRegister final : public TRegister {
         TTransaction transaction(*FDb, TTransactionKind::Write);
         for (const TPrepared& row : rows) {
             bool added = false;
-            FDb->Run(kAddTest, row.Values, [&](const TSqlRow&) { added = true; });
+            FDb->Run(AddTest(), row.Values, [&](const TSqlRow&) { added = true; });
             outcomes.push_back(added ? TRecordOutcome::Added : TRecordOutcome::AlreadyThere);
             if (added && row.Cell && touched.insert(*row.Cell).second) {
                 FDb->Run(kAddCell, {*row.Cell});
@@ -390,17 +441,20 @@ class TSqlRegister final : public TRegister {
 
     std::vector<TCellSummary> Cells() override {
         std::vector<TCellSummary> cells;
-        FDb->Run(kListCells, {}, [&](const TSqlRow& row) { cells.push_back(CellOf(row)); });
+        FDb->Run(kListCells, {CutoffName()},
+                 [&](const TSqlRow& row) { cells.push_back(CellOf(row, FWhere)); });
         return cells;
     }
 
     std::optional<TCellHistory> Cell(const std::string& cell) override {
         TTransaction transaction(*FDb, TTransactionKind::Read);
         std::optional<TCellHistory> history;
-        FDb->Run(kOneCell, {cell}, [&](const TSqlRow& row) { history = {CellOf(row), {}}; });
+        FDb->Run(kOneCell, {CutoffName(), cell}, [&](const TSqlRow& row) {
+            history = {CellOf(row, FWhere), {}};
+        });
         if (history) {
             FDb->Run(kTestsOfCell, {cell},
-                     [&](const TSqlRow& row) { history->Tests.push_back(TestOf(row)); });
+                     [&](const TSqlRow& row) { history->Tests.push_back(TestOf(row, FWhere)); });
         }
         transaction.Commit();
         return history;
@@ -409,7 +463,8 @@ class TSqlRegister final : public TRegister {
     std::vector<TRegisteredTest> UnassignedTests() override {
         TTransaction transaction(*FDb, TTransactionKind::Read);
         std::vector<TRegisteredTest> tests;
-        FDb->Run(kTestsWithoutCell, {}, [&](const TSqlRow& row) { tests.push_back(TestOf(row)); });
+        FDb->Run(kTestsWithoutCell, {},
+                 [&](const TSqlRow& row) { tests.push_back(TestOf(row, FWhere)); });
         transaction.Commit();
         return tests;
     }
@@ -442,9 +497,7 @@ class TSqlRegister final : public TRegister {
     }
 
   private:
-    void Refresh(const std::string& cell) {
-        FDb->Run(kRefreshCell, {cell, std::string(ReasonName(TEndReason::Cutoff))});
-    }
+    void Refresh(const std::string& cell) { FDb->Run(kRefreshCell, {cell, CutoffName()}); }
 
     const std::string FWhere;
     const std::unique_ptr<TDatabase> FDb;
@@ -453,7 +506,7 @@ class TSqlRegister final : public TRegister {
 // --- Files, servers and the outbox --------------------------------------------------------------
 
 // The SQLite file at `path`, made with its folder when missing, its schema up to date.
-std::unique_ptr<TDatabase> OpenFile(const std::string& path) {
+std::unique_ptr<TDatabase> OpenFile(const std::string& path, const TDatabaseOpener& databases) {
     if (path.empty()) throw TRegisterError("the register's path is empty");
     const fs::path folder = fs::path(path).parent_path();
     if (!folder.empty()) {
@@ -464,7 +517,7 @@ std::unique_ptr<TDatabase> OpenFile(const std::string& path) {
                                  error.message());
         }
     }
-    std::unique_ptr<TDatabase> db = OpenSqliteDatabase(path);
+    std::unique_ptr<TDatabase> db = databases.File(path);
     Migrate(*db, true);
     return db;
 }
@@ -479,7 +532,8 @@ constexpr size_t kSendAlong = 1000;
 // Used by one thread at a time, as the file's register is.
 class TOutbox {
   public:
-    explicit TOutbox(const std::string& path) : FPath(path), FDb(OpenFile(path)) {}
+    TOutbox(const std::string& path, const TDatabaseOpener& databases)
+        : FPath(path), FDb(OpenFile(path, databases)) {}
 
     const std::string& Path() const { return FPath; }
 
@@ -491,7 +545,7 @@ class TOutbox {
         ids.reserve(tests.size());
         TTransaction transaction(*FDb, TTransactionKind::Write);
         for (const TRegister::TToRecord& test : tests) {
-            const TTestSummary row = RowToRecord(server, test.Summary).Summary;
+            const TTestSummary row = RowToRecord(server, test.Summary);
             const std::vector<TSqlValue> key = {server, UtcSecond(row.Start), row.Port,
                                                 row.Station};
             std::vector<TSqlValue> values = key;
@@ -552,11 +606,12 @@ class TOutbox {
 // its records wait in the outbox, its other calls throw the cause.
 class TServerRegister final : public TRegister {
   public:
-    // `sendAlong`: waiting tests sent as soon as the server is reached.
-    TServerRegister(const std::string& where, size_t sendAlong)
-        : FWhere(where), FOutboxPath(DefaultLocation()) {
+    // `sendAlong`: waiting tests sent as soon as the server is reached. `databases` must outlive
+    // the register.
+    TServerRegister(const std::string& where, size_t sendAlong, const TDatabaseOpener& databases)
+        : FWhere(where), FOutboxPath(DefaultLocation()), FDatabases(databases) {
         try {
-            std::unique_ptr<TDatabase> db = OpenPostgresDatabase(where);
+            std::unique_ptr<TDatabase> db = FDatabases.Server(where);
             Migrate(*db, false);
             FServer = std::make_unique<TSqlRegister>(where, std::move(db));
         } catch (const TRegisterError& error) {
@@ -718,7 +773,7 @@ class TServerRegister final : public TRegister {
         std::error_code missing;
         if (!make && !fs::exists(FOutboxPath, missing)) return nullptr;
         try {
-            FOutbox = std::make_unique<TOutbox>(FOutboxPath);
+            FOutbox = std::make_unique<TOutbox>(FOutboxPath, FDatabases);
         } catch (const TRegisterError& error) {
             if (make) throw;
             FOutboxFailure = error.what();
@@ -728,6 +783,7 @@ class TServerRegister final : public TRegister {
 
     const std::string FWhere;
     const std::string FOutboxPath;
+    const TDatabaseOpener& FDatabases;
     std::unique_ptr<TSqlRegister> FServer;  // null while away
     std::string FAway;                      // why the server is away: "<where>: <why>"
     std::unique_ptr<TOutbox> FOutbox;
@@ -775,16 +831,25 @@ std::string TRegister::DefaultLocation() {
 }
 
 std::unique_ptr<TRegister> TRegister::Open(const std::string& where) {
+    return Open(where, RealDatabases());
+}
+
+std::unique_ptr<TRegister> TRegister::Open(const std::string& where,
+                                           const TDatabaseOpener& databases) {
     if (IsServerLocation(where)) {
         if (const std::optional<std::string> refusal = RegisterLocationRefusal(where)) {
             throw TRegisterError(*refusal);
         }
-        return std::make_unique<TServerRegister>(where, kSendAlong);
+        return std::make_unique<TServerRegister>(where, kSendAlong, databases);
     }
-    return std::make_unique<TSqlRegister>(where, OpenFile(where));
+    return std::make_unique<TSqlRegister>(where, OpenFile(where, databases));
 }
 
 TOutboxReport TRegister::SendOutbox(const std::string& location) {
+    return SendOutbox(location, RealDatabases());
+}
+
+TOutboxReport TRegister::SendOutbox(const std::string& location, const TDatabaseOpener& databases) {
     TOutboxReport total;
     const auto failed = [&](const std::string& why) {
         total.Error += (total.Error.empty() ? "" : "; ") + why;
@@ -794,7 +859,7 @@ TOutboxReport TRegister::SendOutbox(const std::string& location) {
         std::error_code missing;
         if (!fs::exists(path, missing)) return total;
         // Only a server that something waits for is contacted.
-        TOutbox outbox(path);
+        TOutbox outbox(path, databases);
         std::vector<std::string> servers;
         if (location.empty()) {
             servers = outbox.Servers();
@@ -807,8 +872,8 @@ TOutboxReport TRegister::SendOutbox(const std::string& location) {
                 failed(*refusal);
                 continue;
             }
-            const TOutboxReport sent =
-                TServerRegister(server, 0).SendWaiting(std::numeric_limits<size_t>::max());
+            const TOutboxReport sent = TServerRegister(server, 0, databases)
+                                           .SendWaiting(std::numeric_limits<size_t>::max());
             total.Sent += sent.Sent;
             total.Pending += sent.Pending;
             if (!sent.Error.empty()) failed(sent.Error);
@@ -866,6 +931,31 @@ TImportResult TRegister::Import(const std::vector<std::string>& paths,
     }
     if (!batch.empty()) record();
     return result;
+}
+
+const TDatabaseOpener& RealDatabases() {
+    class TReal final : public TDatabaseOpener {
+      public:
+        std::unique_ptr<TDatabase> File(const std::string& path) const override {
+            return OpenSqliteDatabase(path);
+        }
+        std::unique_ptr<TDatabase> Server(const std::string& location) const override {
+            return OpenPostgresDatabase(location);
+        }
+    };
+    static const TReal real;
+    return real;
+}
+
+TDamagedValue NotANumber(const std::string& where, const std::string& column,
+                         const std::optional<std::string>& text) {
+    // A little of what it holds, quoted so that it cannot steer a terminal.
+    constexpr size_t kShown = 40;
+    const std::string shown = !text ? std::string("nothing")
+                              : text->size() <= kShown
+                                  ? JsonString(*text)
+                                  : JsonString(text->substr(0, kShown)) + "...";
+    return TDamagedValue(where, column + " holds " + shown + ", not a number");
 }
 
 bool IsCellName(const std::string& name) {

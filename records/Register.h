@@ -17,8 +17,9 @@
 //                   test stopped by the operator, the timer, the tester or a lost connection is
 //                   listed but measures no capacity
 //   IR              the most recent known internal resistance
-//   state of health capacity / rated capacity * 100, or / the capacity of its first cutoff test
-//                   when no rating is known
+//   state of health capacity / rated capacity * 100; without a rating, / the capacity of its
+//                   first cutoff test once it has two cutoff tests or more; else unknown (one
+//                   test says nothing of how a cell has faded)
 //
 // Threads: one TRegister is used by one thread at a time. Several programs (and threads, each
 // with its own TRegister) may use one register, and one outbox, at once: writes wait for each
@@ -32,6 +33,8 @@
 #include <vector>
 
 #include "testrun/TestVerdict.h"
+
+class TDatabaseOpener;  // Database.h
 
 // A register that cannot be opened, read or written: "<where>: <why>" (the file or server, and
 // the database's own words).
@@ -102,6 +105,9 @@ class TRegister {
     // TRegisterError (a file that cannot be opened, a location that RegisterLocationRefusal
     // refuses).
     static std::unique_ptr<TRegister> Open(const std::string& where);
+    // The same with its databases opened by `databases`, which must outlive the register.
+    static std::unique_ptr<TRegister> Open(const std::string& where,
+                                           const TDatabaseOpener& databases);
 
     // Sends what waits in the outbox for the server at `location`, or for every server named
     // there when `location` is empty; a server with nothing waiting is not contacted. Never
@@ -109,6 +115,7 @@ class TRegister {
     // (the console calls it at start, in a thread of its own); blocks for a connection attempt
     // per server at most, and as long as the sending takes.
     static TOutboxReport SendOutbox(const std::string& location);
+    static TOutboxReport SendOutbox(const std::string& location, const TDatabaseOpener& databases);
 
     virtual ~TRegister() = default;
 
@@ -134,7 +141,9 @@ class TRegister {
 
     // Every cell, by name.
     virtual std::vector<TCellSummary> Cells() = 0;
-    // One cell and its tests; nothing for an unknown cell.
+    // One cell and its tests; nothing for an unknown cell. A row that is damaged (a reason, a
+    // moment or a number that its column cannot hold) throws TRegisterError naming the register
+    // and the row, here and in UnassignedTests and Cells.
     virtual std::optional<TCellHistory> Cell(const std::string& cell) = 0;
     // The tests that name no cell (imported from before cells were named), newest first.
     virtual std::vector<TRegisteredTest> UnassignedTests() = 0;

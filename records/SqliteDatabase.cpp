@@ -2,25 +2,49 @@
 
 #include <sqlite3.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cmath>
+#include <filesystem>
 #include <stdexcept>
 #include <system_error>
 #include <thread>
 #include <unordered_map>
 
 #include "records/Register.h"
+#include "support/Format.h"
 
 namespace {
 
+namespace fs = std::filesystem;
+
 class TSqliteRow final : public TSqlRow {
   public:
-    explicit TSqliteRow(sqlite3_stmt* statement) : FStatement(statement) {}
+    // `where`: the database, as errors name it.
+    TSqliteRow(sqlite3_stmt* statement, const std::string& where)
+        : FStatement(statement), FWhere(where) {}
 
     bool IsNull(int column) const override {
         return sqlite3_column_type(FStatement, column) == SQLITE_NULL;
     }
-    int64_t Integer(int column) const override { return sqlite3_column_int64(FStatement, column); }
-    double Real(int column) const override { return sqlite3_column_double(FStatement, column); }
+    // A column's type is a preference in SQLite: a value of another kind (a text where a number
+    // belongs) is damage, not 0.
+    int64_t Integer(int column) const override {
+        const int type = sqlite3_column_type(FStatement, column);
+        if (type == SQLITE_INTEGER) return sqlite3_column_int64(FStatement, column);
+        if (type == SQLITE_FLOAT) {
+            const double value = sqlite3_column_double(FStatement, column);
+            if (value == std::trunc(value) && std::fabs(value) < 0x1p63) {
+                return static_cast<int64_t>(value);
+            }
+        }
+        throw Damaged(column);
+    }
+    double Real(int column) const override {
+        const int type = sqlite3_column_type(FStatement, column);
+        if (type != SQLITE_INTEGER && type != SQLITE_FLOAT) throw Damaged(column);
+        return sqlite3_column_double(FStatement, column);
+    }
     std::string Text(int column) const override {
         const unsigned char* text = sqlite3_column_text(FStatement, column);
         if (text == nullptr) return {};
@@ -29,34 +53,34 @@ class TSqliteRow final : public TSqlRow {
     }
 
   private:
+    TDamagedValue Damaged(int column) const {
+        const char* name = sqlite3_column_name(FStatement, column);
+        return NotANumber(FWhere, name != nullptr ? name : "a column",
+                          IsNull(column) ? std::nullopt : std::optional<std::string>(Text(column)));
+    }
+
     sqlite3_stmt* FStatement;
+    const std::string& FWhere;
 };
 
 class TSqliteDatabase final : public TDatabase {
   public:
     explicit TSqliteDatabase(const std::string& path) : FPath(path) {
-        const int opened = sqlite3_open_v2(
-            path.c_str(), &FDb, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-            nullptr);
         try {
-            if (FDb == nullptr) throw TRegisterError(FPath + ": " + sqlite3_errstr(opened));
-            sqlite3_extended_result_codes(FDb, 1);
-            if (opened != SQLITE_OK) Fail();
-            sqlite3_busy_timeout(FDb, kSqliteBusyTimeoutMs);
-            Exec("PRAGMA foreign_keys = ON");
-            // Readers and one writer at once, and a record costs one append to the log. A file
-            // that may not be written keeps the mode it has.
-            Exec("PRAGMA journal_mode = WAL");
+            Connect(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
+            if (sqlite3_db_readonly(FDb, "main") == 1) {
+                ConnectReadOnly();
+            } else {
+                // Readers and one writer at once, and a record costs one append to the log.
+                Exec("PRAGMA journal_mode = WAL");
+            }
         } catch (...) {
-            sqlite3_close_v2(FDb);
+            Close();
             throw;
         }
     }
 
-    ~TSqliteDatabase() override {
-        for (const auto& [sql, statement] : FStatements) sqlite3_finalize(statement);
-        sqlite3_close_v2(FDb);
-    }
+    ~TSqliteDatabase() override { Close(); }
 
     TSqliteDatabase(const TSqliteDatabase&) = delete;
     TSqliteDatabase& operator=(const TSqliteDatabase&) = delete;
@@ -123,17 +147,66 @@ class TSqliteDatabase final : public TDatabase {
             const int stepped = sqlite3_step(statement);
             if (stepped == SQLITE_DONE) return;
             if (stepped != SQLITE_ROW) Fail();
-            if (row) row(TSqliteRow(statement));
+            if (row) row(TSqliteRow(statement, FPath));
         }
     }
 
   private:
-    // "<path>: <SQLite's words>", with the system's where it had a say.
+    // Opens `name` (a path, or a URI with SQLITE_OPEN_URI) with `flags`, in place of what was open.
+    void Connect(const std::string& name, int flags) {
+        Close();
+        const int opened =
+            sqlite3_open_v2(name.c_str(), &FDb, flags | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (FDb == nullptr) throw TRegisterError(FPath + ": " + sqlite3_errstr(opened));
+        sqlite3_extended_result_codes(FDb, 1);
+        if (opened != SQLITE_OK) Fail();
+        sqlite3_busy_timeout(FDb, kSqliteBusyTimeoutMs);
+        Exec("PRAGMA foreign_keys = ON");
+    }
+
+    // A file that may be read but not written (its mode, a read-only medium or share): opened for
+    // reading only. Reading a file in write-ahead-log mode takes a shared-memory file beside it;
+    // where not even that can be made, the file is read as one that nothing changes meanwhile.
+    void ConnectReadOnly() {
+        std::string uri = "file://";
+        for (const char c : fs::absolute(FPath).string()) {
+            if (c == '%' || c == '?' || c == '#') {
+                uri += Format("%%%02X", static_cast<unsigned char>(c));
+            } else {
+                uri += c;
+            }
+        }
+        for (const char* mode : {"?mode=ro", "?mode=ro&immutable=1"}) {
+            Connect(uri + mode, SQLITE_OPEN_READONLY | SQLITE_OPEN_URI);
+            const int read =
+                sqlite3_exec(FDb, "SELECT COUNT(*) FROM sqlite_master", nullptr, nullptr, nullptr);
+            if (read == SQLITE_OK) return;
+            const int primary = read & 0xFF;
+            if (primary != SQLITE_CANTOPEN && primary != SQLITE_READONLY) Fail();
+        }
+        Fail();
+    }
+
+    void Close() {
+        for (const auto& [sql, statement] : FStatements) sqlite3_finalize(statement);
+        FStatements.clear();
+        sqlite3_close_v2(FDb);
+        FDb = nullptr;
+    }
+
+    // "<path>: <SQLite's words>", with the system's where it had a say; a register that may not
+    // be written says so.
     [[noreturn]] void Fail() const {
         std::string why = sqlite3_errmsg(FDb);
         const int primary = sqlite3_extended_errcode(FDb) & 0xFF;
-        if (const int error = sqlite3_system_errno(FDb);
-            error != 0 && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR)) {
+        const int error = sqlite3_system_errno(FDb);
+        if (primary == SQLITE_READONLY || (primary == SQLITE_CANTOPEN && error == EROFS)) {
+            throw TRegisterError(FPath +
+                                 ": the register is read-only here: its file, its folder or the "
+                                 "medium it is on may not be written (" +
+                                 why + ")");
+        }
+        if (error != 0 && (primary == SQLITE_CANTOPEN || primary == SQLITE_IOERR)) {
             why += " (" + std::generic_category().message(error) + ")";
         }
         throw TRegisterError(FPath + ": " + why);

@@ -10,6 +10,7 @@
 // Writers wait this long for each other before a write fails with "database is locked".
 inline constexpr int kSqliteBusyTimeoutMs = 10000;
 
-// Opens (creating when missing) the SQLite file at `path`; a file that may not be written opens
-// for reading. Throws TRegisterError "<path>: <why>".
+// Opens (creating when missing) the SQLite file at `path`; a file that may not be written (on a
+// read-only medium too) opens for reading, and a write into it throws TRegisterError saying that
+// the register is read-only. Throws TRegisterError "<path>: <why>".
 std::unique_ptr<TDatabase> OpenSqliteDatabase(const std::string& path);

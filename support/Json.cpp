@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "support/Format.h"
+
 namespace {
 
 constexpr char kReplacement[] = "\xEF\xBF\xBD";  // U+FFFD in UTF-8
@@ -109,6 +111,106 @@ std::string JsonNumber(double value) {
     char text[32];
     const auto result = std::to_chars(text, text + sizeof text, value);
     return std::string(text, result.ptr);
+}
+
+void TJsonWriter::BeforeValue() {
+    if (FAfterKey) {
+        FAfterKey = false;
+        return;
+    }
+    if (FOpen.empty()) return;
+    TOpen& open = FOpen.back();
+    if (!open.Empty) FText += ',';
+    if (open.ItemPerLine) FText += '\n';
+    open.Empty = false;
+}
+
+TJsonWriter& TJsonWriter::Object() {
+    BeforeValue();
+    FText += '{';
+    FOpen.push_back({'}', false});
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Array(bool itemPerLine) {
+    BeforeValue();
+    FText += '[';
+    FOpen.push_back({']', itemPerLine});
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::End() {
+    if (FOpen.empty()) return *this;
+    const TOpen open = FOpen.back();
+    FOpen.pop_back();
+    if (open.ItemPerLine && !open.Empty) FText += '\n';
+    FText += open.Close;
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Key(std::string_view name) {
+    if (!FOpen.empty()) {
+        if (!FOpen.back().Empty) FText += ',';
+        FOpen.back().Empty = false;
+    }
+    FText += JsonString(name);
+    FText += ':';
+    FAfterKey = true;
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::String(std::string_view text) {
+    BeforeValue();
+    FText += JsonString(text);
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Number(double value) {
+    BeforeValue();
+    FText += JsonNumber(value);
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Fixed(double value, int decimals) {
+    BeforeValue();
+    FText += std::isfinite(value) ? FixedDecimals(value, decimals) : "null";
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Integer(int64_t value) {
+    BeforeValue();
+    FText += std::to_string(value);
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Boolean(bool value) {
+    BeforeValue();
+    FText += value ? "true" : "false";
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::Null() {
+    BeforeValue();
+    FText += "null";
+    return *this;
+}
+
+TJsonWriter& TJsonWriter::NumberOrNull(const std::optional<double>& value) {
+    return value ? Number(*value) : Null();
+}
+
+TJsonWriter& TJsonWriter::FixedOrNull(const std::optional<double>& value, int decimals) {
+    return value ? Fixed(*value, decimals) : Null();
+}
+
+TJsonWriter& TJsonWriter::StringOrNull(const std::optional<std::string>& text) {
+    return text ? String(*text) : Null();
+}
+
+TJsonWriter& TJsonWriter::Strings(const std::vector<std::string>& texts) {
+    Array();
+    for (const std::string& text : texts) String(text);
+    return End();
 }
 
 std::optional<bool> TJsonValue::Boolean() const {

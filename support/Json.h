@@ -1,12 +1,13 @@
 #pragma once
-// JSON as the verdict files and the command-line programs write and read it: one string writer
-// (every JSON text of the project quotes its strings here) and a reader of whole documents. No Qt,
-// no state; any thread.
+// JSON as the verdict files and the command-line programs write and read it: one writer (every
+// JSON text of the project is written with it, or at least quotes its strings with JsonString) and
+// a reader of whole documents. No Qt, no state shared; any thread.
 //
 // The reader takes files from disk as they come: damaged, truncated or hostile text gives an
 // error, never a crash (nesting is limited, so no input can exhaust the stack).
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,6 +22,49 @@ std::string JsonString(std::string_view text);
 // `value` as a JSON number, the shortest text that reads back as the same double, with a decimal
 // point whatever the locale; "null" for infinities and NaN, which JSON cannot hold.
 std::string JsonNumber(double value);
+
+// Writes one JSON text as it goes: commas and colons where they belong, no blanks, strings through
+// JsonString. An array may put each item on a line of its own ("[\n{...},\n{...}\n]", "[]" when
+// empty), for outputs that people read a line at a time. The calls must nest as JSON does (a value
+// in an object after its Key); the writer does not check it.
+class TJsonWriter {
+  public:
+    TJsonWriter& Object();
+    TJsonWriter& Array(bool itemPerLine = false);
+    // Closes the innermost object or array.
+    TJsonWriter& End();
+    TJsonWriter& Key(std::string_view name);
+
+    TJsonWriter& String(std::string_view text);
+    // The shortest text that reads back as the same double (JsonNumber).
+    TJsonWriter& Number(double value);
+    // `decimals` digits after the point (FixedDecimals); null when not finite.
+    TJsonWriter& Fixed(double value, int decimals);
+    TJsonWriter& Integer(int64_t value);
+    TJsonWriter& Boolean(bool value);
+    TJsonWriter& Null();
+    // null for nothing.
+    TJsonWriter& NumberOrNull(const std::optional<double>& value);
+    TJsonWriter& FixedOrNull(const std::optional<double>& value, int decimals);
+    TJsonWriter& StringOrNull(const std::optional<std::string>& text);
+    TJsonWriter& Strings(const std::vector<std::string>& texts);
+
+    // What is written so far, and the same ended by a newline, as the programs print it.
+    const std::string& Text() const { return FText; }
+    std::string Line() const { return FText + '\n'; }
+
+  private:
+    void BeforeValue();
+
+    struct TOpen {
+        char Close;
+        bool ItemPerLine;
+        bool Empty = true;
+    };
+    std::string FText;
+    std::vector<TOpen> FOpen;
+    bool FAfterKey = false;
+};
 
 // One JSON value as read. Strings are UTF-8 (escapes decoded, surrogate pairs joined; a lone
 // surrogate or a byte that is not UTF-8 becomes U+FFFD).

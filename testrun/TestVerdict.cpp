@@ -11,6 +11,7 @@
 #include "support/Format.h"
 #include "support/Json.h"
 #include "support/TimeText.h"
+#include "testrun/VerdictFields.h"
 
 namespace {
 
@@ -122,6 +123,13 @@ const TReasonWords& WordsOf(TEndReason reason) {
 
 const char* ReasonName(TEndReason reason) {
     return WordsOf(reason).Name;
+}
+
+std::optional<TEndReason> ReasonNamed(std::string_view name) {
+    for (const TReasonWords& words : kReasons) {
+        if (name == words.Name) return words.Reason;
+    }
+    return std::nullopt;
 }
 
 void TTestTracker::ConnectionOpened(const std::string& port, const std::string& log) {
@@ -482,10 +490,8 @@ TTestSummary TTestTracker::Finish(TEndReason reason, const TLocalStamp& end,
 
 namespace {
 
-// A local date and time, cut to whole seconds as the log names are: "2026-12-08 14:03:12", or
-// in ISO 8601 with its offset from UTC, "2026-12-08T14:03:12+01:00".
-std::string LocalTimeText(const TLocalStamp& stamp, bool iso) {
-    if (iso) return IsoLocalTimeText(stamp.DateTime, stamp.UtcOffsetMin);
+// A local date and time, cut to whole seconds as the log names are: "2026-12-08 14:03:12".
+std::string LocalTimeText(const TLocalStamp& stamp) {
     const TCivilTime c = CivilTimeOf(stamp.DateTime);
     return Format("%04d-%02d-%02d %02d:%02d:%02d", c.Year, c.Month, c.Day, c.Hour, c.Minute,
                   c.Second);
@@ -498,51 +504,16 @@ const char* ReasonText(TEndReason reason) {
 }  // namespace
 
 std::string VerdictJson(const TTestSummary& s) {
-    std::string json = "{";
-    const auto key = [&json](const char* name) {
-        if (json.size() > 1) json += ',';
-        json += Format("\"%s\":", name);
-    };
-    const auto number = [&](const char* name, std::optional<double> value, int decimals) {
-        if (!value) return;
-        key(name);
-        json += FixedDecimals(*value, decimals);
-    };
-    key("reason");
-    json += JsonString(ReasonName(s.Reason));
-    key("start");
-    json += JsonString(LocalTimeText(s.Start, true));
-    key("end");
-    json += JsonString(LocalTimeText(s.End, true));
-    number("duration_s", s.DurationS, 0);
-    number("joined_at_s", s.JoinedAtS, 0);
-    number("ah", s.Ah, 3);
-    number("wh", s.Wh, 3);
-    number("mean_v", s.MeanV, 3);
-    number("min_v", s.MinV, 3);
-    number("max_v", s.MaxV, 3);
-    number("mean_a", s.MeanA, 3);
-    number("max_temp_c", s.MaxTempC, 0);
-    number("internal_resistance_ohm", s.InternalResistanceOhm, 4);
-    key("port");
-    json += JsonString(s.Port);
-    key("log");
-    json += JsonString(s.Log);
-    key("logs");
-    json += '[';
-    for (size_t i = 0; i < s.Logs.size(); ++i) json += (i ? "," : "") + JsonString(s.Logs[i]);
-    json += ']';
-    key("cell");
-    json += s.Cell ? JsonString(*s.Cell) : "null";
-    key("station");
-    json += JsonString(s.Station);
-    return json + "}\n";
+    TJsonWriter json;
+    json.Object();
+    WriteVerdictFields(json, s);
+    return json.End().Line();
 }
 
 std::string VerdictText(const TTestSummary& s) {
     std::string text = std::string(ReasonText(s.Reason)) + "\n";
     if (s.Cell) text += "Cell: " + *s.Cell + "\n";
-    text += "Started " + LocalTimeText(s.Start, false) + ", ended " + LocalTimeText(s.End, false) +
+    text += "Started " + LocalTimeText(s.Start) + ", ended " + LocalTimeText(s.End) +
             ", duration " + LongDurationText(std::max(0LL, std::llround(s.DurationS))) + ".\n";
     if (s.JoinedAtS > 0) {
         text += Format(

@@ -9,6 +9,7 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "device/DeviceReading.h"
@@ -19,6 +20,9 @@ enum class TEndReason { Cutoff, Time, Operator, ConnectionLost, Tester };
 
 // "cutoff", "time", "operator", "connection-lost", "tester".
 const char* ReasonName(TEndReason reason);
+// The reason of one of those words; nothing for any other text. The one reading of a reason for
+// verdict files and the register.
+std::optional<TEndReason> ReasonNamed(std::string_view name);
 
 struct TTestSummary {
     TEndReason Reason = TEndReason::Tester;
@@ -201,8 +205,8 @@ class TTestTracker {
 // The summary as one JSON object, ending with a newline, with exactly the keys reason, start,
 // end (ISO 8601 local time with its UTC offset), duration_s, joined_at_s, ah, wh, mean_v, min_v,
 // max_v, mean_a, max_temp_c, internal_resistance_ohm (each of the optional ones absent when
-// unknown), port, log, logs (an array), cell (null when none was named) and station. Numbers are
-// written with a decimal point whatever the locale.
+// unknown), port, log, logs (an array), cell (null when none was named) and station: the fields of
+// VerdictFields.h, in order. Numbers are written with a decimal point whatever the locale.
 std::string VerdictJson(const TTestSummary& summary);
 
 // The same for people: a few lines of English, numbers with a decimal point, ending with a

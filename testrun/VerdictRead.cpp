@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "support/Json.h"
+#include "testrun/VerdictFields.h"
 
 namespace {
 
@@ -36,22 +37,6 @@ std::optional<unsigned> Digits(std::string_view text, size_t at, size_t width) {
         value = value * 10 + static_cast<unsigned>(text[i] - '0');
     }
     return value;
-}
-
-// Whether the member `name`, when present and not null, is of kind `kind`.
-bool AbsentOr(const TJsonValue& object, const char* name, TJsonValue::TKind kind) {
-    const TJsonValue* value = object.Find(name);
-    return value == nullptr || value->IsNull() || value->Kind() == kind;
-}
-
-std::optional<double> NumberOf(const TJsonValue& object, const char* name) {
-    const TJsonValue* value = object.Find(name);
-    return value != nullptr ? value->Number() : std::nullopt;
-}
-
-const std::string* StringOf(const TJsonValue& object, const char* name) {
-    const TJsonValue* value = object.Find(name);
-    return value != nullptr ? value->String() : nullptr;
 }
 
 }  // namespace
@@ -108,64 +93,6 @@ int64_t UtcSecond(const TLocalStamp& stamp) {
 
 std::optional<TTestSummary> ParseVerdictJson(const std::string& text) {
     const TJsonParsed parsed = ParseJson(text);
-    if (!parsed.Value || parsed.Value->Kind() != TJsonValue::TKind::Object) return std::nullopt;
-    const TJsonValue& o = *parsed.Value;
-    using K = TJsonValue::TKind;
-
-    TTestSummary s;
-    const std::string* reason = StringOf(o, "reason");
-    if (reason == nullptr) return std::nullopt;
-    bool known = false;
-    for (const TEndReason r : {TEndReason::Cutoff, TEndReason::Time, TEndReason::Operator,
-                               TEndReason::ConnectionLost, TEndReason::Tester}) {
-        if (*reason == ReasonName(r)) {
-            s.Reason = r;
-            known = true;
-        }
-    }
-    const std::string* start = StringOf(o, "start");
-    const std::string* end = StringOf(o, "end");
-    const std::string* port = StringOf(o, "port");
-    if (!known || start == nullptr || end == nullptr || port == nullptr) return std::nullopt;
-    const auto startStamp = ParseIsoStamp(*start), endStamp = ParseIsoStamp(*end);
-    if (!startStamp || !endStamp) return std::nullopt;
-    s.Start = *startStamp;
-    s.End = *endStamp;
-    s.Port = *port;
-
-    for (const char* name : {"duration_s", "joined_at_s", "ah", "wh", "mean_v", "min_v", "max_v",
-                             "mean_a", "max_temp_c", "internal_resistance_ohm"}) {
-        if (!AbsentOr(o, name, K::Number)) return std::nullopt;
-    }
-    for (const char* name : {"log", "cell", "station"}) {
-        if (!AbsentOr(o, name, K::String)) return std::nullopt;
-    }
-    if (!AbsentOr(o, "logs", K::Array)) return std::nullopt;
-
-    s.DurationS = NumberOf(o, "duration_s")
-                      .value_or(std::max(0.0, std::round(SecondsBetween(s.Start, s.End))));
-    const double joined = NumberOf(o, "joined_at_s").value_or(0);
-    if (joined < 0 || joined > std::numeric_limits<int>::max()) return std::nullopt;
-    s.JoinedAtS = static_cast<int>(std::lround(joined));
-    s.Ah = NumberOf(o, "ah").value_or(0);
-    s.Wh = NumberOf(o, "wh").value_or(0);
-    s.MeanV = NumberOf(o, "mean_v");
-    s.MinV = NumberOf(o, "min_v");
-    s.MaxV = NumberOf(o, "max_v");
-    s.MeanA = NumberOf(o, "mean_a");
-    s.MaxTempC = NumberOf(o, "max_temp_c");
-    s.InternalResistanceOhm = NumberOf(o, "internal_resistance_ohm");
-    if (const std::string* log = StringOf(o, "log")) s.Log = *log;
-    if (const TJsonValue* logs = o.Find("logs"); logs != nullptr && logs->Array() != nullptr) {
-        for (const TJsonValue& item : *logs->Array()) {
-            const std::string* log = item.String();
-            if (log == nullptr) return std::nullopt;
-            if (!log->empty()) s.Logs.push_back(*log);
-        }
-    }
-    if (const std::string* cell = StringOf(o, "cell"); cell != nullptr && !cell->empty()) {
-        s.Cell = *cell;
-    }
-    if (const std::string* station = StringOf(o, "station")) s.Station = *station;
-    return s;
+    if (!parsed.Value) return std::nullopt;
+    return ReadVerdictFields(*parsed.Value).Summary;
 }

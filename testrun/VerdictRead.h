@@ -11,9 +11,9 @@
 
 // The summary in `text`, a verdict as VerdictJson writes it; nothing when it is not one: not
 // JSON, not an object, without `reason` (one of ReasonName's words), `start`, `end` or `port`, or
-// with a key of the wrong kind. Keys that are absent leave their fields empty (`duration_s` is
-// then the time from start to end); `cell` null, empty or absent is no cell. Unknown keys are
-// ignored.
+// with a key of the wrong kind (the rules of VerdictFields.h's SetVerdictValue). Keys that are
+// absent leave their fields empty (`duration_s` is then the time from start to end); `cell` null,
+// empty or absent is no cell. Unknown keys are ignored.
 std::optional<TTestSummary> ParseVerdictJson(const std::string& text);
 
 // A moment as the verdict writes it, "2026-12-08T14:03:12+01:00" (local time and its offset from

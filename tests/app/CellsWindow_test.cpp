@@ -129,10 +129,11 @@ class CellsWindowTest : public QObject {
         QCOMPARE(text(1, TCellsTableModel::kSoh), L("87.5"));  // 2.626 / 3.0
         QCOMPARE(text(1, TCellsTableModel::kRated), L("3.000"));
         QCOMPARE(text(1, TCellsTableModel::kLastTested), QString("2024-12-31 12:00"));
-        QCOMPARE(text(2, TCellsTableModel::kSoh), L("100.0"));  // by its first capacity
+        // Unrated and tested once: how it fades is not known yet.
+        QCOMPARE(text(2, TCellsTableModel::kSoh), QString("-"));
         for (int column : {TCellsTableModel::kCapacity, TCellsTableModel::kIr,
                            TCellsTableModel::kSoh, TCellsTableModel::kRated}) {
-            QVERIFY(text(3, column).isEmpty());
+            QCOMPARE(text(3, column), QString("-"));
         }
         // Selected by default, its tests shown.
         QCOMPARE(FWindow->SelectedCell(), QString("cell 1"));

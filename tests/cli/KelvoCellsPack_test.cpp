@@ -130,6 +130,20 @@ TEST_F(KelvoCellsPack, FiltersChooseTheCellsAndTooFewExitTwoNamingTheShortfall) 
         Pack({"--series", "1", "--parallel", "1", "--tested-since", "2026-11-03"});
     EXPECT_EQ(later.code, 2) << "every test ended on 2026-11-02";
 
+    // Each cell was tested once, unrated: its state of health is unknown, and fails --min-soh as
+    // an unknown IR fails --max-ir; a rated cell passes on its own.
+    TRegister::Open(Register())->Rate("B7-105", 2.0);
+    const TProgramRun healthy =
+        Pack({"--series", "1", "--parallel", "1", "--min-soh", "90", "--json"});
+    ASSERT_EQ(healthy.code, 0) << healthy.err.constData();
+    const QJsonObject onlyRated = QJsonDocument::fromJson(healthy.out).object();
+    EXPECT_EQ(onlyRated["groups"][0]["cells"].toArray(), QJsonArray({"B7-105"}));
+    EXPECT_TRUE(onlyRated["unused"].toArray().isEmpty());
+    EXPECT_EQ(Pack({"--series", "1", "--parallel", "2", "--min-soh", "90"}).code, 2);
+    // A decimal comma reads as a point; a second mark does not.
+    EXPECT_EQ(Pack({"--series", "1", "--parallel", "1", "--min-soh", "90,5"}).code, 0);
+    EXPECT_EQ(Pack({"--series", "1", "--parallel", "1", "--min-soh", "9,0,5"}).code, 2);
+
     for (const QStringList& refused :
          {QStringList{"--series", "0", "--parallel", "2"}, QStringList{"--series", "2"},
           QStringList{"--series", "2", "--parallel", "2.5"},

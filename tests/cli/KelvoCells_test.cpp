@@ -7,6 +7,7 @@
 // nothing (the outbox keeps it until sync sends it), two runs make a new database at once, and a
 // location with a password is refused before anything connects.
 #include <pwd.h>
+#include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,7 +21,9 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <cerrno>
 #include <cmath>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -191,7 +194,8 @@ TEST_F(KelvoCells, CellsShowTheirCutoffCapacityResistanceAndHealthAndImportAddsN
                                     ? va2["internal_resistance_ohm"]
                                     : va1["internal_resistance_ohm"];
     EXPECT_EQ(a["ir_ohm"].toDouble(-1), newestIr.toDouble(-1));
-    EXPECT_NEAR(a["soh_pct"].toDouble(), 100, 1e-9);  // its first cutoff test is its only one
+    // Unrated, and one cutoff test says nothing of how it fades.
+    EXPECT_TRUE(a["soh_pct"].isNull()) << Compact(a);
     EXPECT_TRUE(a["rated_ah"].isNull());
     EXPECT_EQ(a["last_tested"].toString().toStdString(), va2["end"].toString().toStdString());
     EXPECT_EQ(b["tests"].toInt(), 1);
@@ -309,6 +313,64 @@ TEST_F(KelvoCells, ReadOnlyRegisterLosesNoTestAndALaterImportRecordsIt) {
     EXPECT_EQ(ObjectOf(shown.out)["tests"].toArray().size(), 1);
 }
 
+// A folder mounted read-only, as a copied SD card or a share can be: root may write any file, so
+// only a mount stops the writes here.
+class TReadOnlyMount {
+  public:
+    TReadOnlyMount(const std::string& from, const std::string& at) : FAt(at) {
+        std::filesystem::create_directories(at);
+        if (::mount(from.c_str(), at.c_str(), nullptr, MS_BIND, nullptr) != 0) {
+            FFailure = std::string("mount --bind: ") + std::strerror(errno);
+            return;
+        }
+        FMounted = true;
+        if (::mount(nullptr, at.c_str(), nullptr, MS_REMOUNT | MS_BIND | MS_RDONLY, nullptr) != 0) {
+            FFailure = std::string("mount -o remount,bind,ro: ") + std::strerror(errno);
+        }
+    }
+    ~TReadOnlyMount() {
+        if (FMounted) ::umount2(FAt.c_str(), MNT_DETACH);
+    }
+    TReadOnlyMount(const TReadOnlyMount&) = delete;
+    TReadOnlyMount& operator=(const TReadOnlyMount&) = delete;
+    // Empty once mounted read-only.
+    const std::string& Failure() const { return FFailure; }
+
+  private:
+    std::string FAt, FFailure;
+    bool FMounted = false;
+};
+
+TEST_F(KelvoCells, RegisterOnAReadOnlyMediumIsReadAndAWriteSaysReadOnly) {
+    ASSERT_TRUE(QDir(folder_.path()).mkpath("card"));
+    const QString made = Path("card/register.sqlite");
+    std::ofstream(Path("logs/Log_1_test1.json").toStdString())
+        << R"({"reason":"cutoff","start":"2026-12-08T14:00:00+01:00",)"
+        << R"("end":"2026-12-08T15:00:00+01:00","port":"ttyUSB0","ah":1.5,"cell":"R","station":"s"})";
+    ASSERT_EQ(Cells({"import", Path("logs"), "--register", made}).code, 0);
+    const TReadOnlyMount card(Path("card").toStdString(), Path("mounted").toStdString());
+    if (!card.Failure().empty()) GTEST_SKIP() << "no read-only mount here: " << card.Failure();
+    const QString onCard = Path("mounted/register.sqlite");
+
+    const TRun listed = Cells({"list", "--register", onCard});
+    EXPECT_EQ(listed.code, 0) << listed.err.constData();
+    EXPECT_NE(listed.out.indexOf("\nR "), -1) << listed.out.constData();
+    const TRun shown = Cells({"show", "R", "--json", "--register", onCard});
+    EXPECT_EQ(shown.code, 0) << shown.err.constData();
+    EXPECT_EQ(ObjectOf(shown.out)["tests"].toArray().size(), 1);
+    std::ofstream(Path("logs/Log_2_test1.json").toStdString())
+        << R"({"reason":"cutoff","start":"2026-12-09T14:00:00+01:00",)"
+        << R"("end":"2026-12-09T15:00:00+01:00","port":"ttyUSB0","ah":1.4,"cell":"R","station":"s"})";
+    for (const QStringList& write :
+         {QStringList{"import", Path("logs")}, QStringList{"rate", "R", "2.0"}}) {
+        const TRun refused = Cells(write + QStringList{"--register", onCard});
+        EXPECT_EQ(refused.code, 3) << write.join(' ').toStdString();
+        EXPECT_NE(refused.err.indexOf(onCard.toUtf8() + ": the register is read-only"), -1)
+            << refused.err.constData();
+    }
+    EXPECT_TRUE(QDir(Path("card")).entryList({"*-wal", "*-shm"}, QDir::Files).isEmpty());
+}
+
 // Verdict files come from anywhere: a cell or file name with terminal controls in it is shown,
 // but cannot clear the screen or recolour it. (The CSV is data for files and scripts: it keeps
 // names exactly.)
@@ -336,7 +398,7 @@ TEST_F(KelvoCells, HostileNamesFromFilesCannotSteerTheTerminal) {
 }
 
 TEST_F(KelvoCells, UsageUnknownNamesAndUnopenableRegistersExitWithTheirCodes) {
-    ASSERT_EQ(Cells({"rate", "C", "2.5"}).code, 0);
+    ASSERT_EQ(Cells({"rate", "C", "2.5", "--new"}).code, 0);
     const struct {
         QStringList arguments;
         int code;
@@ -348,6 +410,10 @@ TEST_F(KelvoCells, UsageUnknownNamesAndUnopenableRegistersExitWithTheirCodes) {
         {{"import"}, 2},
         {{"rate", "C", "2,5"}, 2},  // a decimal point in every locale
         {{"rate", "C", "0"}, 2},
+        {{"rate", "C", "-1"}, 2},
+        {{"rate", "C", "2.0", "--new"}, 0},
+        {{"rate", "TYPO", "2.0"}, 1},  // not a cell of the register: not made without --new
+        {{"show", "--new", "C"}, 2},
         {{"rate", "C", "nan"}, 2},
         {{"assign", "x", "C"}, 2},
         {{"assign", "-1", "C"}, 2},
@@ -366,6 +432,10 @@ TEST_F(KelvoCells, UsageUnknownNamesAndUnopenableRegistersExitWithTheirCodes) {
         EXPECT_EQ(run.code, c.code) << c.arguments.join(' ').toStdString();
         EXPECT_EQ(run.err.isEmpty(), c.code == 0) << c.arguments.join(' ').toStdString();
     }
+    // Said as what it is: a rating below 0 is no option, a typo no new cell.
+    EXPECT_NE(Cells({"rate", "C", "-1"}).err.indexOf("above 0"), -1);
+    EXPECT_NE(Cells({"rate", "TYPO", "2.0"}).err.indexOf("no cell 'TYPO'"), -1);
+    EXPECT_EQ(Listed().count("TYPO"), 0u);
     std::ofstream(Path("garbage.sqlite").toStdString()) << std::string(5000, 'x');
     std::ofstream(Path("a file").toStdString()) << "";
     for (const QString& where : {Path("garbage.sqlite"), Path("a file/register.sqlite")}) {

@@ -83,7 +83,7 @@ TBest Exhaustive(const std::vector<TPackCell>& cells, int series, int parallel) 
 void ExpectWhole(const TPack& pack, const std::vector<TPackCell>& cells, int series, int parallel) {
     ASSERT_EQ(pack.Groups.size(), static_cast<size_t>(series));
     std::vector<std::string> ids, given;
-    int lo = INT32_MAX, hi = INT32_MIN, used = 0;
+    int lo = INT32_MAX, hi = INT32_MIN, used = 0, all = 0;
     double ir = 0;
     for (size_t g = 0; g < pack.Groups.size(); ++g) {
         const TPackGroup& group = pack.Groups[g];
@@ -111,14 +111,18 @@ void ExpectWhole(const TPack& pack, const std::vector<TPackCell>& cells, int ser
             EXPECT_GE(pack.Unused[c - 1].CapacityMah, pack.Unused[c].CapacityMah);
         }
     }
-    for (const TPackCell& cell : cells) given.push_back(cell.Id);
+    for (const TPackCell& cell : cells) {
+        given.push_back(cell.Id);
+        all += cell.CapacityMah;
+    }
     std::sort(ids.begin(), ids.end());
     std::sort(given.begin(), given.end());
     EXPECT_EQ(ids, given);
     EXPECT_EQ(pack.PackCapacityMah, lo);
     EXPECT_EQ(pack.SpreadMah, hi - lo);
     EXPECT_NEAR(pack.SpreadPct, 100.0 * (hi - lo) * series / used, 1e-9);
-    EXPECT_EQ(pack.LowerBoundMah, used % series == 0 ? 0 : 1);
+    // With cells left out, which cells are used is open, and so is their total.
+    EXPECT_EQ(pack.LowerBoundMah, pack.Unused.empty() && all % series != 0 ? 1 : 0);
     EXPECT_NEAR(pack.IrRangeSumMohm, ir, 1e-9);
 }
 
@@ -211,6 +215,17 @@ TEST(Pack, AWeakerCellTakesAPlaceOnlyWhenTheCapacityStays) {
     EXPECT_EQ(pack.PackCapacityMah, 7);
     EXPECT_EQ(pack.SpreadMah, 3);
     EXPECT_EQ(pack.Unused[0].CapacityMah, 6);
+}
+
+// The bound is what no grouping of the cells can beat: with cells to leave out, two equal weak
+// cells make a spread of 0, though the best capacity has a spread of 1.
+TEST(Pack, BoundClaimsNoSpreadThatLeavingOtherCellsOutWouldBeat) {
+    const TPack pack = BuildPack(Cells({1003, 1002, 1000, 1000}), 2, 1);
+    EXPECT_EQ(pack.PackCapacityMah, 1002);
+    EXPECT_EQ(pack.SpreadMah, 1);
+    EXPECT_EQ(pack.LowerBoundMah, 0);
+    // Every cell used, their total odd: no two groups can be equal.
+    EXPECT_EQ(BuildPack(Cells({1003, 1002}), 2, 1).LowerBoundMah, 1);
 }
 
 TEST(Pack, GroupFiguresLeaveUnknownIrsOut) {

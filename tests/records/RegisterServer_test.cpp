@@ -1,20 +1,29 @@
 // The register on a real PostgreSQL server that the tests start: no password ever gets into a
 // location, programs (here threads) migrating a new database at once end with one schema and a
 // cell that counts every test, every way the server fails keeps a test in the outbox until the
-// server has committed it, a test the server refuses holds back no other, and a station with only
-// the rights that the README grants records and reads.
+// server has committed it, and so does a failure at any step beneath the register (databases that
+// fail where the test says), a test the server refuses holds back no other, a damaged row is said,
+// and a station with only the rights that the README grants records and reads.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <latch>
+#include <optional>
+#include <random>
 #include <thread>
 
 #include "records/Register.h"
 #include "support/CivilTime.h"
 #include "support/DateTime.h"
 #include "tests/fixtures/PostgresServer.h"
+#include "tests/records/FaultyDatabase.h"
+#include "tests/records/Verdicts.h"
 
 namespace {
+
+namespace fs = std::filesystem;
 
 const double kDay = DateTimeOf({2026, 12, 8, 9, 0});
 
@@ -221,6 +230,48 @@ TEST_F(RegisterOnServer, ATestTheServerRefusesHoldsBackNoOther) {
     EXPECT_EQ(Value(database, "SELECT string_agg(cell, ',' ORDER BY cell) FROM tests"), "A,D");
 }
 
+// What a file gives back, a server does; and a row that is damaged (a value changed by hand, a
+// column whose type was changed) is said, never read as 0 or as a plausible test.
+TEST_F(RegisterOnServer, EveryFieldReadsBackAndADamagedRowIsSaid) {
+    const std::string database = NewDatabase();
+    const std::string location = server_->Location(database);
+    const TTestSummary test = EveryFieldKnown("C", 0);
+    TRegister::Open(location)->Record(test, "/logs/b_test1.json");
+    const auto history = TRegister::Open(location)->Cell("C");
+    ASSERT_TRUE(history && history->Tests.size() == 1);
+    EXPECT_EQ(VerdictJson(history->Tests[0].Summary), VerdictJson(test));
+
+    const struct {
+        const char* damage;
+        const char* undo;
+        const char* said;
+    } cases[] = {
+        {"UPDATE tests SET reason = 'exploded'", "UPDATE tests SET reason = 'cutoff'",
+         "reason 'exploded' is not a reason"},
+        {"UPDATE tests SET start_text = '2026-02-30T09:00:00Z'",
+         "UPDATE tests SET start_text = end_text", "start '2026-02-30T09:00:00Z' is not a moment"},
+        {"UPDATE tests SET ah = 'Infinity'", "UPDATE tests SET ah = 2", "ah is not a finite"},
+        {"ALTER TABLE tests ALTER COLUMN wh TYPE TEXT; UPDATE tests SET wh = 'lots'",
+         "UPDATE tests SET wh = '7.4'; ALTER TABLE tests ALTER COLUMN wh TYPE DOUBLE PRECISION "
+         "USING wh::double precision",
+         "wh holds \"lots\", not a number"},
+    };
+    const auto cells = TRegister::Open(location);
+    for (const auto& c : cases) {
+        server_->Query(database, c.damage);
+        try {
+            cells->Cell("C");
+            ADD_FAILURE() << c.damage << ": read";
+        } catch (const TRegisterError& error) {
+            const std::string said = error.what();
+            EXPECT_EQ(said.rfind(location + ": the test with id ", 0), 0u) << said;
+            EXPECT_NE(said.find(c.said), std::string::npos) << said;
+        }
+        server_->Query(database, c.undo);
+        EXPECT_EQ(cells->Cell("C")->Tests.size(), 1u) << c.undo;
+    }
+}
+
 TEST_F(RegisterOnServer, StationWithTheReadmesRightsRecordsAndReads) {
     // As the README has a lab set its server up: an owner that migrates, stations that record.
     static int made = 0;
@@ -247,6 +298,121 @@ TEST_F(RegisterOnServer, StationWithTheReadmesRightsRecordsAndReads) {
     EXPECT_EQ(listed[1].Tests, 1);
     EXPECT_EQ(listed[1].CapacityAh, ATest("A", 1).Ah);
     EXPECT_EQ(TRegister::SendOutbox(server_->Location(database, station)).Pending, 0);
+}
+
+// Outboxes of their own: the default register file of a data folder of its own each, as long as it
+// lives.
+class TDataFolder {
+  public:
+    TDataFolder()
+        : FFolder(fs::temp_directory_path() /
+                  ("kelvo-outboxes-" + std::to_string(std::random_device{}()))) {
+        if (const char* data = std::getenv("XDG_DATA_HOME")) FBefore = data;
+    }
+    ~TDataFolder() {
+        if (FBefore) {
+            setenv("XDG_DATA_HOME", FBefore->c_str(), 1);
+        } else {
+            unsetenv("XDG_DATA_HOME");
+        }
+        std::error_code error;
+        fs::remove_all(FFolder, error);
+    }
+    TDataFolder(const TDataFolder&) = delete;
+    TDataFolder& operator=(const TDataFolder&) = delete;
+
+    void NewOutbox(int number) const {
+        const fs::path data = FFolder / std::to_string(number);
+        fs::create_directories(data);
+        setenv("XDG_DATA_HOME", data.c_str(), 1);
+    }
+
+  private:
+    fs::path FFolder;
+    std::optional<std::string> FBefore;
+};
+
+// The outbox with databases beneath the register that fail: whichever step fails, of the server
+// or of the outbox's file, a commit whose answer is lost after the database committed, or the
+// outbox's delete after the server committed, every test ends on the server once, as it was
+// recorded, and then nothing waits and nothing is sent again.
+TEST_F(RegisterOnServer, NoFailingStepLosesATestOrRecordsOneTwice) {
+    const TDataFolder data;
+    const std::string database = NewDatabase();
+    const std::string location = server_->Location(database);
+    const struct {
+        const char* way;
+        bool everyStep;          // each step in turn, until one past the last
+        bool commitLands;        // a commit that fails has gone through
+        const char* statements;  // those that fail, or none
+    } ways[] = {
+        {"the Nth step of the server or of the outbox fails", true, false, ""},
+        {"the Nth step fails, a commit having gone through", true, true, ""},
+        {"the outbox's delete fails after the server committed", false, false,
+         "DELETE FROM outbox"},
+    };
+    TFaults faults;
+    const TFaultyDatabases databases(faults);
+    int round = 0;
+    for (const auto& way : ways) {
+        for (int64_t step = 1;; ++step) {
+            SCOPED_TRACE(std::string(way.way) + ", step " + std::to_string(step));
+            const std::string cell = "C" + std::to_string(++round);
+            // The round's tests, each a test of its own (by its start).
+            const auto test = [&](int i) { return EveryFieldKnown(cell, round * 10 + i); };
+            data.NewOutbox(round);
+            // Two tests wait in the outbox: the server did not take them.
+            faults.Clear();
+            faults.FailStatements = "INSERT INTO tests";
+            {
+                const auto cells = TRegister::Open(location, databases);
+                for (int i = 0; i < 2; ++i) {
+                    EXPECT_THROW(cells->Record(test(i), ""), TRegisterPending);
+                }
+            }
+            // A third is recorded while the fault strikes: the two are sent along with it.
+            faults.Clear();
+            faults.FailStep = way.everyStep ? step : 0;
+            faults.CommitLands = way.commitLands;
+            faults.FailStatements = way.statements;
+            try {
+                TRegister::Open(location, databases)->Record(test(2), "");
+            } catch (const TRegisterPending&) {
+                // It waits in the outbox.
+            } catch (const TRegisterError& error) {
+                ADD_FAILURE() << "neither recorded nor kept: " << error.what();
+            }
+            const bool struck = faults.Failures > 0;
+            faults.Clear();
+
+            // Sent once the fault is gone: all three on the server, once each, as recorded.
+            const TOutboxReport sent = TRegister::SendOutbox(location);
+            EXPECT_EQ(sent.Pending, 0);
+            EXPECT_EQ(sent.Error, "");
+            EXPECT_EQ(Value(database,
+                            "SELECT COUNT(*) || ' ' || MIN(cells.tests) FROM tests JOIN cells "
+                            "ON cells.name = tests.cell WHERE cell = '" +
+                                cell + "'"),
+                      "3 3");
+            const auto history = TRegister::Open(location)->Cell(cell);
+            ASSERT_TRUE(history);
+            ASSERT_EQ(history->Tests.size(), 3u);
+            for (int i = 0; i < 3; ++i) {
+                EXPECT_EQ(VerdictJson(history->Tests[2 - i].Summary), VerdictJson(test(i)));
+            }
+            const TOutboxReport again = TRegister::SendOutbox(location);
+            EXPECT_EQ(again.Sent + again.Pending, 0);
+
+            if (!way.everyStep) {
+                EXPECT_TRUE(struck) << "the statement never ran";
+                break;
+            }
+            if (!struck) {
+                EXPECT_GT(step, 10) << "too few steps: the faults did not reach the register";
+                break;
+            }
+        }
+    }
 }
 
 }  // namespace

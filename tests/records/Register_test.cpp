@@ -17,6 +17,7 @@
 #include <random>
 #include <sstream>
 #include <thread>
+#include <variant>
 
 #include "records/Register.h"
 #include "records/SqliteDatabase.h"
@@ -24,6 +25,8 @@
 #include "support/DateTime.h"
 #include "support/Json.h"
 #include "testrun/TestVerdict.h"
+#include "testrun/VerdictFields.h"
+#include "tests/records/Verdicts.h"
 
 namespace {
 
@@ -173,12 +176,12 @@ TEST(Register, CellFiguresFollowTheirDefinitionsWhateverTheOrderOfTests) {
         std::optional<double> capacity, ir, soh;
         int lastEndMin;
     } cases[] = {
-        {"a newer test stopped by the operator measures no capacity",
+        {"a newer test stopped by the operator measures no capacity, nor a fade",
          {{0, cutoff, 2.0, 0.05}, {60, TEndReason::Operator, 0.5, 0.06}},
          {},
          2.0,
          0.06,
-         100,
+         {},
          60},
         {"a test ended by its timer measures none either",
          {{0, TEndReason::Time, 1.0, 0.05}},
@@ -193,6 +196,13 @@ TEST(Register, CellFiguresFollowTheirDefinitionsWhateverTheOrderOfTests) {
          1.8,
          0.06,
          90,
+         60},
+        {"two cutoff tests of the same capacity: no fade",
+         {{0, cutoff, 2.0, 0.05}, {60, cutoff, 2.0, 0.05}},
+         {},
+         2.0,
+         0.05,
+         100,
          60},
         {"the newest known resistance stays when a newer test measured none",
          {{0, cutoff, 2.0, 0.05}, {60, cutoff, 1.9, {}}},
@@ -236,6 +246,54 @@ TEST(Register, CellFiguresFollowTheirDefinitionsWhateverTheOrderOfTests) {
             EXPECT_GE(history->Tests[i - 1].Summary.End.DateTime,
                       history->Tests[i].Summary.End.DateTime)
                 << c.name;
+        }
+    }
+}
+
+TEST(Register, EveryFieldOfAVerdictReadsBackAsItsFileHoldsIt) {
+    const TTestSummary test = EveryFieldKnown("C", 0);
+    for (const TVerdictField& field : VerdictFields()) {
+        EXPECT_FALSE(std::holds_alternative<std::monostate>(VerdictValue(field, test)))
+            << field.Key << " is not known in the test";
+    }
+    const TFolder folder;
+    const auto cells = TRegister::Open(folder / "register.sqlite");
+    cells->Record(test, "/logs/b_test1.json");
+    const auto history = cells->Cell("C");
+    ASSERT_TRUE(history);
+    ASSERT_EQ(history->Tests.size(), 1u);
+    EXPECT_EQ(VerdictJson(history->Tests[0].Summary), VerdictJson(test));
+    EXPECT_EQ(history->Tests[0].SummaryFile, "/logs/b_test1.json");
+}
+
+// A row changed by hand or damaged on disk is said, naming the register and the row; it never
+// becomes a plausible test (stopped at the tester, on 30 December 1899, of 0 Ah).
+TEST(Register, DamagedRowIsSaidNotTakenForAPlausibleTest) {
+    const struct {
+        const char* damage;
+        const char* said;
+    } cases[] = {
+        {"UPDATE tests SET reason = 'exploded'",
+         "the test with id 1 is damaged: reason 'exploded' is not a reason"},
+        {"UPDATE tests SET end_text = 'yesterday'",
+         "the test with id 1 is damaged: end 'yesterday' is not a moment"},
+        {"UPDATE tests SET ah = 'lots'", "the test with id 1 is damaged: ah holds \"lots\""},
+        {"UPDATE tests SET logs = '[1]'", "the test with id 1 is damaged: logs lists something"},
+        {"UPDATE cells SET capacity_ah = 'much'",
+         "the cell \"C\" is damaged: capacity_ah holds \"much\""},
+    };
+    for (const auto& c : cases) {
+        const TFolder folder;
+        const std::string path = folder / "register.sqlite";
+        TRegister::Open(path)->Record(ATest("C", 0, TEndReason::Cutoff, 2.0, 0.05), "");
+        OpenSqliteDatabase(path)->Run(c.damage, {});
+        try {
+            TRegister::Open(path)->Cell("C");
+            ADD_FAILURE() << c.damage << ": read";
+        } catch (const TRegisterError& error) {
+            const std::string said = error.what();
+            EXPECT_EQ(said.rfind(path + ": ", 0), 0u) << said;
+            EXPECT_NE(said.find(c.said), std::string::npos) << said;
         }
     }
 }

@@ -1,8 +1,10 @@
 // The JSON reader takes verdict files from disk as they come: damaged or hostile text is an
-// error with its place, never a crash or a string that is not UTF-8; and what the one string
-// writer writes always reads back.
+// error with its place, never a crash or a string that is not UTF-8; what the one string writer
+// writes always reads back; and the writer lays out what the programs print as they always have.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <functional>
 #include <string>
 
 #include "support/Json.h"
@@ -88,6 +90,43 @@ TEST(Json, WrittenStringsAlwaysReadBackAsUtf8) {
             << json;
         EXPECT_EQ(json.find("\xC2\x9B"), std::string::npos) << json;
         EXPECT_EQ(Read(json), c.read) << json;
+    }
+}
+
+TEST(Json, WriterLaysOutObjectsAndArraysAsTheProgramsPrintThem) {
+    const struct {
+        const char* layout;
+        std::function<void(TJsonWriter&)> write;
+        const char* text;
+    } cases[] = {
+        {"an empty object", [](TJsonWriter& w) { w.Object().End(); }, "{}"},
+        {"members with commas, no blanks",
+         [](TJsonWriter& w) {
+             w.Object().Key("a").Integer(-3).Key("b").Fixed(2.5, 3).Key("c").Null();
+             w.Key("d").Boolean(false).Key("e").Strings({"x", "y"}).End();
+         },
+         R"({"a":-3,"b":2.500,"c":null,"d":false,"e":["x","y"]})"},
+        {"no number JSON cannot hold",
+         [](TJsonWriter& w) {
+             w.Array().Fixed(NAN, 2).Number(INFINITY).FixedOrNull(std::nullopt, 1);
+             w.NumberOrNull(0.1).StringOrNull(std::nullopt).End();
+         },
+         "[null,null,null,0.1,null]"},
+        {"an array an item a line",
+         [](TJsonWriter& w) { w.Array(true).Object().End().Integer(2).End(); }, "[\n{},\n2\n]"},
+        {"an empty array an item a line", [](TJsonWriter& w) { w.Array(true).End(); }, "[]"},
+        {"nested",
+         [](TJsonWriter& w) {
+             w.Object().Key("t").Array(true).Object().Key("id").Integer(1).End().End().End();
+         },
+         "{\"t\":[\n{\"id\":1}\n]}"},
+    };
+    for (const auto& c : cases) {
+        TJsonWriter writer;
+        c.write(writer);
+        EXPECT_EQ(writer.Text(), c.text) << c.layout;
+        EXPECT_TRUE(ParseJson(writer.Text()).Value.has_value()) << c.layout;
+        EXPECT_EQ(writer.Line(), std::string(c.text) + "\n") << c.layout;
     }
 }
 

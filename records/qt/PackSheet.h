@@ -1,8 +1,9 @@
 #pragma once
 // A pack's sheet to print and keep at the bench while the pack is built: A4 landscape pages
 // under a title, a box per group (its number, its capacity, its cells' identifiers in 10 pt
-// text), as many pages as the groups need. Shared by kelvo-cells and the console's pack dialog.
-// Needs a QGuiApplication (the offscreen platform does); its thread only.
+// text), as many pages as the groups need. Shared by kelvo-cells and the console's pack dialog;
+// both give PackTitle's line (PackReport.h) as its title. Needs a QGuiApplication (the offscreen
+// platform does); its thread only.
 
 #include <string>
 #include <vector>
@@ -14,6 +15,3 @@
 // Returns the files written, or throws std::runtime_error naming the file that could not be.
 std::vector<std::string> WritePackSheet(const std::string& path, const TPack& pack,
                                         const std::string& title);
-
-// The sheet's title line for a pack: "Pack 14S20P: 50.012 Ah, spread 3 mAh (0.006 %)".
-std::string PackTitle(const TPack& pack);

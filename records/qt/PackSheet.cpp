@@ -1,4 +1,4 @@
-#include "cli/PackSheet.h"
+#include "records/qt/PackSheet.h"
 
 #include <QFont>
 #include <QFontMetricsF>
@@ -7,8 +7,6 @@
 #include <QPdfWriter>
 #include <algorithm>
 #include <stdexcept>
-
-#include "support/Format.h"
 
 namespace {
 
@@ -167,13 +165,6 @@ void DrawPage(QPainter& painter, const TSheetLayout& layout, const TPack& pack, 
 }
 
 }  // namespace
-
-std::string PackTitle(const TPack& pack) {
-    const size_t parallel = pack.Groups.empty() ? 0 : pack.Groups.front().Cells.size();
-    return Format("Pack %zuS%zuP: %s Ah, spread %d mAh (%s %%)", pack.Groups.size(), parallel,
-                  FixedDecimals(pack.PackCapacityMah / 1000.0, 3).c_str(), pack.SpreadMah,
-                  FixedDecimals(pack.SpreadPct, 3).c_str());
-}
 
 std::vector<std::string> WritePackSheet(const std::string& path, const TPack& pack,
                                         const std::string& title) {
