@@ -1,7 +1,9 @@
 #include "app/TestResults.h"
 
+#include <QBuffer>
 #include <QDialog>
 #include <QDialogButtonBox>
+#include <QImage>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
 #include <QThread>
@@ -20,6 +22,7 @@ namespace {
 
 constexpr int kPictureWidth = 1200;
 constexpr int kPictureHeight = 700;
+constexpr int kPictureDotsPerMeter = 3780;  // 96 dots per inch
 
 }  // namespace
 
@@ -43,8 +46,8 @@ void TTestCurves::Add(const TDeviceReading& reading) {
     FStride *= 2;
 }
 
-bool DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString& path,
-                     const QString& title) {
+QString DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString& path,
+                        const QString& title) {
     TChartView chart;
     chart.resize(kPictureWidth, kPictureHeight);
     if (!title.isEmpty()) {
@@ -62,7 +65,17 @@ bool DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString&
     chart.SetRightAxisMax(std::max(1.2 * mostCurrent, 0.1));
     chart.replot();  // lays the bottom axis over the readings, for the fit that follows
     chart.FitVoltage();
-    return chart.savePng(path, kPictureWidth, kPictureHeight);
+    // Drawn in memory and written whole: an image writer that meets a full disk may leave an
+    // empty file and still say it saved.
+    QImage image = chart.toPixmap(kPictureWidth, kPictureHeight).toImage();
+    image.setDotsPerMeterX(kPictureDotsPerMeter);
+    image.setDotsPerMeterY(kPictureDotsPerMeter);
+    QByteArray png;
+    QBuffer buffer(&png);
+    if (!buffer.open(QIODevice::WriteOnly) || !image.save(&buffer, "PNG")) {
+        return "the picture could not be drawn";
+    }
+    return QString::fromStdString(WriteFileWhole(path.toStdString(), png.toStdString()));
 }
 
 TTestResults::TTestResults(QWidget* window) : FWindow(window) {}
@@ -82,6 +95,10 @@ void TTestResults::Track(bool runningBefore) {
 
 void TTestResults::ConnectionOpened(const std::string& port, const std::string& log) {
     FTracker.ConnectionOpened(port, log);
+}
+
+void TTestResults::LogIncomplete(const std::string& log, const std::string& failure) {
+    FIncompleteLogs.emplace(log, failure);
 }
 
 void TTestResults::Reading(const TDeviceReading& reading) {
@@ -121,25 +138,35 @@ void TTestResults::Ended(std::optional<TTestSummary> summary, bool show) {
     FLast = summary;
     FLastJson.clear();
     FLastPicture.clear();
+    FLastMissing.clear();
+    for (const std::string& log : summary->Logs) {
+        if (const auto failed = FIncompleteLogs.find(log); failed != FIncompleteLogs.end()) {
+            FLastMissing << QString::fromStdString(failed->second + " - the log misses readings");
+        }
+    }
     std::string json;
     if (!summary->Log.empty()) {
         const int number = ++FTestsEndedIn[summary->Log];
         json = FileBesideLog(summary->Log, number, ".json");
-        const std::string failure = WriteFileWhole(json, VerdictJson(*summary));
-        if (failure.empty()) {
+        if (const std::string failure = WriteFileWhole(json, VerdictJson(*summary));
+            failure.empty()) {
             FLastJson = QString::fromStdString(json);
         } else {
-            emit WriteFailed(QString::fromStdString("Error write file " + json + ": " + failure));
+            FLastMissing << QString::fromStdString("Error write file " + json + ": " + failure);
             json.clear();
         }
         const QString picture = QString::fromStdString(FileBesideLog(summary->Log, number, ".png"));
         const QString title =
             summary->Cell ? QString("Cell %1").arg(QString::fromStdString(*summary->Cell)) : "";
-        if (DrawTestPicture(FCurves.Readings(), picture, title)) {
+        if (const QString failure = DrawTestPicture(FCurves.Readings(), picture, title);
+            failure.isEmpty()) {
             FLastPicture = picture;
         } else {
-            emit WriteFailed(QString("Error write file %1").arg(picture));
+            FLastMissing << QString("Error write file %1: %2").arg(picture, failure);
         }
+    }
+    if (!FLastMissing.isEmpty()) {
+        emit WriteFailed("Not all of the test was kept: " + FLastMissing.join("; "));
     }
     emit VerdictMade(QString::fromStdString(VerdictJson(*summary)));
     Record(*summary, json);
@@ -212,6 +239,7 @@ void TTestResults::ShowLast() {
     QString text = QString::fromStdString(VerdictText(*FLast));
     if (!FLastJson.isEmpty()) text += "\nSummary: " + FLastJson;
     if (!FLastPicture.isEmpty()) text += "\nCurves: " + FLastPicture;
+    for (const QString& missing : FLastMissing) text += "\nNot kept: " + missing;
     FSummary->findChild<QPlainTextEdit*>("TestResultText")->setPlainText(text);
     FSummary->show();
     FSummary->raise();

@@ -8,6 +8,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QStringList>
 #include <map>
 #include <optional>
 #include <string>
@@ -35,9 +36,10 @@ class TTestCurves {
 };
 
 // Draws `readings` (as the chart would, the axes fitted to the curves) into a PNG file at `path`,
-// under `title` when it is not empty; false when it cannot be written.
-bool DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString& path,
-                     const QString& title = {});
+// under `title` when it is not empty, whole or not at all (WriteFileWhole). Empty when it was
+// written, else why not.
+QString DrawTestPicture(const std::vector<TDeviceReading>& readings, const QString& path,
+                        const QString& title = {});
 
 class TTestResults : public QObject {
     Q_OBJECT
@@ -55,6 +57,9 @@ class TTestResults : public QObject {
     const std::string& Register() const { return FRegister; }
 
     void ConnectionOpened(const std::string& port, const std::string& log);
+    // The log at `log` misses rows from here on (`failure`: "Error write file <path>: <why>"):
+    // a test that spans it says so when it ends.
+    void LogIncomplete(const std::string& log, const std::string& failure);
     void Reading(const TDeviceReading& reading);
     void OperatorStopped();
     // The open connection ended; with `mayReconnect` a running test waits for it to come back.
@@ -71,14 +76,16 @@ class TTestResults : public QObject {
     // The files of the last test; empty when one could not be written.
     const QString& LastJson() const { return FLastJson; }
     const QString& LastPicture() const { return FLastPicture; }
+    // What of the last test is not on disk, and why: files not written, logs that miss rows.
+    const QStringList& LastMissing() const { return FLastMissing; }
     // Opens the last summary again (nothing when there is none).
     void ShowLast();
     // Waits for the records still on their way (each bounded by the register's own time-outs).
     void WaitForRecords();
 
   signals:
-    // A file of the verdict could not be written ("Error write file <path>: <why>"), or the
-    // register could not record it.
+    // Files of an ended test could not be written or its log misses rows ("Not all of the test
+    // was kept: ..." naming each), or the register could not record its verdict.
     void WriteFailed(const QString& message);
     // A test ended and its summary is shown.
     void TestEnded();
@@ -106,5 +113,7 @@ class TTestResults : public QObject {
     std::optional<TTestSummary> FLast;
     QString FLastJson;
     QString FLastPicture;
+    QStringList FLastMissing;
+    std::map<std::string, std::string> FIncompleteLogs;  // log path -> its first write failure
     QPointer<QDialog> FSummary;
 };

@@ -6,6 +6,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QMenu>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QThread>
 #include <QTimer>
@@ -50,11 +51,26 @@ const QColor kOff(0xC0, 0xC0, 0xC0);             // silver
 constexpr double kInitialBottomMax = 1.0 / 144;  // 10 minutes, in days
 constexpr int kDisplayFrameMs = 33;              // the numbers change at most this often
 
+// What the operator can do about a Start that the tester left alone.
+QString FixFor(TNotStarted::TKind kind) {
+    switch (kind) {
+        case TNotStarted::TKind::CutoffAtOrAboveCell:
+            return " Set a lower minimum voltage.";
+        case TNotStarted::TKind::TestTimeUsedUp:
+            return " Reset (Ctrl+0) starts the tester's clock again, or set a longer test time.";
+        case TNotStarted::TKind::Other:
+            break;
+    }
+    return {};
+}
+
 }  // namespace
 
-TForm1::TForm1(QWidget* parent)
+TForm1::TForm1(QWidget* parent) : TForm1(std::make_unique<TTestLog>(), parent) {}
+
+TForm1::TForm1(std::unique_ptr<TTestLog> log, QWidget* parent)
     : QMainWindow(parent),
-      LogStream(std::make_unique<TTestLog>()),
+      LogStream(std::move(log)),
       FTestResults(std::make_unique<TTestResults>(this)),
       FTelemetry(std::make_unique<TTelemetryLink>()) {
     BuildActions();
@@ -103,8 +119,7 @@ void TForm1::FormCreate() {
 
     auto guarded = [](auto handler) { return [handler] { RunGuarded(handler); }; };
     connect(aOpen, &QAction::triggered, this, guarded([this] { aOpenExecute(); }));
-    connect(aStart, &QAction::triggered, this,
-            guarded([this] { QueueCommand(cmdStartStop, 1.0); }));
+    connect(aStart, &QAction::triggered, this, guarded([this] { StartTest(); }));
     connect(aStop, &QAction::triggered, this, guarded([this] {
                 FTestResults->OperatorStopped();
                 QueueCommand(cmdStartStop, 0.0);
@@ -302,6 +317,7 @@ void TForm1::PublishPortSelection() {
 }
 
 void TForm1::QueueCommand(int32_t kind, double value) {
+    FSetpointsAhead.Queued(kind, value);
     FWorker->QueueCommand(kind, value);
 }
 
@@ -393,7 +409,47 @@ bool TForm1::AppMessage(const TThreadMessage& message) {
         PortClosed(static_cast<int>(message.WParam()));
         return true;
     }
-    return message.Msg() == UM_COMMAND_DONE;  // the operator sees what the readings show
+    if (message.Msg() == UM_COMMAND_DONE) {
+        CommandDone(static_cast<int>(message.WParam()), message.LParam() != 0);
+        return true;
+    }
+    return false;
+}
+
+void TForm1::CommandDone(int kind, bool on) {
+    // Otherwise the operator sees what the readings show.
+    FSetpointsAhead.Done(kind);
+    if (kind == cmdStartStop && on) FStartWatch.StartReached();
+}
+
+void TForm1::StartTest() {
+    const auto current = FSetpointsAhead.Value(cmdSetCurrent);
+    if (const auto why = current ? CurrentMakesNoTest(*current) : std::nullopt) {
+        const QString text = "The test was not started. " + QString::fromStdString(*why) +
+                             " Set a discharge current of 0.01 A or more.";
+        ShowMessage(text, true);
+        throw Exception(text.toStdString());
+    }
+    const auto cutoff = FSetpointsAhead.Value(cmdSetCutoffVoltage);
+    const auto time = FSetpointsAhead.Value(cmdSetTestTime);
+    if (cutoff && time && DrainsTheCell(*cutoff, static_cast<int>(*time))) {
+        QMessageBox question(QMessageBox::Warning, "Start",
+                             "The minimum voltage is 0 V and no test time is set: the test would "
+                             "discharge the cell to 0 V, which damages most cells.\n\n"
+                             "Start all the same?",
+                             QMessageBox::Yes | QMessageBox::No, this);
+        question.setObjectName("DrainQuestion");
+        question.setDefaultButton(QMessageBox::No);
+        question.setEscapeButton(QMessageBox::No);
+        if (question.exec() != QMessageBox::Yes) return;
+    }
+    QueueCommand(cmdStartStop, 1.0);
+}
+
+void TForm1::SayNotStarted(const QString& text) {
+    ShowMessage(text, true);
+    QMetaObject::invokeMethod(
+        this, [text] { ShowErrorBox(text); }, Qt::QueuedConnection);
 }
 
 void TForm1::PortOpened() {
@@ -403,6 +459,8 @@ void TForm1::PortOpened() {
     const bool reconnected =
         std::exchange(FConnectOrigin, TConnectOrigin::None) == TConnectOrigin::Automatic;
     FWorker->FConnected = true;
+    FSetpointsAhead.Clear();
+    FStartWatch = {};
     ShowConnectionState(true);
     ShowMessage({}, false);
     RunGuarded([this] { OpenLog(); });
@@ -422,6 +480,8 @@ void TForm1::PortClosed(int error) {
     const bool wasOpen = PortConnected;
     const int64_t rowsLogged = LogStream->RowsWritten();
     FWorker->FConnected = false;
+    FSetpointsAhead.Clear();
+    FStartWatch = {};
     ShowConnectionState(false);
     ReleaseSleepLock();
     RunGuarded([this] { CloseLog(); });
@@ -468,7 +528,8 @@ void TForm1::ShowMessage(const QString& text, bool problem) {
     palette.setColor(QPalette::WindowText, problem ? Qt::red : palette.color(QPalette::Text));
     StatusMessage->setPalette(palette);
     StatusMessage->setText(text);
-    StatusMessage->setToolTip(text);
+    // As rich text, which a tool tip wraps: a plain one is a single line, cut at the screen's edge.
+    StatusMessage->setToolTip(text.isEmpty() ? QString() : "<p>" + text.toHtmlEscaped() + "</p>");
     StatusMessage->setVisible(!text.isEmpty());
 }
 
@@ -497,6 +558,11 @@ void TForm1::HandleReading(const TDeviceReading& reading) {
         }
     }
     WriteLogRow(reading);
+    FSetpointsAhead.Reading(reading);
+    if (const auto notStarted = FStartWatch.Reading(reading)) {
+        SayNotStarted("The test did not start: " + QString::fromStdString(notStarted->Cause) +
+                      FixFor(notStarted->Kind));
+    }
     FTelemetry->Reading(reading);
     FTestResults->Reading(reading);
     ChartPlacedReadings();
@@ -545,22 +611,29 @@ void TForm1::OpenLog() {
     // The path is shown also when the file cannot be created.
     struct ShowPath {
         TForm1* form;
-        ~ShowPath() { form->StatusPanel->setText(QString::fromStdString(form->LogStream->Path())); }
+        ~ShowPath() {
+            const QString path = QString::fromStdString(form->LogStream->Path());
+            form->StatusPanel->setText(path);
+            form->StatusPanel->setToolTip(path);
+        }
     } showPath{this};
     LogStream->OpenLog();
 }
 
 void TForm1::CloseLog() {
-    LogStream->CloseLog();
+    if (LogStream->CloseLog()) LogWriteFailed();
 }
 
 void TForm1::WriteLogRow(const TDeviceReading& reading) {
-    if (LogStream->WriteLogRow(reading)) {
-        // Once per log: the operator must know that the log misses rows from here on.
-        ShowMessage(
-            QString::fromStdString(LogStream->WriteFailureText()) + " - the log is incomplete",
-            true);
-    }
+    if (LogStream->WriteLogRow(reading)) LogWriteFailed();
+}
+
+void TForm1::LogWriteFailed() {
+    // Once per log: the operator must know that the log misses rows from here on, and the test
+    // that spans it says so at its end.
+    ShowMessage(QString::fromStdString(LogStream->WriteFailureText()) + " - the log is incomplete",
+                true);
+    FTestResults->LogIncomplete(LogStream->Path(), LogStream->WriteFailureText());
 }
 
 void TForm1::SetpointInput(TEllipsisEdit* box, int32_t kind, const QString& title,

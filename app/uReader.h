@@ -17,11 +17,13 @@
 #include "app/ReadingDisplay.h"
 #include "app/Reconnection.h"
 #include "app/RememberedChoices.h"
+#include "app/SetpointInputs.h"
 #include "app/TelemetryLink.h"
 #include "device/DeviceReading.h"
 #include "platform/SleepInhibitor.h"
 #include "testrun/PortSelection.h"
 #include "testrun/ReaderWorker.h"
+#include "testrun/SetpointRules.h"
 
 class QAction;
 class TCellsWindow;
@@ -45,7 +47,10 @@ extern bool TestRunning;
 class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
+    // The connections' logs go beside the program (TTestLog's folder rule).
     explicit TForm1(QWidget* parent = nullptr);
+    // The connections' logs are written by `log` (tests give one a folder of their own).
+    explicit TForm1(std::unique_ptr<TTestLog> log, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // Controls, named as the operator's manual names them.
@@ -150,8 +155,8 @@ class TForm1 : public QMainWindow {
     void PortOpened();
     void PortClosed(int error);
     void ShowConnectionState(bool connected);
-    // The message field: `text` (also as its tool tip, the field may be too narrow for it), in red
-    // when it reports a problem; an empty text hides the field.
+    // The message field: `text`, cut with an ellipsis where the field is too narrow and whole in
+    // its tool tip, in red when it reports a problem; an empty text hides the field.
     void ShowMessage(const QString& text, bool problem);
     void Connect(TConnectOrigin origin);
     void Reconnect(const QString& name, quint32 baud);
@@ -159,6 +164,14 @@ class TForm1 : public QMainWindow {
     void GiveUpReconnection();
     void FillRemoveComparedMenu();
     void HandleReading(const TDeviceReading& reading);
+    // Test > Start: refuses setpoints that make no test and asks before one that would run the
+    // cell down to 0 V, then sends Start.
+    void StartTest();
+    // A command of `kind` was carried out at the tester (`on`: its value was not 0).
+    void CommandDone(int kind, bool on);
+    // Says why a test did not start: in the message field and, once this event is handled, in
+    // the error box.
+    void SayNotStarted(const QString& text);
     void ShowReadingTexts();
     // Gives the cell box the focus with its text selected.
     void FocusCellBox();
@@ -187,6 +200,8 @@ class TForm1 : public QMainWindow {
     void OpenLog();
     void CloseLog();
     void WriteLogRow(const TDeviceReading& reading);
+    // The log's first failed write or close: said, and told to the test results.
+    void LogWriteFailed();
 
     void ceAButtonClick();
     void ceVButtonClick();
@@ -214,6 +229,8 @@ class TForm1 : public QMainWindow {
     bool FSleepLockAsked = false;         // for the test running now
     TConnectedPort FConnectedPort;        // recorded when the port opened
     TReadingTexts FPendingTexts;          // of the readings not shown yet
+    TSetpointsAhead FSetpointsAhead;      // what a Start sent now meets at the tester
+    TStartWatch FStartWatch;              // whether the last Start took
     QTimer* FDisplayFrame = nullptr;      // shows them; child of this window
     QPointer<TCellsWindow> FCells;        // made when first asked for; child of this window
     QThread* FOutboxSender = nullptr;     // while it runs; child of this window

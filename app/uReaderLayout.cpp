@@ -2,6 +2,7 @@
 // the window's client area); the chart grows with the window.
 #include <QAction>
 #include <QMenuBar>
+#include <QPainter>
 
 #include "app/ChartView.h"
 #include "app/EllipsisEdit.h"
@@ -57,6 +58,25 @@ QLineEdit* MakeValueBox(QWidget* parent, const QRect& at, const QString& hint,
     box->setStyle(TValueBoxStyle::Instance());
     return box;
 }
+
+// A status bar field whose text, when longer than the field, is drawn cut with an ellipsis
+// (`mode` says where) rather than clipped mid-letter; text() stays the whole text.
+class TElidedLabel : public QLabel {
+  public:
+    TElidedLabel(Qt::TextElideMode mode, QWidget* parent) : QLabel(parent), FMode(mode) {}
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QPainter painter(this);
+        painter.setPen(palette().color(foregroundRole()));
+        const QRect area = contentsRect();
+        painter.drawText(area, static_cast<int>(alignment()),
+                         fontMetrics().elidedText(text(), FMode, area.width()));
+    }
+
+  private:
+    const Qt::TextElideMode FMode;
+};
 
 // A push button that shows and follows an action: caption, hint, enabled state; a click
 // triggers the action.
@@ -214,15 +234,18 @@ void TForm1::BuildLayout() {
     client->installEventFilter(this);  // resizes reach LayOutChart()
 
     StatusBar1 = statusBar();
-    StatusPanel = new QLabel(StatusBar1);
+    // The log's path keeps its file name in sight (the start of a long path gives way) and has
+    // the whole bar while there is no message; a message takes three quarters of it. Neither
+    // widens the window: what does not fit is cut with an ellipsis, and the tool tip holds it all.
+    StatusPanel = new TElidedLabel(Qt::ElideLeft, StatusBar1);
     StatusPanel->setMinimumWidth(50);
+    StatusPanel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     StatusBar1->addWidget(StatusPanel, 1);
-    StatusMessage = new QLabel(StatusBar1);
+    StatusMessage = new TElidedLabel(Qt::ElideRight, StatusBar1);
     StatusMessage->setObjectName("StatusMessage");
-    // Long causes are cut rather than widen the window; the tool tip holds the whole text.
     StatusMessage->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     StatusMessage->hide();
-    StatusBar1->addWidget(StatusMessage, 2);
+    StatusBar1->addWidget(StatusMessage, 3);
 
     setTabOrder(cbPort, cbSpeed);
     QWidget* order[] = {cbSpeed, bOpen, eVoltage, eCurrent, eTime, eTemp,  bStart, bStop, eWatt,

@@ -54,9 +54,15 @@ const char* const kDescription =
     "for 10 s, is stopped the same way.\n\n"
     "Exit codes:\n"
     "  0  the test ended at its cutoff voltage or its test time\n"
-    "  1  it was stopped at the tester, or never started although the tester answers\n"
-    "  2  usage error\n"
-    "  3  the port or the log could not be opened\n"
+    "  1  it was stopped at the tester, or never started although the tester answers (the "
+    "cause is said: a cutoff at or above the cell's voltage, a test time that an earlier test "
+    "used up, ...)\n"
+    "  2  usage error, or setpoints that make no test: a current below the tester's step of "
+    "0.01 A (it would draw nothing and never end), or a cutoff of 0 V without --time (it would "
+    "discharge the cell to 0 V)\n"
+    "  3  the port or the log could not be opened, or a test that ended as set could not be kept "
+    "whole: its log or its verdict file could not be written (the verdict is still printed, the "
+    "file is named on standard error)\n"
     "  4  the connection was lost, or no reading came within 10 s\n"
     "  5  stopped by a signal\n\n" KELVO_KEPT
     "Several testers: one kelvo-run per port, side by side.";
@@ -110,8 +116,10 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
     const TOptionText options[] = {
         {"port", "NAME", "The tester's serial port NAME (ttyUSB0, or a simulated tester's name)."},
         {"baud", "RATE", "The line speed: 9600 (default), 19200, 38400, 57600 or 115200."},
-        {"current", "A", "The discharge current in amperes, e.g. 1.5."},
-        {"cutoff", "V", "The cutoff voltage in volts, e.g. 3.0."},
+        {"current", "A", "The discharge current in amperes, 0.01 or more, e.g. 1.5."},
+        {"cutoff", "V",
+         "The cutoff voltage in volts, e.g. 3.0; 0 (no cutoff) only with --time. The tester "
+         "ignores Start while the cell is at or below it."},
         {"time", "H:MM:SS", timeHelp.c_str()},
         {"log", "FILE",
          "Write the CSV log to FILE (a new file) instead of the console's log folder."},
@@ -191,6 +199,16 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
         }
         if (const auto refusal = SetpointRefusal(cmdSetTestTime, *seconds)) return refuse(*refusal);
         run.TestTime = *seconds;
+    }
+    // Setpoints that the tester takes but that make no test: nothing is sent for them.
+    if (const auto why = CurrentMakesNoTest(run.Current)) {
+        return refuse(*why + " Give --current 0.01 or more.");
+    }
+    if (DrainsTheCell(run.Cutoff, run.TestTime.value_or(0))) {
+        return refuse(
+            "--cutoff " + parser.Value("cutoff") +
+            " without a test time would discharge the cell to 0 V: give a cutoff of 0.01 V or "
+            "more, or a test time with --time.");
     }
     run.Log = parser.Value("log");
     run.Station = parser.Value("station");

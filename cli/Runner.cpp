@@ -19,6 +19,7 @@
 #include "support/Errors.h"
 #include "support/Format.h"
 #include "support/TimeText.h"
+#include "testrun/SetpointRules.h"
 #include "testrun/Station.h"
 #include "testrun/VerdictFile.h"
 
@@ -31,9 +32,6 @@ constexpr std::chrono::seconds kPlainProgress{10};
 // a notice of telemetry's threads to say (the block is the text).
 constexpr int UM_END_SIGNAL = 1100;
 constexpr int UM_NOTICE = 1101;
-// Readings after the Start reached the tester before a test that does not show itself running
-// counts as not started: testers show Start a poll or two late.
-constexpr int kReadingsToStart = 5;
 
 std::string Clock(int seconds) {
     return LongDurationText(std::max(0, seconds));
@@ -41,6 +39,19 @@ std::string Clock(int seconds) {
 
 bool AnyValueRead(const TDeviceReading& r) {
     return r.Status != -1 || r.Voltage != -1.0f || r.Current != -1.0f || r.TestTime != -1;
+}
+
+// What the person at the terminal can do about a Start that the tester left alone.
+const char* FixFor(TNotStarted::TKind kind) {
+    switch (kind) {
+        case TNotStarted::TKind::CutoffAtOrAboveCell:
+            return " Give a lower --cutoff.";
+        case TNotStarted::TKind::TestTimeUsedUp:
+            return " Reset the tester's counters (the console's Reset), or give a longer --time.";
+        case TNotStarted::TKind::Other:
+            break;
+    }
+    return "";
 }
 
 int ExitCodeOf(TEndReason reason) {
@@ -213,7 +224,7 @@ void TRunner::PortClosed(int error) {
 void TRunner::CommandDone(int kind, bool on) {
     if (kind != cmdStartStop) return;
     if (on) {
-        FReadingsSinceStart = 0;
+        FStartWatch.StartReached();
         FSleepLock.Acquire(platform::DischargeTestSleepReason(FOptions.Port));
     } else {
         FStopReached = true;
@@ -222,20 +233,14 @@ void TRunner::CommandDone(int kind, bool on) {
 }
 
 void TRunner::Reading(const TDeviceReading& reading) {
-    if (FLog.WriteLogRow(reading) && !FWriteFailureSaid) {
-        FWriteFailureSaid = true;
-        Say("kelvo-run: " + FLog.WriteFailureText() + " - the log is incomplete", true);
-    }
+    if (FLog.WriteLogRow(reading)) LogWriteFailed();
 #if KELVO_RECORDS
     if (FTelemetry) FTelemetry->Reading(reading);
 #endif
     if (AnyValueRead(reading)) FNoReading = TClock::now() + kNoReading;
     FLast = reading;
-    if (FReadingsSinceStart) ++*FReadingsSinceStart;
-    if (reading.Status == 1) {
-        FTestSeenRunning = true;
-        if (!FRunningSince) FRunningSince = std::chrono::steady_clock::now();
-    }
+    if (reading.Status == 1 && !FRunningSince) FRunningSince = std::chrono::steady_clock::now();
+    const std::optional<TNotStarted> notStarted = FStartWatch.Reading(reading);
     const std::optional<TTestSummary> ended = FTracker.Reading(reading);
     if (FState == TState::Stopping) {
         if (ended && !FStopped) FStopped = ended;
@@ -253,15 +258,9 @@ void TRunner::Reading(const TDeviceReading& reading) {
         Progress(true);
         return Finish(ExitCodeOf(ended->Reason), ended);
     }
-    if (!FTestSeenRunning && FReadingsSinceStart >= kReadingsToStart) {
-        std::string what = "kelvo-run: the test did not start";
-        if (reading.Voltage != -1.0f) {
-            what += ": the tester reports " + FixedDecimals(reading.Voltage, 3) + " V";
-        }
-        if (reading.CutoffVoltage != -1.0f) {
-            what += " with a cutoff of " + FixedDecimals(reading.CutoffVoltage, 2) + " V";
-        }
-        Say(what, true);
+    if (notStarted) {
+        Say("kelvo-run: the test did not start: " + notStarted->Cause + FixFor(notStarted->Kind),
+            true);
         return StopThenEnd(kExitTester);  // in case it runs after all
     }
     if (FTerminal) Progress(false);
@@ -309,7 +308,7 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
     if (leftUnseen && PortOpen()) WriteStopRequest();
     ClosePort();
     FSleepLock.Release();
-    FLog.CloseLog();
+    if (FLog.CloseLog()) LogWriteFailed();
     if (FTerminal && FProgressWidth > 0) std::fprintf(stderr, "\n");
     std::optional<TTestSummary> verdict = summary;
     if (verdict) {
@@ -317,6 +316,13 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
         verdict->Station = StationName(FOptions.Station);
     }
     KeepVerdict(verdict);
+    // A test that ended as set is a success only when all it leaves is there.
+    if (code == kExitEndedAsSet && !FNotWritten.empty()) {
+        std::string files;
+        for (const std::string& file : FNotWritten) files += (files.empty() ? "" : ", ") + file;
+        Say("kelvo-run: the test ended as set, but not all of it was kept: " + files, true);
+        code = kExitCannotOpen;
+    }
     if (verdict) {
         const std::string text = FOptions.Json ? VerdictJson(*verdict) : VerdictText(*verdict);
         std::fwrite(text.data(), 1, text.size(), stdout);
@@ -343,6 +349,7 @@ void TRunner::KeepVerdict(const std::optional<TTestSummary>& verdict) {
         if (const std::string failure = WriteFileWhole(file, VerdictJson(*verdict));
             !failure.empty()) {
             Say("kelvo-run: Error write file " + file + ": " + failure, true);
+            FNotWritten.push_back(file + " (not written: " + failure + ")");
             file.clear();
         }
     }
@@ -377,6 +384,11 @@ void TRunner::KeepVerdict(const std::optional<TTestSummary>& verdict) {
         }
     }
 #endif
+}
+
+void TRunner::LogWriteFailed() {
+    Say("kelvo-run: " + FLog.WriteFailureText() + " - the log is incomplete", true);
+    FNotWritten.push_back(FLog.Path() + " (incomplete)");
 }
 
 void TRunner::Progress(bool final) {

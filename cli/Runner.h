@@ -15,10 +15,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/RunOptions.h"
 #include "platform/SleepInhibitor.h"
 #include "testrun/ReaderWorker.h"
+#include "testrun/SetpointRules.h"
 #include "testrun/TestLog.h"
 #include "testrun/TestVerdict.h"
 #include "threads/MessageQueue.h"
@@ -62,6 +64,8 @@ class TRunner {
     // Writes the verdict beside the log and records it (and the cell's rating) in the register;
     // a failure is said on standard error and changes nothing else.
     void KeepVerdict(const std::optional<TTestSummary>& verdict);
+    // The log's first failed write (or its close): said, and the run cannot end in success.
+    void LogWriteFailed();
     void Progress(bool final);
     // A message for the person at the terminal; none with --quiet unless it is an error.
     void Say(const std::string& text, bool error = false);
@@ -82,16 +86,15 @@ class TRunner {
     TDeadline FStopWait;       // while stopping: at most 5 s to see the tester stopped
     TDeadline FPlainProgress;  // without a terminal: one progress line every 10 s
     const bool FTerminal;      // standard error is a terminal: the progress line is rewritten
-    // From the notices of the commands carried out: the readings since the Start reached the
-    // tester, whether a Stop has reached it, and whether one is still on its way.
-    std::optional<int> FReadingsSinceStart;
+    // From the notices of the commands carried out: whether the Start took, whether a Stop has
+    // reached the tester, and whether one is still on its way.
+    TStartWatch FStartWatch;
     bool FStopReached = false;
     bool FStopQueued = false;
-    bool FTestSeenRunning = false;
     bool FSeenStopped = false;
     int FStopCode = 0;                     // the exit code once the tester is stopped
     std::optional<TTestSummary> FStopped;  // the test that the stopping ended
-    bool FWriteFailureSaid = false;
+    std::vector<std::string> FNotWritten;  // the files of the test that are not whole, and why
     std::optional<TDeviceReading> FLast;
     std::optional<std::chrono::steady_clock::time_point> FRunningSince;
     size_t FProgressWidth = 0;  // of the progress line last written in place

@@ -30,7 +30,20 @@ std::unique_ptr<TLogFile> TLogFile::Create(const std::string& path, int& error) 
 }
 
 TLogFile::~TLogFile() {
-    ::close(fd_);  // also releases the lock
+    if (open_) ::close(fd_);  // also releases the lock
+}
+
+bool TLogFile::Close() {
+    if (!open_) return true;
+    // A file system that cannot sync (EINVAL) has nothing held back to lose.
+    const bool synced = ::fsync(fd_) == 0 || errno == EINVAL;
+    const int syncError = errno;
+    const bool closed = ::close(fd_) == 0;  // the descriptor is gone even when this fails
+    const int closeError = errno;
+    open_ = false;
+    if (synced && closed) return true;
+    lastError_ = !synced ? syncError : closeError;
+    return false;
 }
 
 bool TLogFile::Write(const void* data, size_t count) {

@@ -21,7 +21,7 @@ class TLogFile final : public TStream {
     // the name is taken (by a file, folder or link of any kind).
     static std::unique_ptr<TLogFile> Create(const std::string& path, int& error);
 
-    // Releases the lock and closes the file.
+    // Releases the lock and closes the file, if Close() has not.
     ~TLogFile() override;
     TLogFile(const TLogFile&) = delete;
     TLogFile& operator=(const TLogFile&) = delete;
@@ -30,7 +30,13 @@ class TLogFile final : public TStream {
     // every byte was written; LastError() then tells why.
     bool Write(const void* data, size_t count) override;
 
-    // The errno value of the last failed Write (ENOSPC, EFBIG, EIO, ...); 0 before any failure.
+    // Ends the writing: hands the file's bytes to the medium, then closes it (and releases the
+    // lock). False when either fails, as a full or failing medium or a share that lost earlier
+    // writes reports only then; LastError() tells why. Nothing may be written after it.
+    bool Close();
+
+    // The errno value of the last failed Write or Close (ENOSPC, EFBIG, EIO, ...); 0 before any
+    // failure.
     int LastError() const { return lastError_; }
 
     // The last byte that reached the file (0 to 255), -1 while it holds none: what a failed
@@ -41,6 +47,7 @@ class TLogFile final : public TStream {
     explicit TLogFile(int fd) : fd_(fd) {}
 
     const int fd_;
+    bool open_ = true;  // until Close()
     int lastError_ = 0;
     int lastByte_ = -1;
 };

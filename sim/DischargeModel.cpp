@@ -96,6 +96,7 @@ void DischargeModel::SetRunning(bool run) {
     if (!run) EndStopLag();
     if (run == Running()) return;
     if (run) {
+        if (StartIgnored()) return;
         running_ = true;
         pinned_ = false;
         lateReadsLeft_ = startLateReads_;
@@ -135,6 +136,15 @@ void DischargeModel::ResetCounters() {
 
 double DischargeModel::LoadedVoltage(double amperes) const {
     return std::max(OpenCircuitVoltage(cell_, chargeTakenAh_) - amperes * cell_.internalOhm, 0.0);
+}
+
+bool DischargeModel::StartIgnored() const {
+    return CellAtOrBelowCutoff() || TimedTestOver();
+}
+
+bool DischargeModel::CellAtOrBelowCutoff() const {
+    const uint32_t cutoff = registers_.cutoffVoltage_cV;
+    return cutoff > 0 && uint64_t{cutoff} * 10 >= registers_.voltage_mV;
 }
 
 bool DischargeModel::TimedTestOver() const {

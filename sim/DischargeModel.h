@@ -43,8 +43,10 @@ class DischargeModel {
     void StatusRead();
 
     // The write commands of the protocol. A Start that starts a test shows late; one while a
-    // test runs changes nothing, not even a lag still pending. A Stop shows at once and ends
-    // either lag.
+    // test runs changes nothing, not even a lag still pending. As a real tester, it ignores a
+    // Start while the cell's shown voltage is at or below the cutoff, or while a test time that
+    // an earlier test used up is set (a reset or a longer time lets it start); at a current of 0
+    // it runs, drawing nothing, until it is stopped. A Stop shows at once and ends either lag.
     void SetRunning(bool run);
     void SetCurrentSetpoint(uint32_t centiAmperes);
     void SetCutoffVoltage(uint32_t centiVolts);
@@ -56,6 +58,9 @@ class DischargeModel {
     double SetCurrent() const { return registers_.currentSetpoint_cA / 100.0; }  // A
     double LoadedVoltage(double amperes) const;
     bool TimedTestOver() const;
+    // Why a Start is left alone: a cell at or below the cutoff (as shown), a test time used up.
+    bool StartIgnored() const;
+    bool CellAtOrBelowCutoff() const;
     void Step(double seconds);  // one step of a running test
     void Relax(double seconds);
     void Stop();         // the test ends: by a Stop, at the cutoff, flat, or on time

@@ -1,9 +1,12 @@
 #include "testrun/SetpointRules.h"
 
 #include <algorithm>
+#include <array>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
 
+#include "device/DeviceCodec.h"
 #include "support/Format.h"
 #include "support/LocaleText.h"
 #include "support/Mystrutils.h"
@@ -73,4 +76,56 @@ std::optional<std::string> SetpointRefusal(int kind, double value) {
         default:
             return std::nullopt;
     }
+}
+
+bool SetpointIsZero(double value) {
+    const std::array<uint8_t, 2> sent = EncodeSetpoint(value);
+    return sent[0] == 0 && sent[1] == 0;
+}
+
+std::optional<std::string> CurrentMakesNoTest(double amperes) {
+    if (!SetpointIsZero(amperes)) return std::nullopt;
+    return Format(
+        "A discharge current of %s A is below the tester's step of 0.01 A: the tester would draw "
+        "nothing, and the test would never end.",
+        FormatFixed(amperes, 3).c_str());
+}
+
+bool DrainsTheCell(double volts, int seconds) {
+    return SetpointIsZero(volts) && seconds <= 0;
+}
+
+TNotStarted NotStartedCause(const TDeviceReading& r) {
+    const bool voltages = r.Voltage >= 0 && r.CutoffVoltage >= 0;
+    // In the units the tester counts them: the cutoff in hundredths, the voltage in thousandths.
+    if (voltages && !SetpointIsZero(r.CutoffVoltage) &&
+        std::lround(r.CutoffVoltage * 100.0) * 10 >= std::lround(r.Voltage * 1000.0)) {
+        return {TNotStarted::TKind::CutoffAtOrAboveCell,
+                Format("the cutoff of %s V is at or above the cell's %s V, so the tester ignores "
+                       "Start.",
+                       FormatFixed(r.CutoffVoltage, 2).c_str(), FormatFixed(r.Voltage, 3).c_str())};
+    }
+    // A timed test shows the time left: none left before it began is a time used up.
+    if (r.TestTimeSetpoint > 0 && r.TestTime == 0) {
+        return {TNotStarted::TKind::TestTimeUsedUp,
+                Format("the test time of %s is used up by an earlier test, so the tester stays "
+                       "stopped.",
+                       DurationText(r.TestTimeSetpoint).c_str())};
+    }
+    std::string cause = "the tester shows the test stopped";
+    if (r.Voltage >= 0) cause += " at " + FormatFixed(r.Voltage, 3) + " V";
+    if (r.CutoffVoltage >= 0)
+        cause += " with a cutoff of " + FormatFixed(r.CutoffVoltage, 2) + " V";
+    return {TNotStarted::TKind::Other, cause + "."};
+}
+
+std::optional<TNotStarted> TStartWatch::Reading(const TDeviceReading& reading) {
+    if (!FReadings) return std::nullopt;
+    if (reading.Status == 1) {
+        FReadings.reset();
+        return std::nullopt;
+    }
+    if (++*FReadings < kReadingsToStart) return std::nullopt;
+    FReadings.reset();
+    return NotStartedCause(reading);
 }

@@ -149,8 +149,12 @@ void TTestLog::Create(const std::string& path, int lastNumber) {
     }
 }
 
-void TTestLog::CloseLog() {
+bool TTestLog::CloseLog() {
+    if (!FLogStream) return false;
+    const bool closed = FLogStream->Close();
+    const int error = FLogStream->LastError();
     FLogStream.reset();
+    return !closed && WriteFailure(error);
 }
 
 bool TTestLog::WriteLogRow(const TDeviceReading& reading) {
@@ -160,10 +164,13 @@ bool TTestLog::WriteLogRow(const TDeviceReading& reading) {
         ++FRowsWritten;
         return false;
     }
-    if (WriteFailed()) return false;
+    return WriteFailure(FLogStream->LastError());
+}
 
-    FWriteFailureText = Format("Error write file %s: %s", FPath.c_str(),
-                               SysErrorText(FLogStream->LastError()).c_str());
+bool TTestLog::WriteFailure(int error) {
+    if (WriteFailed()) return false;
+    FWriteFailureText =
+        Format("Error write file %s: %s", FPath.c_str(), SysErrorText(error).c_str());
     platform::DebugOutput(FWriteFailureText);
     return true;
 }

@@ -78,8 +78,10 @@ class TTestLog {
     // error.
     void OpenLogAt(const std::string& path);
 
-    // Closes the log if one is open. Path() keeps its value.
-    void CloseLog();
+    // Closes the log if one is open, its rows handed to the medium first. Path() keeps its value.
+    // Returns true, as WriteLogRow does, only when the close failed (a full or failing medium or
+    // a share that reports lost writes only then) and it is the log's first failure.
+    bool CloseLog();
 
     // Appends the row of `reading` and CR LF, in one write; does nothing when no log is open.
     // Returns true only when this write failed and it is the first failure of the current log:
@@ -97,10 +99,10 @@ class TTestLog {
     // The full path of the current or last log, or of the last creation that failed; empty before
     // the first OpenLog.
     const std::string& Path() const { return FPath; }
-    // Whether a write to the current (or last) log has failed.
+    // Whether a write to the current (or last) log, or its close, has failed.
     bool WriteFailed() const { return !FWriteFailureText.empty(); }
-    // "Error write file <path>: <system text>" after the first failed write of the current (or
-    // last) log; empty otherwise.
+    // "Error write file <path>: <system text>" after the first failed write or close of the
+    // current (or last) log; empty otherwise.
     const std::string& WriteFailureText() const { return FWriteFailureText; }
     // The system's text of why the last OpenLog or OpenLogAt failed; empty after one that did not.
     const std::string& CreateFailureCause() const { return FCreateFailureCause; }
@@ -108,6 +110,8 @@ class TTestLog {
   private:
     // Creates the log at `path`, or at its numbered names up to `lastNumber` while taken.
     void Create(const std::string& path, int lastNumber);
+    // Keeps the first failure (errno value `error`) of the current log; true when it is that.
+    bool WriteFailure(int error);
 
     TClock FClock;
     TExeFileNameSource FExeFileName;

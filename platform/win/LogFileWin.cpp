@@ -94,7 +94,20 @@ std::unique_ptr<TLogFile> TLogFile::Create(const std::string& path, int& error) 
 }
 
 TLogFile::~TLogFile() {
-    ::CloseHandle(HandleFromInt(fd_));
+    if (open_) ::CloseHandle(HandleFromInt(fd_));
+}
+
+bool TLogFile::Close() {
+    if (!open_) return true;
+    const HANDLE file = HandleFromInt(fd_);
+    const BOOL flushed = ::FlushFileBuffers(file);
+    const DWORD flushError = flushed ? ERROR_SUCCESS : ::GetLastError();
+    const BOOL closed = ::CloseHandle(file);
+    const DWORD closeError = closed ? ERROR_SUCCESS : ::GetLastError();
+    open_ = false;
+    if (flushed && closed) return true;
+    lastError_ = ErrnoOf(!flushed ? flushError : closeError);
+    return false;
 }
 
 bool TLogFile::Write(const void* data, size_t count) {

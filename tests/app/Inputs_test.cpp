@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "app/ReadingDisplay.h"
+#include "app/SetpointInputs.h"
 #include "testrun/ReaderCommand.h"
 #include "testrun/SetpointRules.h"
 
@@ -87,6 +88,33 @@ TEST(SetpointRefusal, ValuesTheEncodingWouldWrapAreRefused) {
     EXPECT_TRUE(SetpointRefusal(cmdSetTestTime, -1));
     EXPECT_TRUE(SetpointRefusal(cmdSetTestTime, std::nan("")));
     EXPECT_FALSE(SetpointRefusal(cmdStartStop, 1e9));
+}
+
+// The operator sets 1.5 A and presses Start before any reading has reported it: Start must meet
+// 1.5 A, not the 0 A of the last reading, until a reading after the command's notice says so.
+TEST(SetpointsAhead, AValueQueuedWinsUntilAReadingAfterItsNoticeReportsIt) {
+    TSetpointsAhead ahead;
+    TDeviceReading r = AllFailed();
+    EXPECT_FALSE(ahead.Value(cmdSetCurrent));
+    r.CurrentSetpoint = 0;
+    ahead.Reading(r);
+    EXPECT_EQ(ahead.Value(cmdSetCurrent), 0.0);
+    ahead.Queued(cmdSetCurrent, 1.5);
+    ahead.Reading(r);  // requested before the command reached the tester
+    EXPECT_EQ(ahead.Value(cmdSetCurrent), 1.5);
+    ahead.Done(cmdSetCurrent);
+    ahead.Reading(AllFailed());  // a reading that read no setpoint tells nothing
+    EXPECT_EQ(ahead.Value(cmdSetCurrent), 1.5);
+    r.CurrentSetpoint = 1.5f;
+    ahead.Reading(r);
+    EXPECT_EQ(ahead.Value(cmdSetCurrent), 1.5);
+    r.CurrentSetpoint = 2.0f;  // set at the tester's own keys
+    ahead.Reading(r);
+    EXPECT_EQ(ahead.Value(cmdSetCurrent), 2.0);
+    ahead.Queued(cmdSetCurrent, 0.5);
+    ahead.Clear();  // the connection ended: what was queued may never have been carried out
+    EXPECT_FALSE(ahead.Value(cmdSetCurrent));
+    EXPECT_FALSE(ahead.Value(cmdStartStop));
 }
 
 }  // namespace

@@ -24,6 +24,7 @@
 #include "sim/PtyTester.h"
 #include "support/LocaleText.h"
 #include "testrun/TestLog.h"
+#include "tests/fixtures/FullFolder.h"
 
 namespace {
 
@@ -97,6 +98,26 @@ struct ErrorAnswer {
     }
 };
 
+// Answers the next question box with `button`; records its text and its default button.
+struct QuestionAnswer {
+    QString text;
+    QMessageBox::StandardButton defaultButton = QMessageBox::NoButton;
+    void Arm(QMessageBox::StandardButton button) {
+        WhenDialogOpens<QMessageBox>([this, button](QMessageBox* box) {
+            text = box->text();
+            defaultButton = box->standardButton(box->defaultButton());
+            box->button(button)->click();
+        });
+    }
+};
+
+const Bytes kStart{0xB1, 0xB2, 0x01, 0x01, 0x00, 0xB6};
+
+bool StartSent(const sim::PtyTester& tester) {
+    const std::vector<Bytes> writes = Writes(tester);
+    return std::find(writes.begin(), writes.end(), kStart) != writes.end();
+}
+
 sim::Registers ShownRegisters() {
     sim::Registers r;
     r.status = 0;
@@ -146,6 +167,14 @@ class WindowTest : public QObject {
                                  kBound);
     }
 
+    void ShowForm(std::unique_ptr<TForm1> window) {
+        form = std::move(window);
+        form->aReconnect->setChecked(false);  // these tests connect by hand
+        form->show();
+        QApplication::setActiveWindow(form.get());  // shortcuts reach the active window only
+        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+    }
+
   private slots:
     void init() {
         dialogWatches = new QObject;
@@ -154,11 +183,7 @@ class WindowTest : public QObject {
         TestRunning = false;
         tester = std::make_unique<sim::PtyTester>();
         tester->SetRegisters(ShownRegisters());
-        form = std::make_unique<TForm1>();
-        form->aReconnect->setChecked(false);  // these tests connect by hand
-        form->show();
-        QApplication::setActiveWindow(form.get());  // shortcuts reach the active window only
-        QVERIFY(QTest::qWaitForWindowActive(form.get()));
+        ShowForm(std::make_unique<TForm1>());
     }
     void cleanup() {
         delete dialogWatches;  // a watch whose dialog never came
@@ -411,6 +436,152 @@ class WindowTest : public QObject {
         form->ceA->Button()->click();
         QTRY_COMPARE_WITH_TIMEOUT(Writes(*tester).size(), size_t{1}, kBound);
         QCOMPARE(Writes(*tester)[0], (Bytes{0xB1, 0xB2, 0x02, 0x00, 0x00, 0xB6}));
+    }
+
+    // Start (F5, or its action once a box has had the focus) with setpoints that make no test: at
+    // 0 A the tester would run and never end, so the
+    // window refuses; without a cutoff or a time it would run the cell down to 0 V, so the window
+    // asks, and not starting is the default. A current typed just before Start counts, although no
+    // reading has reported it yet.
+    void startWithSetpointsThatMakeNoTestIsRefusedOrAskedFirst() {
+        sim::Registers r = ShownRegisters();
+        r.currentSetpoint_cA = 0;
+        tester->SetRegisters(r);
+        Connect();
+        WaitForReadings(1);
+        ErrorAnswer refused;
+        refused.Arm();
+        QTest::keyClick(form.get(), Qt::Key_F5);
+        QVERIFY2(refused.message.contains("below the tester's step of 0.01 A"),
+                 qPrintable(refused.message));
+        QCOMPARE(form->StatusMessage->text(), refused.message);
+        WaitForReadings(1);
+        QVERIFY(Writes(*tester).empty());
+
+        InputAnswer current;
+        current.Arm("1.5");
+        form->ceA->Button()->click();
+        form->aStart->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(StartSent(*tester), kBound);
+        QCOMPARE(Writes(*tester).front(), (Bytes{0xB1, 0xB2, 0x02, 0x01, 0x32, 0xB6}));
+        QTRY_VERIFY_WITH_TIMEOUT(TestRunning, kBound);
+        form->aStop->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!TestRunning, kBound);
+
+        r.currentSetpoint_cA = 150;
+        r.cutoffVoltage_cV = 0;
+        r.testTimeSetpoint_s = 0;
+        tester->SetRegisters(r);
+        // The window may lag behind the tester by a few readings: wait until it shows them.
+        QTRY_COMPARE_WITH_TIMEOUT(form->ceV->Text(), L("0.00"), kBound);
+        QTRY_COMPARE_WITH_TIMEOUT(form->cbT->Text(), QString("00:00:00"), kBound);
+        tester->ClearLog();
+        QuestionAnswer no;
+        no.Arm(QMessageBox::No);
+        form->aStart->trigger();
+        QVERIFY2(no.text.contains("discharge the cell to 0 V"), qPrintable(no.text));
+        QCOMPARE(no.defaultButton, QMessageBox::No);
+        WaitForReadings(1);
+        QVERIFY(Writes(*tester).empty());
+        QuestionAnswer yes;
+        yes.Arm(QMessageBox::Yes);
+        form->aStart->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(TestRunning, kBound);
+        QCOMPARE(Writes(*tester), std::vector<Bytes>{kStart});
+    }
+
+    // A Start that the tester leaves alone is said with its cause: a cutoff at or above the
+    // cell's voltage, or a test time that an earlier test used up, which Reset (Ctrl+0) mends.
+    void startThatTheTesterIgnoresSaysWhy() {
+        sim::Registers r = ShownRegisters();
+        r.voltage_mV = 3200;
+        r.cutoffVoltage_cV = 350;
+        tester->SetRegisters(r);
+        Connect();
+        WaitForReadings(1);
+        ErrorAnswer cutoff;
+        cutoff.Arm();
+        QTest::keyClick(form.get(), Qt::Key_F5);
+        QTRY_VERIFY_WITH_TIMEOUT(!cutoff.message.isEmpty(), kBound);
+        QVERIFY2(cutoff.message.startsWith("The test did not start: the cutoff of " + L("3.50") +
+                                           " V is at or above the cell's " + L("3.200") + " V"),
+                 qPrintable(cutoff.message));
+        QCOMPARE(form->StatusMessage->text(), cutoff.message);
+        QVERIFY(!TestRunning);
+
+        r.voltage_mV = 3900;
+        r.cutoffVoltage_cV = 300;
+        r.testTimeSetpoint_s = 600;
+        r.testTime_s = 0;  // counted down to nothing by the last test
+        tester->SetRegisters(r);
+        QTRY_COMPARE_WITH_TIMEOUT(form->cbT->Text(), QString("00:10:00"), kBound);
+        QTRY_COMPARE_WITH_TIMEOUT(form->eTime->text(), QString("00:00:00"), kBound);
+        ErrorAnswer usedUp;
+        usedUp.Arm();
+        form->aStart->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(!usedUp.message.isEmpty(), kBound);
+        QVERIFY2(usedUp.message.contains("the test time of 00:10:00 is used up") &&
+                     usedUp.message.contains("Reset (Ctrl+0)"),
+                 qPrintable(usedUp.message));
+        form->aReset->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(form->eTime->text(), QString("00:10:00"), kBound);
+        form->aStart->trigger();
+        QTRY_VERIFY_WITH_TIMEOUT(TestRunning, kBound);
+    }
+
+    // The log's folder fills up under a test: the console says what of the test is missing, and
+    // lists only the files that are there (no empty picture), in a message that is not cut off.
+    void fullLogFolderNamesWhatIsMissingAndListsOnlyWhatExists() {
+        TFullFolder full;
+        if (!full.Mounted()) QSKIP(full.Why().c_str());
+        QVERIFY(full.Fill(1));  // a page for the header and the first rows
+        sim::Options options;
+        options.stepPerStatusRead_s = 1;  // some 200 readings
+        options.cell.capacityAh = 0.1;
+        tester = std::make_unique<sim::PtyTester>(options);
+        sim::Registers charged;
+        charged.voltage_mV = 4200;
+        charged.currentSetpoint_cA = 150;
+        charged.cutoffVoltage_cV = 300;
+        tester->SetRegisters(charged);
+        ShowForm(std::make_unique<TForm1>(std::make_unique<TTestLog>(
+            nullptr, [&full] { return full.Path() + "/kelvo-console"; })));
+        Connect();
+        const QString log = form->StatusPanel->text();
+        QVERIFY2(log.startsWith(QString::fromStdString(full.Path())), qPrintable(log));
+        WaitForReadings(1);  // the test is seen from its start
+        QTest::keyClick(form.get(), Qt::Key_F5);
+        auto& results = form->TestResults();
+        QTRY_VERIFY_WITH_TIMEOUT(results.Last().has_value(), kBound);
+        QCOMPARE(ReasonName(results.Last()->Reason), "cutoff");
+        QCOMPARE(results.Last()->JoinedAtS, 0);
+
+        const QString json = QString(log).replace(".csv", "_test1.json");
+        const QString picture = QString(log).replace(".csv", "_test1.png");
+        QVERIFY(results.LastJson().isEmpty());
+        QVERIFY(results.LastPicture().isEmpty());
+        QCOMPARE(full.Names(), std::vector<std::string>{QFileInfo(log).fileName().toStdString()});
+        const QStringList missing = results.LastMissing();
+        QCOMPARE(missing.size(), 3);
+        QVERIFY2(missing[0].startsWith("Error write file " + log) &&
+                     missing[0].endsWith("the log misses readings"),
+                 qPrintable(missing[0]));
+        QVERIFY2(missing[1].startsWith("Error write file " + json + ": "), qPrintable(missing[1]));
+        QVERIFY2(missing[2].startsWith("Error write file " + picture + ": "),
+                 qPrintable(missing[2]));
+        const QString summary =
+            form->findChild<QDialog*>("TestResult")->findChild<QPlainTextEdit*>()->toPlainText();
+        QVERIFY2(!summary.contains("Curves:") && !summary.contains("Summary:") &&
+                     summary.contains("Not kept: " + missing[2]),
+                 qPrintable(summary));
+
+        const QString message = form->StatusMessage->text();
+        QCOMPARE(message, "Not all of the test was kept: " + missing.join("; "));
+        const QString tip = form->StatusMessage->toolTip();
+        QVERIFY2(Qt::mightBeRichText(tip) && tip.contains(message.toHtmlEscaped()),
+                 qPrintable(tip));  // a rich tool tip wraps; a plain one runs off the screen
+        QVERIFY(form->StatusMessage->width() > 2 * form->StatusPanel->width());
+        form.reset();  // the log closes before its folder goes
     }
 
     void disabledSetpointBoxIgnoresKeys() {

@@ -20,13 +20,16 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <system_error>
 #include <vector>
 
 #include "support/DateTime.h"
 #include "support/Errors.h"
 #include "support/qt/QtDateTime.h"
 #include "testrun/LogReader.h"
+#include "testrun/VerdictFile.h"
 #include "tests/fixtures/DebugCapture.h"
+#include "tests/fixtures/FullFolder.h"
 
 namespace {
 
@@ -404,6 +407,22 @@ TEST_F(TestLogFileTest, FailedWriteIsReportedOnceAndLoggedOnce) {
     }
     EXPECT_EQ(reports, 1);
     EXPECT_EQ(debug.Lines().size(), 2u);
+}
+
+// On a full disk a file beside the log is written whole or not at all: an earlier one keeps what it
+// held, and no temporary file is left.
+TEST(FullDiskTest, FileBesideTheLogIsWholeOrNotThere) {
+    TFullFolder full;
+    if (!full.Mounted()) GTEST_SKIP() << full.Why();
+    const std::string kept = full.Path() + "/kept.json";
+    ASSERT_EQ(WriteFileWhole(kept, "{\"as\": \"before\"}\n"), "");
+    ASSERT_TRUE(full.Fill(0));
+    // The system's words, in the locale that an earlier test may have set.
+    const std::string noSpace = std::generic_category().message(ENOSPC);
+    EXPECT_EQ(WriteFileWhole(full.Path() + "/new.json", "{}\n"), noSpace);
+    EXPECT_EQ(WriteFileWhole(kept, "{}\n"), noSpace);
+    EXPECT_EQ(ReadFile(kept), "{\"as\": \"before\"}\n");
+    EXPECT_EQ(full.Names(), std::vector<std::string>{"kept.json"});
 }
 
 // Writes that fail part way, then succeed again once there is room: a failed write can leave
