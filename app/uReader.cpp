@@ -240,7 +240,7 @@ void TForm1::ShowCells() {
         FCells = new TCellsWindow(
             [this] {
                 const std::string& where = FTestResults->Register();
-                return TRegister::Open(where.empty() ? TRegister::DefaultLocation() : where);
+                return where.empty() ? TRegister::DefaultLocation() : where;
             },
             this);
         connect(FCells, &TCellsWindow::CompareWanted, this, [this](const QStringList& logs) {
