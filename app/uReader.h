@@ -32,7 +32,7 @@ class TPortList;
 class TTestLog;
 class TTestResults;
 class QMenu;
-class QThread;
+class TBackgroundWorker;
 class QTimer;
 class TPortWatcher;
 class TThreadMessage;
@@ -216,5 +216,7 @@ class TForm1 : public QMainWindow {
     TReadingTexts FPendingTexts;          // of the readings not shown yet
     QTimer* FDisplayFrame = nullptr;      // shows them; child of this window
     QPointer<TCellsWindow> FCells;        // made when first asked for; child of this window
-    QThread* FOutboxSender = nullptr;     // while it runs; child of this window
+
+    // Sends the outbox at start; made by the first sending, child of this window.
+    TBackgroundWorker* FOutboxSender = nullptr;
 };
