@@ -285,11 +285,14 @@ void TTelemetry::TShared::Run() {
 void TTelemetry::TShared::Publish() {
     std::unique_lock lock(Lock);
     for (;;) {
-        const auto ready = [&] { return ClosingOver() || WorkToPublish(); };
-        if (Closing) {
-            Changed.wait_until(lock, Deadline, ready);
-        } else {
-            Changed.wait(lock, ready);
+        // A closing that begins during a wait bounds it from then on: the wait without limit
+        // ends with the closing's wake-up, the one until the deadline follows.
+        while (!ClosingOver() && !WorkToPublish()) {
+            if (Closing) {
+                Changed.wait_until(lock, Deadline);
+            } else {
+                Changed.wait(lock);
+            }
         }
         if (ClosingOver()) break;
         if (!WorkToPublish()) continue;

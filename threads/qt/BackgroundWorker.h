@@ -40,7 +40,8 @@ class TBackgroundWorker : public QObject {
     // Queues `work`, to be called on the worker's thread; once it has returned, `done` is called
     // with its result (nothing for a void job) on the owner's thread. A job that lets an error
     // escape is written to the debug output and its `done` is not called: a job catches what its
-    // owner must hear of and returns it. Nothing is queued once Finish has begun.
+    // owner must hear of and returns it. A `done` may post more jobs, but must not destroy the
+    // worker (deleteLater may). Nothing is queued once Finish has begun.
     template <typename TWork, typename TDone>
     void Post(TWork work, TDone done) {
         using TResult = std::invoke_result_t<TWork&>;
