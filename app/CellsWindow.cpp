@@ -1,6 +1,5 @@
 #include "app/CellsWindow.h"
 
-#include <QApplication>
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -13,6 +12,7 @@
 #include <QPushButton>
 #include <QSaveFile>
 #include <QSet>
+#include <QSignalBlocker>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStandardPaths>
@@ -28,10 +28,29 @@
 #include "app/PackDialog.h"
 #include "platform/FileManager.h"
 #include "support/LocaleText.h"
+#include "threads/qt/BackgroundWorker.h"
 
 namespace {
 
 enum TPage { kTablesPage, kErrorPage };
+
+const QString kReading = QStringLiteral("Reading the register...");
+const QString kWriting = QStringLiteral("Writing to the register...");
+
+// What a load read, or why it could not.
+struct TLoaded {
+    std::string Location;
+    std::vector<TCellSummary> Cells;
+    int64_t Unassigned = 0;
+    std::optional<std::string> Error;
+};
+
+// A job's answer: its value, or the register's error.
+template <typename T>
+struct TAnswer {
+    std::optional<T> Value;
+    std::string Error;
+};
 
 // The rows of `view` whose whole row is selected, in the view's order.
 std::vector<int> SelectedRows(const QTableView* view) {
@@ -70,9 +89,11 @@ void SetUpTableView(QTableView* view) {
 
 }  // namespace
 
-TCellsWindow::TCellsWindow(TRegisterOpener opener, QWidget* parent)
+TCellsWindow::TCellsWindow(TRegisterLocation location, QWidget* parent)
     : QMainWindow(parent),
-      FOpener(std::move(opener)),
+      FLocation(std::move(location)),
+      FSide(std::make_shared<TWorkerSide>()),
+      FWorker(std::make_unique<TBackgroundWorker>()),
       FCells(new TCellsTableModel(this)),
       FFilter(new TCellsFilter(FCells, this)),
       FTests(new TCellTestsModel(this)) {
@@ -87,7 +108,15 @@ TCellsWindow::TCellsWindow(TRegisterOpener opener, QWidget* parent)
     FMessage->setObjectName(QStringLiteral("CellsMessage"));
     FMessage->setTextInteractionFlags(Qt::TextSelectableByMouse);
     statusBar()->addWidget(FMessage, 1);
+    FBusy = new QLabel(this);
+    FBusy->setObjectName(QStringLiteral("CellsBusy"));
+    FBusy->hide();
+    statusBar()->addPermanentWidget(FBusy);
     SetColumnWidths();
+    connect(FWorker.get(), &TBackgroundWorker::Idle, this, [this] {
+        ShowBusy();
+        emit Settled();
+    });
     resize(1040, 820);
 
     connect(FCells, &TCellsTableModel::RatingEntered, this, &TCellsWindow::Rate);
@@ -104,6 +133,36 @@ TCellsWindow::~TCellsWindow() {
     // Closing the window below moves the focus out of an editor still open in the table, which
     // then commits what was typed: not into a window half destroyed.
     disconnect(FCells, nullptr, this, nullptr);
+    // A read is of no use any more; a write gets a moment. A server that does not answer is
+    // left at once after that.
+    FWorker->Finish(kExitBound);
+}
+
+template <typename TWork, typename TDone>
+void TCellsWindow::Ask(const QString& what, TWork work, TDone done) {
+    using TValue = std::invoke_result_t<TWork&, TRegister&>;
+    FWorker->Post(
+        [side = FSide, work = std::move(work)]() mutable {
+            TAnswer<TValue> answer;
+            try {
+                if (!side->Register) throw TRegisterError(side->Error);
+                answer.Value.emplace(work(*side->Register));
+            } catch (const std::exception& error) {
+                answer.Error = error.what();
+            }
+            return answer;
+        },
+        std::move(done));
+    FBusy->setText(what);
+    ShowBusy();
+}
+
+void TCellsWindow::ShowBusy() {
+    FBusy->setVisible(Busy());
+}
+
+bool TCellsWindow::Busy() const {
+    return FWorker->Pending() > 0;
 }
 
 void TCellsWindow::BuildMenu() {
@@ -251,33 +310,64 @@ void TCellsWindow::Refresh() {
 }
 
 void TCellsWindow::Load(const QString& cell, const QSet<int64_t>& tests) {
-    try {
-        FRegister.reset();  // one connection at a time
-        FRegister = FOpener();
-        setWindowTitle(
-            QStringLiteral("Cells - %1").arg(QString::fromStdString(FRegister->Location())));
-        FCells->SetCells(FRegister->Cells(),
-                         static_cast<int64_t>(FRegister->UnassignedTests().size()));
-    } catch (const std::exception& error) {
-        ShowError(QString::fromStdString(error.what()));
+    if (FLoading) {
+        FNextLoad.emplace(cell, tests);
         return;
     }
-    FPages->setCurrentIndex(kTablesPage);
+    FLoading = true;
+    ++FLoads;
+    FWorker->Post(
+        [side = FSide, where = FLocation()] {
+            TLoaded loaded;
+            try {
+                side->Register.reset();  // one connection at a time
+                side->Register = TRegister::Open(where);
+                loaded.Location = side->Register->Location();
+                loaded.Cells = side->Register->Cells();
+                loaded.Unassigned = side->Register->UnassignedCount();
+            } catch (const std::exception& error) {
+                side->Register.reset();
+                side->Error = error.what();
+                loaded.Error = error.what();
+            }
+            return loaded;
+        },
+        [this, cell, tests](TLoaded loaded) {
+            FLoading = false;
+            if (loaded.Error) {
+                ShowError(QString::fromStdString(*loaded.Error));
+            } else {
+                FReadable = true;
+                setWindowTitle(
+                    QStringLiteral("Cells - %1").arg(QString::fromStdString(loaded.Location)));
+                {
+                    // The selection the new rows end is made again below: the tests shown stay
+                    // until the cell's are read anew.
+                    const QSignalBlocker quiet(FCellsView->selectionModel());
+                    FCells->SetCells(std::move(loaded.Cells), loaded.Unassigned);
+                }
+                FPages->setCurrentIndex(kTablesPage);
+                ShowCount();
+                FShownCell.clear();  // the selected cell's tests are read anew
+                FTestsToSelect = tests;
+                if (!cell.isEmpty()) SelectCell(cell);
+                SelectFirstWhenNone();
+            }
+            if (FNextLoad) {
+                const auto [nextCell, nextTests] = *std::exchange(FNextLoad, std::nullopt);
+                Load(nextCell, nextTests);
+            }
+        });
+    FBusy->setText(kReading);
     ShowCount();
-    FShownCell.clear();  // the selected cell's tests are read anew
-    if (!cell.isEmpty()) SelectCell(cell);
-    SelectFirstWhenNone();
-    if (tests.isEmpty()) return;
-    QItemSelection keep;
-    for (int row = 0; row < FTests->rowCount(); ++row) {
-        if (tests.contains(FTests->Test(row).Id)) {
-            keep.select(FTests->index(row, 0), FTests->index(row, TCellTestsModel::kLog));
-        }
-    }
-    FTestsView->selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
+    ShowBusy();
 }
 
 void TCellsWindow::ShowCount() {
+    if (FLoading && !FReadable) {
+        FCount->setText(kReading);
+        return;
+    }
     FCount->setText(
         FFilter->rowCount() == FCells->rowCount()
             ? QStringLiteral("%1 cells").arg(FCells->rowCount())
@@ -285,7 +375,9 @@ void TCellsWindow::ShowCount() {
 }
 
 void TCellsWindow::ShowError(const QString& text) {
-    FRegister.reset();
+    FReadable = false;
+    FTestsToSelect.clear();
+    FHistoryOf.clear();
     FError->setText(text);
     FPages->setCurrentIndex(kErrorPage);
     FCells->SetCells({});
@@ -339,45 +431,78 @@ void TCellsWindow::ShowSelectedCell() {
     const QString cell = SelectedCell();
     if (cell == FShownCell && !cell.isEmpty()) return;
     FShownCell = cell;
-    std::optional<TCellHistory> history;
-    if (!cell.isEmpty() && FRegister) {
-        try {
-            // Tests imported from before cells were named: given one with Assign.
-            history = cell == TCellsTableModel::kNoCell
-                          ? TCellHistory{{}, FRegister->UnassignedTests()}
-                          : FRegister->Cell(cell.toStdString());
-        } catch (const std::exception& error) {
-            ShowError(QString::fromStdString(error.what()));
-            return;
-        }
-    }
-    if (history) {
-        FTests->SetTests(history->Tests);
-        FChart->Show(cell == TCellsTableModel::kNoCell ? QStringLiteral("(no cell)") : cell,
-                     history->Tests, history->Cell.RatedAh);
-    } else {
+    const QSet<int64_t> tests = std::exchange(FTestsToSelect, {});
+    // Another cell's tests go at once; the same cell's stay until they are read anew.
+    if (cell != FHistoryOf || cell.isEmpty()) {
+        FHistoryOf.clear();
         FTests->SetTests({});
         FChart->ShowNothing();
+        UpdateButtons();
+    }
+    if (cell.isEmpty() || !FReadable) return;
+    const uint64_t load = FLoads;
+    Ask(
+        kReading,
+        [name = cell.toStdString(), unassigned = cell == TCellsTableModel::kNoCell](
+            TRegister& reg) -> std::optional<TCellHistory> {
+            // Tests imported from before cells were named: given one with Assign.
+            if (unassigned) return TCellHistory{{}, reg.UnassignedTests()};
+            return reg.Cell(name);
+        },
+        [this, cell, load, tests](TAnswer<std::optional<TCellHistory>> answer) {
+            // Another cell was chosen meanwhile, or the register is being read anew.
+            if (cell != FShownCell || load != FLoads || !FReadable) return;
+            if (!answer.Value) {
+                ShowError(QString::fromStdString(answer.Error));
+            } else if (*answer.Value) {
+                ShowHistory(cell, **answer.Value, tests);
+            } else {
+                ShowHistory(cell, {}, {});  // gone meanwhile
+            }
+        });
+}
+
+void TCellsWindow::ShowHistory(const QString& cell, const TCellHistory& history,
+                               const QSet<int64_t>& tests) {
+    FHistoryOf = cell;
+    FTests->SetTests(history.Tests);
+    FChart->Show(cell == TCellsTableModel::kNoCell ? QStringLiteral("(no cell)") : cell,
+                 history.Tests, history.Cell.RatedAh);
+    if (!tests.isEmpty()) {
+        QItemSelection keep;
+        for (int row = 0; row < FTests->rowCount(); ++row) {
+            if (tests.contains(FTests->Test(row).Id)) {
+                keep.select(FTests->index(row, 0), FTests->index(row, TCellTestsModel::kLog));
+            }
+        }
+        FTestsView->selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
     }
     UpdateButtons();
 }
 
 void TCellsWindow::Rate(const QString& cell, double ratedAh) {
-    if (!FRegister) return;
-    std::optional<TCellHistory> history;
-    try {
-        FRegister->Rate(cell.toStdString(), ratedAh);
-        history = FRegister->Cell(cell.toStdString());
-    } catch (const std::exception& error) {
-        Say(QStringLiteral("Rated capacity of %1 not written: %2").arg(cell, error.what()), true);
-        return;
-    }
-    if (!history) return;
-    FCells->UpdateCell(history->Cell);
-    if (cell == FShownCell) FChart->Show(cell, history->Tests, history->Cell.RatedAh);
-    Say(QStringLiteral("Rated capacity of %1: %2 Ah")
-            .arg(cell, QString::fromStdString(FormatFixed(ratedAh, 3))),
-        false);
+    if (!FReadable) return;
+    Ask(
+        kWriting,
+        [name = cell.toStdString(), ratedAh](TRegister& reg) {
+            reg.Rate(name, ratedAh);
+            return reg.Cell(name);
+        },
+        [this, cell, ratedAh](TAnswer<std::optional<TCellHistory>> answer) {
+            if (!answer.Value) {
+                Say(QStringLiteral("Rated capacity of %1 not written: %2")
+                        .arg(cell, QString::fromStdString(answer.Error)),
+                    true);
+                return;
+            }
+            if (!*answer.Value) return;
+            const TCellHistory& history = **answer.Value;
+            FCells->UpdateCell(history.Cell);
+            if (cell == FShownCell) FChart->Show(cell, history.Tests, history.Cell.RatedAh);
+            Say(QStringLiteral("Rated capacity of %1: %2 Ah")
+                    .arg(cell, QString::fromStdString(FormatFixed(ratedAh, 3))),
+                false);
+        });
 }
 
 std::vector<int> TCellsWindow::SelectedTestRows() const {
@@ -390,7 +515,7 @@ void TCellsWindow::UpdateButtons() {
     for (const int row : rows) logs = logs || !LogsOf(FTests->Test(row)).isEmpty();
     FOpenLog->setEnabled(rows.size() == 1 && logs);
     FCompare->setEnabled(logs);
-    FAssign->setEnabled(!rows.empty() && FRegister);
+    FAssign->setEnabled(!rows.empty() && FReadable);
 }
 
 void TCellsWindow::CompareSelectedTests() {
@@ -433,54 +558,71 @@ void TCellsWindow::OpenSelectedLogFolder() {
 void TCellsWindow::AssignSelectedTests(const QString& cell) {
     const QString name = cell.trimmed();
     const std::vector<int> rows = SelectedTestRows();
-    if (!FRegister || name.isEmpty() || rows.empty()) return;
-    QSet<int64_t> assigned;
-    try {
-        for (const int row : rows) {
-            const int64_t id = FTests->Test(row).Id;
-            if (FRegister->Assign(id, name.toStdString())) assigned.insert(id);
-        }
-    } catch (const std::exception& error) {
-        Say(QStringLiteral("Not assigned to %1: %2").arg(name, error.what()), true);
-    }
-    if (assigned.isEmpty()) return;
-    // The cell must be in sight, its tests (with the ones given to it) shown.
-    if (!name.contains(FFilterBox->text(), Qt::CaseInsensitive)) FFilterBox->clear();
-    Load(name, assigned);
-    Say(QStringLiteral("%1 %2 assigned to cell %3")
-            .arg(assigned.size())
-            .arg(assigned.size() == 1 ? "test" : "tests", name),
-        false);
+    if (!FReadable || name.isEmpty() || rows.empty()) return;
+    std::vector<int64_t> ids;
+    for (const int row : rows) ids.push_back(FTests->Test(row).Id);
+    struct TAssigned {
+        QSet<int64_t> Ids;
+        std::string Error;  // why the rest were not
+    };
+    Ask(
+        kWriting,
+        [ids, to = name.toStdString()](TRegister& reg) {
+            TAssigned assigned;
+            try {
+                for (const int64_t id : ids) {
+                    if (reg.Assign(id, to)) assigned.Ids.insert(id);
+                }
+            } catch (const std::exception& error) {
+                assigned.Error = error.what();
+            }
+            return assigned;
+        },
+        [this, name](TAnswer<TAssigned> answer) {
+            const TAssigned assigned = answer.Value.value_or(TAssigned{{}, answer.Error});
+            if (!assigned.Error.empty()) {
+                Say(QStringLiteral("Not assigned to %1: %2")
+                        .arg(name, QString::fromStdString(assigned.Error)),
+                    true);
+            }
+            if (assigned.Ids.isEmpty()) return;
+            // The cell must be in sight, its tests (with the ones given to it) shown.
+            if (!name.contains(FFilterBox->text(), Qt::CaseInsensitive)) FFilterBox->clear();
+            Load(name, assigned.Ids);
+            Say(QStringLiteral("%1 %2 assigned to cell %3")
+                    .arg(assigned.Ids.size())
+                    .arg(assigned.Ids.size() == 1 ? "test" : "tests", name),
+                false);
+        });
 }
 
 void TCellsWindow::Import(const QStringList& paths) {
     if (paths.isEmpty()) return;
-    if (!FRegister) {
+    if (!FReadable) {
         Say(QStringLiteral("Nothing imported: the register cannot be opened"), true);
         return;
     }
     std::vector<std::string> files;
     for (const QString& path : paths) files.push_back(QFile::encodeName(path).toStdString());
-    TImportResult result;
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    try {
-        result = FRegister->Import(files, std::nullopt);
-    } catch (const std::exception& error) {
-        QApplication::restoreOverrideCursor();
-        Say(QStringLiteral("Import stopped: %1").arg(error.what()), true);
-        return;
-    }
-    QApplication::restoreOverrideCursor();
-    Refresh();
-    QStringList unreadable;
-    for (const std::string& file : result.Unreadable)
-        unreadable.append(QFile::decodeName(file.c_str()));
-    Say(QStringLiteral("Imported %1, already there %2, unreadable %3")
-            .arg(result.Imported)
-            .arg(result.AlreadyThere)
-            .arg(unreadable.size()),
-        !unreadable.isEmpty(),
-        unreadable.isEmpty() ? QString() : "Unreadable:\n" + unreadable.join('\n'));
+    Ask(
+        kWriting, [files](TRegister& reg) { return reg.Import(files, std::nullopt); },
+        [this](TAnswer<TImportResult> answer) {
+            if (!answer.Value) {
+                Say(QStringLiteral("Import stopped: %1").arg(QString::fromStdString(answer.Error)),
+                    true);
+                return;
+            }
+            Refresh();
+            QStringList unreadable;
+            for (const std::string& file : answer.Value->Unreadable)
+                unreadable.append(QFile::decodeName(file.c_str()));
+            Say(QStringLiteral("Imported %1, already there %2, unreadable %3")
+                    .arg(answer.Value->Imported)
+                    .arg(answer.Value->AlreadyThere)
+                    .arg(unreadable.size()),
+                !unreadable.isEmpty(),
+                unreadable.isEmpty() ? QString() : "Unreadable:\n" + unreadable.join('\n'));
+        });
 }
 
 std::vector<TCellSummary> TCellsWindow::ShownCells() const {

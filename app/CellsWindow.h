@@ -5,19 +5,28 @@
 // From there: the folder of a test's log, the chosen tests' logs drawn on the console's chart
 // (CompareWanted), a test given to a cell, verdict files imported and the cells exported as CSV.
 //
-// It does not block the console. It opens the register through the console's opener every time
-// it loads, so a register that moved is followed; a register that cannot be opened or read shows
+// It never blocks the console, nor itself: the register is opened, read and written by a worker
+// of the window's own (its own connection, one request after another), whose answers come back
+// through the event loop. Meanwhile the window says "Reading the register..." and stays usable:
+// the filter, the table shown, Close. Each load opens the register anew where the console keeps
+// it now, so a register that moved is followed; a register that cannot be opened or read shows
 // its error in the window's place of the table, and a failed write is said in the window's status
 // line: never a box. The register stays open between loads for the window's own writes.
 //
-// Window's thread only; the register is used on it too.
+// Window's thread only; the register only on the worker's thread.
 
 #include <QMainWindow>
 #include <QSet>
+#include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <utility>
 
 #include "records/Register.h"
+
+class TBackgroundWorker;
 
 class QLabel;
 class QLineEdit;
@@ -30,8 +39,9 @@ class TCellTestsModel;
 class TCellsFilter;
 class TCellsTableModel;
 
-// Opens the register where the console keeps it now; throws TRegisterError.
-using TRegisterOpener = std::function<std::unique_ptr<TRegister>()>;
+// Where the console keeps the register now (a file or a server, as TRegister::Open takes it);
+// asked on the window's thread at each load.
+using TRegisterLocation = std::function<std::string()>;
 
 class TCellsWindow : public QMainWindow {
     Q_OBJECT
@@ -39,17 +49,20 @@ class TCellsWindow : public QMainWindow {
   public:
     // `parent` (the console) keeps the window above it and owns it; nothing is loaded before
     // Present or Refresh.
-    explicit TCellsWindow(TRegisterOpener opener, QWidget* parent = nullptr);
+    explicit TCellsWindow(TRegisterLocation location, QWidget* parent = nullptr);
+    // Gives a write on its way a moment (kExitBound), then ends the worker.
     ~TCellsWindow() override;
 
     // Loads the register anew (opening it again), keeping the filter, the order, the selected cell
-    // and its selected tests where they are still there.
+    // and its selected tests where they are still there. A load asked for while one is on its way
+    // follows it.
     void Refresh();
     // Refresh, then shows the window and brings it forward.
     void Present();
 
-    // What the window's controls do, without their dialogs. Each says how it went in the status
-    // line (Message).
+    // What the window's controls do, without their dialogs. Each asks the worker and returns; the
+    // answer is shown when it comes (Busy() is false again), with how it went in the status line
+    // (Message).
     void SelectCell(const QString& cell);
     QString SelectedCell() const;
     // Records verdict files and folders of them (TRegister::Import), then reloads.
@@ -69,11 +82,18 @@ class TCellsWindow : public QMainWindow {
     QString ErrorText() const;
     // The status line.
     QString Message() const;
+    // Something asked of the register has not been answered and shown yet.
+    bool Busy() const;
+
+    // How long a write on its way when the window goes may still take.
+    static constexpr std::chrono::milliseconds kExitBound{2000};
 
   signals:
     // The logs to draw beside the live test on the console's chart, in the tests' order; each an
     // existing file.
     void CompareWanted(const QStringList& logs);
+    // Everything asked of the register is answered and shown: Busy() turned false.
+    void Settled();
 
   private:
     void BuildMenu();
@@ -85,8 +105,17 @@ class TCellsWindow : public QMainWindow {
     void Load(const QString& cell, const QSet<int64_t>& tests);
     void ShowCount();
     void ShowError(const QString& text);
-    // Shows the tests and the chart of the selected cell (nothing when none is selected).
+    // Shows the tests and the chart of the selected cell (nothing when none is selected), once
+    // the worker has read them.
     void ShowSelectedCell();
+    // Shows `history` as the tests of `cell`, those of `tests` selected.
+    void ShowHistory(const QString& cell, const TCellHistory& history, const QSet<int64_t>& tests);
+    // Asks the worker to run `work` on the register (the one the last load opened; it throws the
+    // load's error when there is none), then calls `done` with its result on this thread.
+    // `what` is said while the answer is on its way.
+    template <typename TWork, typename TDone>
+    void Ask(const QString& what, TWork work, TDone done);
+    void ShowBusy();
     void SelectFirstWhenNone();
     void Rate(const QString& cell, double ratedAh);
     void Say(const QString& text, bool problem, const QString& details = {});
@@ -98,9 +127,23 @@ class TCellsWindow : public QMainWindow {
     // The cells the table shows (filtered), in its order.
     std::vector<TCellSummary> ShownCells() const;
 
-    TRegisterOpener FOpener;
-    std::unique_ptr<TRegister> FRegister;  // as last opened; null while the error is shown
-    TCellsTableModel* FCells;              // children of this window
+    // The worker's side: the register as last opened, or why it could not be; used only by the
+    // worker's jobs, one after another.
+    struct TWorkerSide {
+        std::unique_ptr<TRegister> Register;
+        std::string Error;
+    };
+
+    TRegisterLocation FLocation;
+    std::shared_ptr<TWorkerSide> FSide;
+    std::unique_ptr<TBackgroundWorker> FWorker;
+    bool FReadable = false;  // the last load read the register; false while the error is shown
+    bool FLoading = false;   // a load is on its way
+    // A load asked for while one was on its way: what it keeps selected.
+    std::optional<std::pair<QString, QSet<int64_t>>> FNextLoad;
+    uint64_t FLoads = 0;           // loads asked for: a cell's tests read before the last are old
+    QSet<int64_t> FTestsToSelect;  // of the cell a load selects, once its tests are read
+    TCellsTableModel* FCells;      // children of this window
     TCellsFilter* FFilter;
     TCellTestsModel* FTests;
     QStackedWidget* FPages = nullptr;  // the tables, or the error
@@ -114,5 +157,7 @@ class TCellsWindow : public QMainWindow {
     QPushButton* FCompare = nullptr;
     QPushButton* FAssign = nullptr;
     QLabel* FMessage = nullptr;
-    QString FShownCell;  // whose tests are shown
+    QLabel* FBusy = nullptr;  // what the worker is doing
+    QString FShownCell;       // whose tests are shown, or on their way
+    QString FHistoryOf;       // whose tests are shown
 };

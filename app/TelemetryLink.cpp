@@ -60,25 +60,26 @@ void TTelemetryLink::Verdict(const std::string& json) {
 
 void TTelemetryLink::CloseCurrent() {
     if (!FCurrent) return;
-    auto words = std::make_shared<std::string>();
-    QThread* closer =
-        QThread::create([telemetry = std::shared_ptr<TTelemetry>(std::move(FCurrent)), words] {
-            *words = telemetry->Close(TTelemetry::kCloseBound);
-        });
-    closer->setParent(this);
-    connect(closer, &QThread::finished, this, [this, closer, words] {
+    // A worker for each closing: closings that wait for a broker wait side by side, each for its
+    // own bound, and none in the window's way.
+    auto* closer = new TBackgroundWorker(this);
+    FClosing.push_back(closer);
+    closer->Post([telemetry = std::shared_ptr<TTelemetry>(
+                      std::move(FCurrent))] { return telemetry->Close(TTelemetry::kCloseBound); },
+                 [this](const std::string& words) {
+                     if (!words.empty()) emit Message(AsMessage(words));
+                 });
+    connect(closer, &TBackgroundWorker::Idle, this, [this, closer] {
         FClosing.erase(std::remove(FClosing.begin(), FClosing.end(), closer), FClosing.end());
-        if (!words->empty()) emit Message(AsMessage(*words));
         closer->deleteLater();
     });
-    FClosing.push_back(closer);
-    closer->start();
 }
 
 void TTelemetryLink::Shutdown() {
     CloseCurrent();
-    for (const QPointer<QThread>& closer : FClosing) {
-        if (closer) closer->wait();
+    // Each closing ends within its bound (TTelemetry::Close joins its threads by then).
+    for (const QPointer<TBackgroundWorker>& closer : FClosing) {
+        if (closer) closer->Finish(TTelemetry::kCloseBound + kCloseMargin);
     }
     FClosing.clear();
 }

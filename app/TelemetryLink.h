@@ -2,13 +2,13 @@
 // The window's telemetry: one TTelemetry per tester connection, made when the port opens (the
 // broker's will names the port), told "offline" when it closes and kept until the next
 // connection, so that a verdict that comes after the close (a test given up on while away)
-// still goes out. The one it replaces is closed in a thread of its own, so that a broker that is
+// still goes out. The one it replaces is closed by a worker of its own, so that a broker that is
 // away never holds up the window; Shutdown() waits for all of them, each bounded. Window's thread.
 
 #include <QObject>
 #include <QPointer>
 #include <QString>
-#include <QThread>
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -17,6 +17,7 @@
 #include "app/TelemetryChoice.h"
 #include "device/DeviceReading.h"
 #include "telemetry/Telemetry.h"
+#include "threads/qt/BackgroundWorker.h"
 
 class TTelemetryLink : public QObject {
     Q_OBJECT
@@ -50,8 +51,11 @@ class TTelemetryLink : public QObject {
   private:
     void CloseCurrent();
 
+    // Past its own bound, what a closing may still take to end its threads.
+    static constexpr std::chrono::milliseconds kCloseMargin{3000};
+
     TTelemetryChoice FChoice;
     std::string FStation;
     std::unique_ptr<TTelemetry> FCurrent;
-    std::vector<QPointer<QThread>> FClosing;  // each ends once its telemetry is closed
+    std::vector<QPointer<TBackgroundWorker>> FClosing;  // children; each goes once it closed
 };

@@ -6,13 +6,13 @@
 #include <QImage>
 #include <QPlainTextEdit>
 #include <QRegularExpression>
-#include <QThread>
 #include <QVBoxLayout>
 #include <algorithm>
 #include <memory>
 
 #include "app/ChartView.h"
 #include "app/DesktopNotification.h"
+#include "records/PostgresDatabase.h"
 #include "records/Register.h"
 #include "support/DateTime.h"
 #include "testrun/Station.h"
@@ -183,36 +183,37 @@ void TTestResults::Ended(std::optional<TTestSummary> summary, bool show) {
     emit TestEnded();
 }
 
+const std::chrono::milliseconds TTestResults::kRecordsBound{
+    kServerConnectTimeoutS * 1000 + kServerStatementTimeoutMs + kServerAnswerGraceMs};
+
 void TTestResults::Record(const TTestSummary& summary, const std::string& jsonFile) {
     const std::string where = FRegister.empty() ? TRegister::DefaultLocation() : FRegister;
-    // In a thread of its own: a register's server that is away, or a file another program holds
+    // Off the window's thread: a register's server that is away, or a file another program holds
     // locked, costs a bounded wait, but never the window's.
-    auto failure = std::make_shared<QString>();
-    QThread* recorder = QThread::create([where, summary, jsonFile, failure] {
-        try {
-            TRegister::Open(where)->Record(summary, jsonFile);
-        } catch (const TRegisterPending& waiting) {
-            // Kept in the outbox: sent with the next record, at the next start, or by a sync.
-            *failure = QString::fromStdString(std::string("Register: ") + waiting.what());
-        } catch (const TRegisterError& error) {
-            // The verdict stays beside the log, from where an import records it later.
-            *failure = QString::fromStdString(std::string("Not in the register: ") + error.what());
-        }
-    });
-    recorder->setParent(this);
-    connect(recorder, &QThread::finished, this, [this, recorder, failure] {
-        recorder->deleteLater();
-        if (failure->isEmpty()) {
-            emit Recorded();
-        } else {
-            emit WriteFailed(*failure);
-        }
-    });
-    recorder->start();
+    FRecorder->Post(
+        [where, summary, jsonFile] {
+            try {
+                TRegister::Open(where)->Record(summary, jsonFile);
+            } catch (const TRegisterPending& waiting) {
+                // Kept in the outbox: sent with the next record, at the next start, or by a sync.
+                return QString::fromStdString(std::string("Register: ") + waiting.what());
+            } catch (const TRegisterError& error) {
+                // The verdict stays beside the log, from where an import records it later.
+                return QString::fromStdString(std::string("Not in the register: ") + error.what());
+            }
+            return QString();
+        },
+        [this](const QString& failure) {
+            if (failure.isEmpty()) {
+                emit Recorded();
+            } else {
+                emit WriteFailed(failure);
+            }
+        });
 }
 
 void TTestResults::WaitForRecords() {
-    for (QThread* recorder : findChildren<QThread*>(Qt::FindDirectChildrenOnly)) recorder->wait();
+    FRecorder->Wait(kRecordsBound);
 }
 
 void TTestResults::ShowLast() {

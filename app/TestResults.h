@@ -9,13 +9,16 @@
 #include <QPointer>
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "device/DeviceReading.h"
 #include "testrun/TestVerdict.h"
+#include "threads/qt/BackgroundWorker.h"
 
 class QDialog;
 class QWidget;
@@ -80,8 +83,12 @@ class TTestResults : public QObject {
     const QStringList& LastMissing() const { return FLastMissing; }
     // Opens the last summary again (nothing when there is none).
     void ShowLast();
-    // Waits for the records still on their way (each bounded by the register's own time-outs).
+    // Waits for the records still on their way, at most kRecordsBound: a connection attempt and
+    // an exchange that the server never answers, after which a record for a server waits in the
+    // outbox. A record still on its way when this object goes is given up (its verdict file
+    // stays, for an import).
     void WaitForRecords();
+    static const std::chrono::milliseconds kRecordsBound;
 
   signals:
     // Files of an ended test could not be written or its log misses rows ("Not all of the test
@@ -96,8 +103,8 @@ class TTestResults : public QObject {
 
   private:
     void Ended(std::optional<TTestSummary> summary, bool show);
-    // Records the verdict, whose JSON is `jsonFile` (empty: none), in the register, in a thread
-    // of its own; Recorded or WriteFailed tells how it went.
+    // Records the verdict, whose JSON is `jsonFile` (empty: none), in the register, on the
+    // recorder's thread (one record after another); Recorded or WriteFailed tells how it went.
     void Record(const TTestSummary& summary, const std::string& jsonFile);
     // Collects the curves of the running test from its first reading: what the tracker placed
     // (before the summary of a test that ended is drawn).
@@ -116,4 +123,5 @@ class TTestResults : public QObject {
     QStringList FLastMissing;
     std::map<std::string, std::string> FIncompleteLogs;  // log path -> its first write failure
     QPointer<QDialog> FSummary;
+    std::unique_ptr<TBackgroundWorker> FRecorder = std::make_unique<TBackgroundWorker>();
 };

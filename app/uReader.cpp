@@ -8,7 +8,6 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
-#include <QThread>
 #include <QTimer>
 #include <cerrno>
 #include <cstring>
@@ -39,6 +38,7 @@
 #include "support/NumberText.h"
 #include "testrun/SetpointRules.h"
 #include "testrun/TestLog.h"
+#include "threads/qt/BackgroundWorker.h"
 #include "threads/qt/QtMessageSink.h"
 
 bool PortConnected = false;
@@ -209,8 +209,9 @@ void TForm1::FormCreate() {
 
 void TForm1::FormDestroy() {
     if (!FWorker) return;
-    // Bounded: one connection attempt to the register's server.
-    if (FOutboxSender) FOutboxSender->wait();
+    // What is not sent yet waits in the outbox: a server that does not answer is left at once
+    // (a connection attempt under way ends first, bounded by its time-out).
+    if (FOutboxSender) FOutboxSender->Finish(std::chrono::milliseconds(0));
     FTestResults->Shutdown();  // a test still running ends with its connection
     FTelemetry->Shutdown();    // bounded: its verdict and "offline" get their chance
     qApp->removeEventFilter(this);
@@ -255,7 +256,7 @@ void TForm1::ShowCells() {
         FCells = new TCellsWindow(
             [this] {
                 const std::string& where = FTestResults->Register();
-                return TRegister::Open(where.empty() ? TRegister::DefaultLocation() : where);
+                return where.empty() ? TRegister::DefaultLocation() : where;
             },
             this);
         connect(FCells, &TCellsWindow::CompareWanted, this, [this](const QStringList& logs) {
@@ -285,25 +286,22 @@ void TForm1::RefreshCells() {
 
 void TForm1::SendOutbox() {
     const std::string location = FTestResults->Register();
-    if (!IsServerLocation(location) || FOutboxSender) return;
-    // A thread of its own: a server that is away costs a connection attempt, not the window.
-    auto report = std::make_shared<TOutboxReport>();
-    FOutboxSender =
-        QThread::create([location, report] { *report = TRegister::SendOutbox(location); });
-    FOutboxSender->setParent(this);  // destroyed with the window, once it has ended
-    connect(FOutboxSender, &QThread::finished, this, [this, report] {
-        FOutboxSender->deleteLater();
-        FOutboxSender = nullptr;
-        if (!report->Error.empty()) {
-            ShowMessage(QString::fromStdString("Register: " + report->Error + "; " +
-                                               std::to_string(report->Pending) +
-                                               " verdicts wait to be sent"),
-                        true);
-        } else if (report->Sent > 0) {
-            ShowMessage(QString("Register: %1 waiting verdicts sent").arg(report->Sent), false);
-        }
-    });
-    FOutboxSender->start();
+    if (!IsServerLocation(location)) return;
+    if (!FOutboxSender) FOutboxSender = new TBackgroundWorker(this);
+    if (FOutboxSender->Pending() > 0) return;  // a sending is on its way
+    // Off the window's thread: a server that is away costs a connection attempt, not the window.
+    FOutboxSender->Post(
+        [location] { return TRegister::SendOutbox(location); },
+        [this](const TOutboxReport& report) {
+            if (!report.Error.empty()) {
+                ShowMessage(QString::fromStdString("Register: " + report.Error + "; " +
+                                                   std::to_string(report.Pending) +
+                                                   " verdicts wait to be sent"),
+                            true);
+            } else if (report.Sent > 0) {
+                ShowMessage(QString("Register: %1 waiting verdicts sent").arg(report.Sent), false);
+            }
+        });
 }
 
 void TForm1::FocusCellBox() {

@@ -34,7 +34,7 @@ class TPortList;
 class TTestLog;
 class TTestResults;
 class QMenu;
-class QThread;
+class TBackgroundWorker;
 class QTimer;
 class TPortWatcher;
 class TThreadMessage;
@@ -233,5 +233,7 @@ class TForm1 : public QMainWindow {
     TStartWatch FStartWatch;              // whether the last Start took
     QTimer* FDisplayFrame = nullptr;      // shows them; child of this window
     QPointer<TCellsWindow> FCells;        // made when first asked for; child of this window
-    QThread* FOutboxSender = nullptr;     // while it runs; child of this window
+
+    // Sends the outbox at start; made by the first sending, child of this window.
+    TBackgroundWorker* FOutboxSender = nullptr;
 };

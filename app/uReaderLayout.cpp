@@ -117,7 +117,8 @@ void TForm1::BuildActions() {
     aOpenLogFolder = new QAction("Open log folder", this);
     aLastResult = new QAction("Last test result...", this);
     aLastResult->setEnabled(false);
-    aCells = new QAction("Cells...", this);
+    aCells = make("Cells...", "The register's cells and their tests",
+                  QKeySequence(Qt::CTRL | Qt::Key_L));
     aChooseRegister = new QAction("Register...", this);
     aChooseRegister->setStatusTip("Choose the register that verdicts are recorded in");
     aTelemetry = new QAction("Telemetry...", this);

@@ -3,7 +3,9 @@
 #include <libpq-fe.h>
 
 #include <cctype>
+#include <cerrno>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -12,9 +14,14 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/SocketWait.h"
+#include "platform/ThreadStop.h"
 #include "records/Register.h"
+#include "support/Format.h"
 
 namespace {
+
+using TClock = std::chrono::steady_clock;
 
 // libpq's words on one line: its messages end with a newline and go on over indented lines.
 std::string OneLine(const char* text) {
@@ -62,6 +69,88 @@ bool IsLibpqKeyword(const std::string& word) {
         if (word == option->keyword) return true;
     }
     return false;
+}
+
+// The words of libpq's `options` (the server's command-line switches) as the server splits them:
+// at white space, a backslash keeping the character after it.
+std::vector<std::string> OptionWords(const std::string& options) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    for (size_t i = 0; i < options.size(); ++i) {
+        const char c = options[i];
+        if (std::isspace(static_cast<unsigned char>(c))) {
+            if (inWord) words.push_back(std::move(word));
+            word.clear();
+            inWord = false;
+            continue;
+        }
+        inWord = true;
+        if (c == '\\' && i + 1 < options.size()) {
+            word += options[++i];
+        } else {
+            word += c;
+        }
+    }
+    if (inWord) words.push_back(std::move(word));
+    return words;
+}
+
+// The value that `options` give the server's setting `name` (-c name=value, -cname=value or
+// --name=value, a dash in a name read as an underscore, in any case; the last one counts).
+std::optional<std::string> OptionSetting(const std::string& options, const std::string& name) {
+    const std::vector<std::string> words = OptionWords(options);
+    std::optional<std::string> value;
+    for (size_t i = 0; i < words.size(); ++i) {
+        std::string setting;
+        if (words[i] == "-c" && i + 1 < words.size()) {
+            setting = words[++i];
+        } else if (words[i].starts_with("-c")) {
+            setting = words[i].substr(2);
+        } else if (words[i].starts_with("--")) {
+            setting = words[i].substr(2);
+        } else {
+            continue;
+        }
+        const size_t equals = setting.find('=');
+        if (equals == std::string::npos) continue;
+        std::string key = setting.substr(0, equals);
+        for (char& c : key) {
+            c = c == '-' ? '_' : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+        }
+        if (key == name) value = setting.substr(equals + 1);
+    }
+    return value;
+}
+
+// A time setting's value in milliseconds, as the server reads it (a number, milliseconds unless
+// a unit follows: us, ms, s, min, h, d); nothing when it reads as none of these.
+std::optional<double> SettingMs(const std::string& text) {
+    double number = 0;
+    const char* end = text.data() + text.size();
+    const auto [after, error] = std::from_chars(text.data(), end, number);
+    if (error != std::errc() || !(number >= 0)) return std::nullopt;
+    std::string unit(after, end);
+    while (!unit.empty() && std::isspace(static_cast<unsigned char>(unit.front()))) {
+        unit.erase(0, 1);
+    }
+    const struct {
+        const char* Unit;
+        double Ms;
+    } units[] = {{"", 1},        {"us", 0.001},  {"ms", 1},      {"s", 1000},
+                 {"min", 60000}, {"h", 3600000}, {"d", 86400000}};
+    for (const auto& u : units) {
+        if (unit == u.Unit) return number * u.Ms;
+    }
+    return std::nullopt;
+}
+
+// A span of milliseconds in seconds for a message: "12 s", "2.3 s".
+std::string SecondsText(double ms) {
+    const double seconds = ms / 1000;
+    return FixedDecimals(seconds,
+                         seconds == static_cast<double>(static_cast<int64_t>(seconds)) ? 0 : 1) +
+           " s";
 }
 
 // The key of the advisory lock that writers take: one per database, the same in every program.
@@ -113,19 +202,52 @@ class TPostgresRow final : public TSqlRow {
 class TPostgresDatabase final : public TDatabase {
   public:
     explicit TPostgresDatabase(const std::string& location) : FWhere(location) {
-        // Later words win: the location may set its own connect_timeout, but not the encoding
-        // in which every text here is written.
-        std::vector<const char*> keywords, values;
-        const std::string timeout = std::to_string(kServerConnectTimeoutS);
+        // Later words win. The location may set its own connect_timeout and keep-alives (placed
+        // before it), but not the encoding in which every text here is written (after it); its
+        // options are kept, with the statement limit added unless they set one.
         const TConninfo given = ParseConninfo(location);
+        const auto givenValue = [&](const char* keyword) {
+            return given ? Given(given.get(), keyword) : std::nullopt;
+        };
+        std::vector<std::pair<const char*, std::string>> words;
         const char* environment = std::getenv("PGCONNECT_TIMEOUT");
-        if ((!given || !Given(given.get(), "connect_timeout")) &&
-            (environment == nullptr || environment[0] == '\0')) {
-            keywords.push_back("connect_timeout");
-            values.push_back(timeout.c_str());
+        if (!givenValue("connect_timeout") && (environment == nullptr || environment[0] == '\0')) {
+            words.emplace_back("connect_timeout", std::to_string(kServerConnectTimeoutS));
         }
-        keywords.insert(keywords.end(), {"fallback_application_name", "dbname", "client_encoding"});
-        values.insert(values.end(), {"kelvo", location.c_str(), "UTF8"});
+        // A peer that went away (a server switched off, a cable pulled) is found out by the
+        // system, not only by the deadline below.
+        words.emplace_back("keepalives", "1");
+        words.emplace_back("keepalives_idle", std::to_string(kServerKeepAliveIdleS));
+        words.emplace_back("keepalives_interval", std::to_string(kServerKeepAliveIdleS / 2));
+        words.emplace_back("keepalives_count", "3");
+        words.emplace_back("fallback_application_name", "kelvo");
+        words.emplace_back("dbname", location);
+        words.emplace_back("client_encoding", "UTF8");
+        std::string options = givenValue("options").value_or("");
+        if (const char* fromEnvironment = std::getenv("PGOPTIONS");
+            !givenValue("options") && fromEnvironment != nullptr) {
+            options = fromEnvironment;
+        }
+        double limitMs = kServerStatementTimeoutMs;
+        if (const std::optional<std::string> set = OptionSetting(options, "statement_timeout")) {
+            // The server refuses a value it cannot read, at the login.
+            limitMs = SettingMs(*set).value_or(kServerStatementTimeoutMs);
+        } else {
+            options += (options.empty() ? "" : " ") + std::string("-c statement_timeout=") +
+                       std::to_string(kServerStatementTimeoutMs);
+        }
+        words.emplace_back("options", options);
+        // No limit set means none: the location asked for it.
+        if (limitMs > 0) {
+            FAnswerWithin = std::chrono::milliseconds(
+                static_cast<int64_t>(std::min(limitMs, 1e12)) + kServerAnswerGraceMs);
+        }
+
+        std::vector<const char*> keywords, values;
+        for (const auto& [keyword, value] : words) {
+            keywords.push_back(keyword);
+            values.push_back(value.c_str());
+        }
         keywords.push_back(nullptr);
         values.push_back(nullptr);
         FConnection = PQconnectdbParams(keywords.data(), values.data(), /*expand_dbname=*/1);
@@ -138,15 +260,17 @@ class TPostgresDatabase final : public TDatabase {
         // A notice ("relation already exists, skipping") is no error: libpq would print it.
         PQsetNoticeProcessor(
             FConnection, [](void*, const char*) {}, nullptr);
+        // Sending never blocks: every wait is one of Exchange's, with its deadline.
         try {
+            if (PQsetnonblocking(FConnection, 1) != 0) Fail();
             Exec("SET extra_float_digits = 3");
         } catch (...) {
-            PQfinish(FConnection);
+            Drop();
             throw;
         }
     }
 
-    ~TPostgresDatabase() override { PQfinish(FConnection); }
+    ~TPostgresDatabase() override { Drop(); }
 
     TPostgresDatabase(const TPostgresDatabase&) = delete;
     TPostgresDatabase& operator=(const TPostgresDatabase&) = delete;
@@ -164,7 +288,9 @@ class TPostgresDatabase final : public TDatabase {
         return names;
     }
 
-    bool Lost() const override { return PQstatus(FConnection) == CONNECTION_BAD; }
+    bool Lost() const override {
+        return FConnection == nullptr || PQstatus(FConnection) == CONNECTION_BAD;
+    }
 
     // Writers take one lock of the database's at their start, as on a file: two programs making
     // a new register migrate one after the other, and a cell's figures are worked out from the
@@ -194,9 +320,15 @@ class TPostgresDatabase final : public TDatabase {
     }
 
     void Rollback() noexcept override {
-        if (PQstatus(FConnection) == CONNECTION_OK &&
-            PQtransactionStatus(FConnection) != PQTRANS_IDLE) {
-            PQclear(PQexec(FConnection, "ROLLBACK"));
+        if (FConnection == nullptr || PQstatus(FConnection) != CONNECTION_OK ||
+            PQtransactionStatus(FConnection) == PQTRANS_IDLE) {
+            return;
+        }
+        try {
+            Exec("ROLLBACK");
+        } catch (...) {
+            // A server that does not answer rolls back once the connection, closed by now, is
+            // gone; a stop request that came meanwhile is still raised for the next wait.
         }
     }
 
@@ -226,10 +358,11 @@ class TPostgresDatabase final : public TDatabase {
             }
             pointers[i] = texts[i].c_str();
         }
-        const TResult result(
-            PQexecParams(FConnection, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                         pointers.data(), nullptr, nullptr, /*text results*/ 0),
-            &PQclear);
+        const TResult result = Exchange([&] {
+            return PQsendQueryParams(FConnection, sql.c_str(), static_cast<int>(values.size()),
+                                     nullptr, pointers.data(), nullptr, nullptr,
+                                     /*text results*/ 0);
+        });
         Check(result);
         if (!row) return;
         const int rows = PQntuples(result.get());
@@ -239,9 +372,74 @@ class TPostgresDatabase final : public TDatabase {
   private:
     // A statement of its own (settings, transactions; several separated by ";"), run whole.
     TResult Exec(const char* sql) {
-        TResult result(PQexec(FConnection, sql), &PQclear);
+        TResult result = Exchange([&] { return PQsendQuery(FConnection, sql); });
         Check(result);
         return result;
+    }
+
+    // Sends what `send` queues (a PQsend* call: 1 when queued) and reads every result of it, as
+    // PQexec would: the last one, or the first error. Each wait for the socket ends at the
+    // exchange's deadline; past it, or on a stop request, the connection is dropped.
+    template <typename TSend>
+    TResult Exchange(TSend&& send) {
+        if (FConnection == nullptr) throw TRegisterError(FWhere + ": " + FDropped);
+        const TClock::time_point deadline =
+            FAnswerWithin ? TClock::now() + *FAnswerWithin : TClock::time_point::max();
+        if (send() != 1) Fail();
+        // Flushing: while the server does not take what is sent, what it says is read (it may
+        // be waiting for its answer to be taken).
+        for (int left = PQflush(FConnection); left != 0; left = PQflush(FConnection)) {
+            if (left < 0) Fail();
+            Await(true, deadline);
+            if (PQconsumeInput(FConnection) != 1) Fail();
+        }
+        TResult last(nullptr, &PQclear);
+        for (;;) {
+            while (PQisBusy(FConnection) != 0) {
+                Await(false, deadline);
+                // A connection that failed gives its error as a result below.
+                if (PQconsumeInput(FConnection) != 1) break;
+            }
+            TResult next(PQgetResult(FConnection), &PQclear);
+            if (!next) break;
+            // The server skips what follows an error: the error is what the exchange gave.
+            if (!last || PQresultStatus(last.get()) != PGRES_FATAL_ERROR) last = std::move(next);
+            if (PQstatus(FConnection) == CONNECTION_BAD) break;
+        }
+        return last;
+    }
+
+    // Waits for the socket to be readable (or writable) until `deadline`.
+    void Await(bool writable, TClock::time_point deadline) {
+        platform::TSocketWait waited = platform::TSocketWait::Failed;
+        try {
+            waited = platform::WaitForSocket(PQsocket(FConnection), writable, deadline);
+        } catch (const platform::ThreadStopRequested&) {
+            Drop("the program stopped waiting for the server");
+            throw;
+        }
+        if (waited == platform::TSocketWait::Ready) return;
+        if (waited == platform::TSocketWait::TimedOut) {
+            Drop("no answer from the server within " +
+                 SecondsText(static_cast<double>(FAnswerWithin->count())) +
+                 "; the connection is closed");
+        } else {
+            Drop(std::string("cannot wait for the server: ") + std::strerror(errno));
+        }
+        throw TRegisterError(FWhere + ": " + FDropped);
+    }
+
+    // libpq's words on the connection as an error.
+    [[noreturn]] void Fail() const {
+        throw TRegisterError(FWhere + ": " + OneLine(PQerrorMessage(FConnection)));
+    }
+
+    // Closes the connection: from now on the database is lost, and says `why`.
+    void Drop(const std::string& why = "the connection is closed") {
+        if (FConnection == nullptr) return;
+        PQfinish(FConnection);
+        FConnection = nullptr;
+        FDropped = why;
     }
 
     void Check(const TResult& result) const {
@@ -262,7 +460,11 @@ class TPostgresDatabase final : public TDatabase {
     }
 
     const std::string FWhere;
-    PGconn* FConnection = nullptr;  // owned; closed with the database
+    PGconn* FConnection = nullptr;  // owned; closed with the database, or when Drop()ped
+    std::string FDropped;           // why it was dropped
+    // How long an exchange waits for its answers: the statement limit and a grace; nothing
+    // when the location lifted the limit.
+    std::optional<std::chrono::milliseconds> FAnswerWithin;
 };
 
 }  // namespace

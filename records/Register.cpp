@@ -185,6 +185,7 @@ const std::string& TestColumns() {
 const std::string kTestsOfCell = TestColumns() + "WHERE cell = $1 ORDER BY end_utc DESC, id DESC";
 const std::string kTestsWithoutCell =
     TestColumns() + "WHERE cell IS NULL ORDER BY end_utc DESC, id DESC";
+constexpr char kCountWithoutCell[] = "SELECT COUNT(*) FROM tests WHERE cell IS NULL";
 
 // The outbox, in the local file. A test already waiting for the server is not queued twice.
 constexpr char kQueue[] =
@@ -469,6 +470,12 @@ class TSqlRegister final : public TRegister {
         return tests;
     }
 
+    int64_t UnassignedCount() override {
+        int64_t count = 0;
+        FDb->Run(kCountWithoutCell, {}, [&](const TSqlRow& row) { count = row.Integer(0); });
+        return count;
+    }
+
     void Rate(const std::string& cell, double ratedAh) override {
         if (!(ratedAh > 0) || !std::isfinite(ratedAh)) {
             throw std::invalid_argument("a rated capacity is a number of Ah above 0");
@@ -671,6 +678,9 @@ class TServerRegister final : public TRegister {
     }
     std::vector<TRegisteredTest> UnassignedTests() override {
         return OnServer([&](TSqlRegister& server) { return server.UnassignedTests(); });
+    }
+    int64_t UnassignedCount() override {
+        return OnServer([&](TSqlRegister& server) { return server.UnassignedCount(); });
     }
     void Rate(const std::string& cell, double ratedAh) override {
         OnServer([&](TSqlRegister& server) { server.Rate(cell, ratedAh); });

@@ -147,6 +147,8 @@ class TRegister {
     virtual std::optional<TCellHistory> Cell(const std::string& cell) = 0;
     // The tests that name no cell (imported from before cells were named), newest first.
     virtual std::vector<TRegisteredTest> UnassignedTests() = 0;
+    // How many tests name no cell, counted by the database.
+    virtual int64_t UnassignedCount() = 0;
     // Sets a cell's rated capacity (Ah, finite and above 0, else std::invalid_argument), adding
     // the cell when it is new.
     virtual void Rate(const std::string& cell, double ratedAh) = 0;

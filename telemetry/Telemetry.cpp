@@ -60,6 +60,9 @@ struct TTelemetry::TShared {
     // The two threads' work.
     void Run();
     void Publish();
+    // How long the connection's thread waits for its socket at a time: a second, and no longer
+    // than the closing allows.
+    int LoopWaitMs();
 
     // Callbacks of the MQTT library, on the connection's thread.
     void Accepted();
@@ -112,7 +115,6 @@ struct TTelemetry::TShared {
     TClock::time_point Deadline;
     bool Disconnecting = false;  // the publisher said goodbye: the connection's end is no loss
     bool Silent = false;         // Close() returned: nothing more is said
-    bool PublisherDone = false, ConnectionDone = false;
 };
 
 TTelemetry::TTelemetry(const TTelemetrySettings& settings, const std::string& port, TNotice notice)
@@ -124,7 +126,6 @@ TTelemetry::TTelemetry(const TTelemetrySettings& settings, const std::string& po
     if (s.Mosq == nullptr) {
         std::lock_guard lock(s.Lock);
         s.Say("telemetry: cannot make an MQTT client: " + std::string(std::strerror(errno)));
-        s.PublisherDone = s.ConnectionDone = true;
         return;
     }
     mosquitto_threaded_set(s.Mosq, true);
@@ -153,8 +154,8 @@ TTelemetry::TTelemetry(const TTelemetrySettings& settings, const std::string& po
     }
     mosquitto_will_set(s.Mosq, FTopics.Status.c_str(), sizeof kOffline - 1, kOffline, kQosKept,
                        true);
-    std::thread([shared = FShared] { shared->Run(); }).detach();
-    std::thread([shared = FShared] { shared->Publish(); }).detach();
+    FConnection = std::thread([shared = FShared] { shared->Run(); });
+    FPublisher = std::thread([shared = FShared] { shared->Publish(); });
 }
 
 TTelemetry::~TTelemetry() {
@@ -216,10 +217,12 @@ std::string TTelemetry::Close(std::chrono::milliseconds bound) {
     s.Closing = true;
     s.Deadline = TClock::now() + bound;
     s.Changed.notify_all();
-    // The threads end by themselves; one stuck in a connect to a host that does not answer is
-    // left to end later (it owns what it uses).
-    s.Changed.wait_until(lock, s.Deadline + 1s,
-                         [&] { return s.PublisherDone && s.ConnectionDone; });
+    // Both threads end by the deadline and the goodbye's second: every wait of theirs is bounded
+    // by it (the connection is made without blocking, a host that does not answer included).
+    lock.unlock();
+    if (FPublisher.joinable()) FPublisher.join();
+    if (FConnection.joinable()) FConnection.join();
+    lock.lock();
     s.Silent = true;
     std::string words;
     if (s.Dropped > s.DroppedSaid) {
@@ -235,10 +238,13 @@ std::string TTelemetry::Close(std::chrono::milliseconds bound) {
 
 void TTelemetry::TShared::Run() {
     const TMqttLocation& broker = Settings.Broker;
-    int code = mosquitto_connect(Mosq, broker.Host.c_str(), broker.Port, kKeepAliveS);
+    // Connecting never blocks (but for resolving the broker's name): the loop below completes
+    // it, so a host that takes the connection and a host that never answers alike end with the
+    // closing's deadline.
+    int code = mosquitto_connect_async(Mosq, broker.Host.c_str(), broker.Port, kKeepAliveS);
     auto retry = std::chrono::duration_cast<TClock::duration>(kFirstRetry);
     for (;;) {
-        if (code == MOSQ_ERR_SUCCESS) code = mosquitto_loop(Mosq, 1000, 1);
+        if (code == MOSQ_ERR_SUCCESS) code = mosquitto_loop(Mosq, LoopWaitMs(), 1);
         if (code == MOSQ_ERR_SUCCESS) {
             std::lock_guard lock(Lock);
             if (Connected) retry = kFirstRetry;
@@ -270,22 +276,23 @@ void TTelemetry::TShared::Run() {
             if (over()) break;
         }
         retry = std::min<TClock::duration>(retry * 2, kLastRetry);
-        code = mosquitto_reconnect(Mosq);
+        code = mosquitto_reconnect_async(Mosq);
     }
     std::lock_guard lock(Lock);
     Connected = false;
-    ConnectionDone = true;
-    Changed.notify_all();
 }
 
 void TTelemetry::TShared::Publish() {
     std::unique_lock lock(Lock);
     for (;;) {
-        const auto ready = [&] { return ClosingOver() || WorkToPublish(); };
-        if (Closing) {
-            Changed.wait_until(lock, Deadline, ready);
-        } else {
-            Changed.wait(lock, ready);
+        // A closing that begins during a wait bounds it from then on: the wait without limit
+        // ends with the closing's wake-up, the one until the deadline follows.
+        while (!ClosingOver() && !WorkToPublish()) {
+            if (Closing) {
+                Changed.wait_until(lock, Deadline);
+            } else {
+                Changed.wait(lock);
+            }
         }
         if (ClosingOver()) break;
         if (!WorkToPublish()) continue;
@@ -377,9 +384,15 @@ void TTelemetry::TShared::Publish() {
     Disconnecting = true;
     lock.unlock();
     if (connected) mosquitto_disconnect(Mosq);
-    lock.lock();
-    PublisherDone = true;
-    Changed.notify_all();
+    Changed.notify_all();  // the connection's thread ends with the goodbye
+}
+
+int TTelemetry::TShared::LoopWaitMs() {
+    std::lock_guard lock(Lock);
+    if (!Closing) return 1000;
+    const auto left =
+        std::chrono::ceil<std::chrono::milliseconds>(Deadline + 1s - TClock::now()).count();
+    return static_cast<int>(std::clamp<decltype(left)>(left, 0, 1000));
 }
 
 bool TTelemetry::TShared::WorkToPublish() const {

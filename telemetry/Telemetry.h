@@ -13,7 +13,8 @@
 // once, and the count of dropped readings once the broker is back.
 //
 // Threads: every member may be called from any one thread (the owner's); notices come from the
-// object's threads.
+// object's threads, which Close joins: none outlives it, and none makes it wait past its bound
+// (but for a broker's name that the system's resolver takes longer to look up).
 
 #include <chrono>
 #include <cstdint>
@@ -21,6 +22,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "device/DeviceReading.h"
 #include "telemetry/TelemetryMessages.h"
@@ -65,5 +67,7 @@ class TTelemetry {
   private:
     const TTelemetryTopics FTopics;
     std::shared_ptr<TShared> FShared;
+    // The object's threads, joined by Close.
+    std::thread FConnection, FPublisher;
     bool FClosed = false;
 };

@@ -1,6 +1,7 @@
 // The Cells window against a real register file, on the offscreen platform: what the operator
 // sees in the table, types in the filter and the rated capacity, clicks in the headers and the
-// tests; and a register that cannot be opened.
+// tests; and a register that cannot be opened. The window asks its worker for everything it
+// reads or writes: a test waits until the answers are shown (Settled).
 #include <QDate>
 #include <QDir>
 #include <QHeaderView>
@@ -85,10 +86,16 @@ class CellsWindowTest : public QObject {
 
     std::unique_ptr<TRegister> Open() { return TRegister::Open(FPath.toStdString()); }
 
+    // Whether everything asked of the register was answered and shown within the bound.
+    bool Settled() {
+        return QTest::qWaitFor([&] { return !FWindow->Busy(); }, 30000);
+    }
+
     void ShowWindow() {
-        FWindow = std::make_unique<TCellsWindow>([this] { return Open(); });
+        FWindow = std::make_unique<TCellsWindow>([this] { return FPath.toStdString(); });
         FWindow->Present();
         QVERIFY(QTest::qWaitForWindowExposed(FWindow.get()));
+        QVERIFY(Settled());
         FCells = FWindow->findChild<QTableView*>("CellsTable");
         FTests = FWindow->findChild<QTableView*>("CellTests");
     }
@@ -148,6 +155,7 @@ class CellsWindowTest : public QObject {
         QTest::keyClick(filter, '0');
         QCOMPARE(Column(FCells, TCellsTableModel::kCell), QStringList({"cell 10"}));
         QCOMPARE(FWindow->SelectedCell(), QString("cell 10"));
+        QVERIFY(Settled());
         QCOMPARE(FTests->model()->index(0, TCellTestsModel::kAh).data().toString(), L("10.500"));
         QTest::keyClicks(filter, "x");
         QCOMPARE(FCells->model()->rowCount(), 0);
@@ -177,6 +185,7 @@ class CellsWindowTest : public QObject {
             QTest::keyClicks(editor, typed);
             QTest::keyClick(editor, Qt::Key_Return);  // commits on the next turn of the loop
             QTRY_VERIFY(editor.isNull());
+            QVERIFY(Settled());
         };
         edit(2, L("12.5"));  // cell 10
         QCOMPARE(Open()->Cell("cell 10")->Cell.RatedAh, std::optional<double>(12.5));
@@ -203,6 +212,7 @@ class CellsWindowTest : public QObject {
         ShowWindow();
         ClickRow(FCells, 1);  // cell 2
         QCOMPARE(FWindow->SelectedCell(), QString("cell 2"));
+        QVERIFY(Settled());
         QCOMPARE(FTests->model()->rowCount(), 14);
         QCOMPARE(FTests->model()->index(0, TCellTestsModel::kReason).data().toString(),
                  QString("operator"));
@@ -228,8 +238,10 @@ class CellsWindowTest : public QObject {
     void refreshShowsATestRecordedMeanwhileAndKeepsTheSelection() {
         ShowWindow();
         FWindow->SelectCell("cell 10");
+        QVERIFY(Settled());
         Open()->Record(Test("cell 10", 70, 10.1, TEndReason::Cutoff, 0.013), "");
         FWindow->Refresh();
+        QVERIFY(Settled());
         QCOMPARE(FWindow->SelectedCell(), QString("cell 10"));
         QCOMPARE(FTests->model()->rowCount(), 2);
         QCOMPARE(FTests->model()->index(0, TCellTestsModel::kAh).data().toString(), L("10.100"));
@@ -248,6 +260,7 @@ class CellsWindowTest : public QObject {
         QVERIFY(QFile::remove(FPath));
         Open()->Record(Test("cell 3", 1, 2.0, TEndReason::Cutoff, std::nullopt), "");
         FWindow->Refresh();
+        QVERIFY(Settled());
         QVERIFY(FWindow->ErrorText().isEmpty());
         QCOMPARE(Column(FCells, TCellsTableModel::kCell), QStringList({"cell 3"}));
     }
@@ -271,6 +284,7 @@ class CellsWindowTest : public QObject {
         ShowWindow();
         FTests->selectRow(0);  // cell 1's only test
         FWindow->AssignSelectedTests("cell 10");
+        QVERIFY(Settled());
         QCOMPARE(Open()->Cell("cell 10")->Tests.size(), size_t{2});
         QCOMPARE(FWindow->SelectedCell(), QString("cell 10"));
         QCOMPARE(FTests->selectionModel()->selectedRows().size(), 1);
@@ -293,9 +307,11 @@ class CellsWindowTest : public QObject {
         broken.close();
         ShowWindow();
         FWindow->Import({folder});
+        QVERIFY(Settled());
         QCOMPARE(FWindow->Message(), QString("Imported 1, already there 0, unreadable 1"));
         QVERIFY(Column(FCells, TCellsTableModel::kCell).contains("cell 7"));
         FWindow->Import({folder});
+        QVERIFY(Settled());
         QCOMPARE(FWindow->Message(), QString("Imported 0, already there 1, unreadable 1"));
     }
 

@@ -297,6 +297,7 @@ class WindowSessionTest : public QObject {
         form->aCells->trigger();
         auto* cells = form->findChild<TCellsWindow*>();
         QVERIFY(cells != nullptr && cells->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!cells->Busy(), kBound);  // read by the window's worker
         QCOMPARE(cells->SelectedCell(), QString("C-017"));
         if (qEnvironmentVariableIsSet("KELVO_SCREENSHOT_DIR")) {
             cells->grab().save(qEnvironmentVariable("KELVO_SCREENSHOT_DIR") +

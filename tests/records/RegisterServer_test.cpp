@@ -3,7 +3,9 @@
 // cell that counts every test, every way the server fails keeps a test in the outbox until the
 // server has committed it, and so does a failure at any step beneath the register (databases that
 // fail where the test says), a test the server refuses holds back no other, a damaged row is said,
-// and a station with only the rights that the README grants records and reads.
+// and a station with only the rights that the README grants records and reads. Every connection
+// has a statement time limit, and a server that takes the login and then says nothing more is
+// given up within it.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -14,10 +16,12 @@
 #include <random>
 #include <thread>
 
+#include "records/PostgresDatabase.h"
 #include "records/Register.h"
 #include "support/CivilTime.h"
 #include "support/DateTime.h"
 #include "tests/fixtures/PostgresServer.h"
+#include "tests/fixtures/SilentPostgres.h"
 #include "tests/records/FaultyDatabase.h"
 #include "tests/records/Verdicts.h"
 
@@ -413,6 +417,72 @@ TEST_F(RegisterOnServer, NoFailingStepLosesATestOrRecordsOneTwice) {
             }
         }
     }
+}
+
+// The limit is the location's when it sets one (in its options or, without them, PGOPTIONS), and
+// 10 s otherwise; the location's other options are kept.
+TEST_F(RegisterOnServer, EveryConnectionHasAStatementLimitThatTheLocationMayChange) {
+    const std::string database = NewDatabase();
+    const std::string location = server_->Location(database);
+    const struct {
+        std::string location;
+        const char* environment;  // PGOPTIONS, or none
+        const char* limit;
+        const char* searchPath;
+    } cases[] = {
+        {location, nullptr, "10s", "\"$user\", public"},
+        {location + "&options=-c%20statement_timeout%3D2500", nullptr, "2500ms",
+         "\"$user\", public"},
+        {location + "&options=--search-path%3Dpublic", nullptr, "10s", "public"},
+        {"host=" + server_->SocketFolder() + " dbname=" + database +
+             " user=kelvo options='-csearch_path=public -c statement_timeout=1min'",
+         nullptr, "1min", "public"},
+        {location, "-c statement_timeout=3s", "3s", "\"$user\", public"},
+        {location + "&options=-c%20search_path%3Dpublic", "-c statement_timeout=3s", "10s",
+         "public"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.location +
+                     (c.environment ? std::string(" PGOPTIONS=") + c.environment : ""));
+        if (c.environment != nullptr) setenv("PGOPTIONS", c.environment, 1);
+        const std::unique_ptr<TDatabase> db = OpenPostgresDatabase(c.location);
+        unsetenv("PGOPTIONS");
+        const auto show = [&](const char* setting) {
+            std::string value;
+            db->Run(std::string("SHOW ") + setting, {},
+                    [&](const TSqlRow& row) { value = row.Text(0); });
+            return value;
+        };
+        EXPECT_EQ(show("statement_timeout"), c.limit);
+        EXPECT_EQ(show("search_path"), c.searchPath);
+    }
+}
+
+// The server's limit never comes from a server that went silent: the client's own deadline ends
+// the wait, the test waits in the outbox, and every read says why.
+TEST(RegisterOnASilentServer, TestWaitsInTheOutboxAndReadsSayTheServerDidNotAnswer) {
+    TSilentPostgres silent;
+    if (!silent.Failure().empty()) GTEST_SKIP() << silent.Failure();
+    const std::string location = silent.Location("-c statement_timeout=300");
+    const std::string noAnswer = location + ": no answer from the server within 2.3 s";
+    const auto cells = TRegister::Open(location);
+    EXPECT_GE(silent.Unanswered(), 1);
+    try {
+        cells->Record(ATest("C", 7), "");
+        ADD_FAILURE() << "recorded";
+    } catch (const TRegisterPending& error) {
+        EXPECT_EQ(std::string(error.what()).rfind(noAnswer, 0), 0u) << error.what();
+    }
+    try {
+        cells->Cells();
+        ADD_FAILURE() << "listed";
+    } catch (const TRegisterError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind(noAnswer, 0), 0u) << error.what();
+    }
+    const TOutboxReport report = TRegister::SendOutbox(location);
+    EXPECT_EQ(report.Sent, 0);
+    EXPECT_EQ(report.Pending, 1);
+    EXPECT_EQ(report.Error.rfind(noAnswer, 0), 0u) << report.Error;
 }
 
 }  // namespace

@@ -1,9 +1,16 @@
 // The publisher in this process, against a broker the test starts: readings pushed faster than
 // any tester polls are each either published, in order, or counted as dropped; the status and
-// the verdict are delivered before the close returns, and again after the broker was away.
+// the verdict are delivered before the close returns, and again after the broker was away; and
+// against a host that never answers the connection, the close leaves no thread of its behind.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <filesystem>
 #include <future>
 #include <thread>
 
@@ -27,6 +34,65 @@ TTelemetrySettings SettingsFor(const TMosquittoBroker& broker) {
     settings.Password = "kelvo-secret";
     settings.Station = "bench";
     return settings;
+}
+
+// A loopback port whose listening queue is full: the system drops every further handshake, as
+// a host that is switched off or behind a firewall does, and a connect waits for minutes.
+class TUnansweringHost {
+  public:
+    TUnansweringHost() {
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof address;
+        FListener = ::socket(AF_INET, SOCK_STREAM, 0);
+        if (::bind(FListener, reinterpret_cast<sockaddr*>(&address), length) != 0 ||
+            ::listen(FListener, 0) != 0 ||
+            ::getsockname(FListener, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
+            return;
+        }
+        Port = ntohs(address.sin_port);
+        for (int& filler : FFillers) {  // never accepted: they fill the queue
+            filler = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            ::connect(filler, reinterpret_cast<sockaddr*>(&address), length);
+        }
+    }
+    ~TUnansweringHost() {
+        for (const int fd : FFillers) ::close(fd);
+        ::close(FListener);
+    }
+    int Port = 0;
+
+  private:
+    int FListener = -1;
+    int FFillers[3] = {-1, -1, -1};
+};
+
+size_t ThreadsOfThisProcess() {
+    size_t threads = 0;
+    for ([[maybe_unused]] const auto& task :
+         std::filesystem::directory_iterator("/proc/self/task")) {
+        ++threads;
+    }
+    return threads;
+}
+
+TEST(Telemetry, CloseLeavesNoThreadBehindWhenTheBrokersHostNeverAnswers) {
+    TUnansweringHost host;
+    ASSERT_NE(host.Port, 0);
+    TTelemetrySettings settings;
+    settings.Broker = *ReadMqttLocation("mqtt://127.0.0.1:" + std::to_string(host.Port)).Location;
+    settings.Station = "bench";
+    std::thread([] {}).join();  // a sanitizer starts its own thread with the first one
+    const size_t before = ThreadsOfThisProcess();
+    {
+        TTelemetry telemetry(settings, "ttyS2", [](const std::string&) {});
+        telemetry.TesterConnected(true);
+        telemetry.Verdict("{\"reason\":\"cutoff\"}");
+        const std::string words = telemetry.Close(std::chrono::milliseconds(300));
+        EXPECT_NE(words.find("the verdict did not reach the broker"), std::string::npos) << words;
+        EXPECT_EQ(ThreadsOfThisProcess(), before);
+    }
 }
 
 TEST(Telemetry, EveryReadingIsPublishedInOrderOrCountedAsDropped) {
@@ -54,7 +120,8 @@ TEST(Telemetry, EveryReadingIsPublishedInOrderOrCountedAsDropped) {
         [&](const auto&) { return !watcher.Messages(telemetry.Topics().Verdict).empty(); }));
     // The broker may pass the verdict (acknowledged, at QoS 1) on before readings sent ahead of it.
     watcher.WaitFor([&](const auto&) {
-        return watcher.Messages(telemetry.Topics().Reading).size() + telemetry.Dropped() >= kReadings;
+        return watcher.Messages(telemetry.Topics().Reading).size() + telemetry.Dropped() >=
+               kReadings;
     });
     const auto readings = watcher.Messages(telemetry.Topics().Reading);
     int last = -1;
