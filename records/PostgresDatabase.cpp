@@ -264,6 +264,14 @@ class TPostgresDatabase final : public TDatabase {
         try {
             if (PQsetnonblocking(FConnection, 1) != 0) Fail();
             Exec("SET extra_float_digits = 3");
+            // The register's statements are short; compiling one to machine code costs more than
+            // running it (a list of 10 000 cells: 220 ms with it, 65 ms without). A server without
+            // the setting has nothing to switch off.
+            try {
+                Exec("SET jit = off");
+            } catch (const TRegisterError&) {
+                if (Lost()) throw;
+            }
         } catch (...) {
             Drop();
             throw;
