@@ -102,7 +102,9 @@ struct TTelemetry::TShared {
     uint64_t Dropped = 0, DroppedSaid = 0;
     std::map<int, TSent> Outstanding;  // by message id
     std::set<int> EarlyAcks;           // acknowledged before their sender saw their id
-    bool TesterOnline = false;
+    // Made when the tester's port opens: its first status, published as soon as the broker takes
+    // the connection, is "online", whoever gets there first.
+    bool TesterOnline = true;
     bool StatusDirty = false;  // to be published
     uint64_t StatusGeneration = 0;
     bool StatusAwaited = false;  // published, not acknowledged yet

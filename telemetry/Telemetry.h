@@ -35,7 +35,8 @@ class TTelemetry {
     // object's threads, never after Close() returned; it must not block.
     using TNotice = std::function<void(const std::string&)>;
 
-    // Starts connecting to the broker for the tester at `port`; returns at once.
+    // Starts connecting to the broker for the tester at `port`, whose port has just opened (it is
+    // online until TesterConnected(false)); returns at once.
     TTelemetry(const TTelemetrySettings& settings, const std::string& port, TNotice notice);
     // Close(kCloseBound) when not closed yet.
     ~TTelemetry();
