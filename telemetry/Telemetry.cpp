@@ -92,7 +92,7 @@ struct TTelemetry::TShared {
     // Everything below is guarded by Lock.
     bool Connected = false;     // the broker accepted the connection and it was not lost since
     bool WasAway = false;       // since the last accepted connection
-    std::string SaidCause;      // the cause of trouble said last
+    std::string SaidCause;      // the trouble said last: "away", or "refused: <cause>"
     std::string Refusal;        // why the broker refused the last connection
     bool LoginRefused = false;  // the last attempt's cause: no point waiting at the close
     std::string LibraryWords;   // the library's last error line (TLS errors say why here)
@@ -473,8 +473,11 @@ void TTelemetry::TShared::Lost(const std::string& cause) {
     DropQueued();
     LoginRefused =
         cause.find("authori") != std::string::npos || cause.find("password") != std::string::npos;
-    if (cause == SaidCause) return;
-    SaidCause = cause;
+    // An absence is said once, whatever the library calls each attempt that fails on the way (a
+    // connection lost, then refused); a refused login is said as such, once per cause.
+    const std::string said = LoginRefused ? "refused: " + cause : std::string("away");
+    if (said == SaidCause) return;
+    SaidCause = said;
     if (LoginRefused) {
         Say("telemetry: the broker at " + Where + " refused the login (" + cause + ")");
     } else {
