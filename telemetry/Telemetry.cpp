@@ -166,6 +166,9 @@ TTelemetry::~TTelemetry() {
 
 void TTelemetry::TesterConnected(bool connected) {
     std::lock_guard lock(FShared->Lock);
+    // Said again, it is no news: a broker that took the connection before the caller said
+    // "online" has had it already, and would otherwise get it twice.
+    if (FShared->TesterOnline == connected) return;
     FShared->TesterOnline = connected;
     FShared->StatusDirty = true;
     FShared->StatusAwaited = true;
