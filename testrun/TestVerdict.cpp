@@ -237,6 +237,13 @@ void TTestTracker::AddRunning(const TDeviceReading& r) {
         KeepMin(run.MinV, r.Voltage);
         KeepMax(run.MaxV, r.Voltage);
         run.LastLoadedV = r.Voltage;
+        if (const auto elapsed = Read(r.TestTime) ? Elapsed({r.TestTime, Read(r.TestTimeSetpoint) ? r.TestTimeSetpoint : -1})
+                                                  : std::nullopt) {
+            if (!run.LoadedLast || *elapsed > run.LoadedLast->ElapsedS) {
+                run.LoadedBefore = run.LoadedLast;
+                run.LoadedLast = TRun::TLoaded{r.Voltage, *elapsed};
+            }
+        }
     }
     if (Read(r.Temperature)) KeepMax(run.MaxTempC, r.Temperature);
     if (Read(r.TestTime)) {
@@ -345,12 +352,29 @@ bool TTestTracker::EndedAtSetTime(const TClockValue& stopped) const {
     return last && *last >= *run.TimeSetpointS - kClockSlackS;
 }
 
-bool TTestTracker::EndedAtCutoff(const TDeviceReading* stoppedWhileAway) const {
+bool TTestTracker::EndedAtCutoff(const TClockValue& stopped,
+                                 const TDeviceReading* stoppedWhileAway) const {
     const TRun& run = *FRun;
     if (!run.CutoffV) return false;
     const auto nearCutoff = [&run](double volts) {
         return volts - *run.CutoffV <= kCutoffMarginV + kFloatSlackV;
     };
+    // Polled seldom against a cell's fall at its end, the last loaded reading may lie well above
+    // the cutoff that the tester then met: the fall between the last two, kept up until the
+    // tester's clock stopped, says where the voltage got to. A cell falls ever faster there, so
+    // this stays above the voltage it reached. Only over the one poll that saw the stop: a gap
+    // in the connection may hide anything.
+    const auto stopS = Elapsed(stopped);
+    if (!stoppedWhileAway && stopS && run.LoadedBefore && run.LoadedLast) {
+        const TRun::TLoaded& before = *run.LoadedBefore;
+        const TRun::TLoaded& last = *run.LoadedLast;
+        const int32_t pollS = last.ElapsedS - before.ElapsedS;
+        if (last.Volts < before.Volts && *stopS > last.ElapsedS) {
+            const double perS = (before.Volts - last.Volts) / pollS;
+            const int32_t spanS = std::min(*stopS - last.ElapsedS, pollS);
+            if (nearCutoff(last.Volts - perS * spanS)) return true;
+        }
+    }
     // The voltage under load at the end was at most the last loaded one seen and, once the load
     // went off, rose: away, the stopped voltage bounds it too, whatever the cell's resistance.
     const std::optional<double> stoppedV = stoppedWhileAway && Read(stoppedWhileAway->Voltage)
@@ -423,7 +447,7 @@ std::optional<TTestSummary> TTestTracker::EndAtReading(const TDeviceReading& r, 
         reason = TEndReason::Operator;
     } else if (EndedAtSetTime(stopped)) {
         reason = TEndReason::Time;
-    } else if (EndedAtCutoff(endedAway ? &r : nullptr)) {
+    } else if (EndedAtCutoff(stopped, endedAway ? &r : nullptr)) {
         reason = TEndReason::Cutoff;
     }
     // Away, the console does not know when the test ended: not later than it last saw it running,

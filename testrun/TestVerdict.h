@@ -164,6 +164,13 @@ class TTestTracker {
         std::optional<double> AhLast, WhLast;
         // Of the running readings that drew current.
         std::optional<double> MinV, MaxV, LastLoadedV, AhAtLastLoaded;
+        // The last two of them with the test's elapsed time by the tester's clock: the voltage's
+        // way down, to follow up to the moment the tester stopped.
+        struct TLoaded {
+            double Volts = 0;
+            int32_t ElapsedS = 0;
+        };
+        std::optional<TLoaded> LoadedBefore, LoadedLast;
         TTimeMean MeanV, MeanA;
         int32_t MeansSetpoint = -1;  // the test-time setpoint of the last sample of the means
         std::optional<double> MaxTempC;
@@ -190,7 +197,7 @@ class TTestTracker {
     void AddToMeans(const TDeviceReading& reading);
     std::optional<int32_t> Elapsed(const TClockValue& value) const;
     bool EndedAtSetTime(const TClockValue& stopped) const;
-    bool EndedAtCutoff(const TDeviceReading* stoppedWhileAway) const;
+    bool EndedAtCutoff(const TClockValue& stopped, const TDeviceReading* stoppedWhileAway) const;
     void SetMeans(TTestSummary& summary, bool countersSpanTheDuration) const;
     TTestSummary Finish(TEndReason reason, const TLocalStamp& end, const TClockValue& endClock,
                         bool endedAway);

@@ -259,6 +259,32 @@ TEST(TestVerdict, CutoffWithLoadOffBeforeStopIsCutoff) {
     }
 }
 
+// Polled seldom at a cell's steep end, the last loaded reading lies above the cutoff's margin:
+// where the fall seen last had got to when the tester's clock stopped tells whether it met it.
+TEST(TestVerdict, SteepFallBetweenSparsePollsIsFollowedToTheTestersStop) {
+    struct Case {
+        const char* fault;
+        int stoppedAtS;  // by the tester's clock, which stops with the test
+        TEndReason expected;
+    };
+    const Case cases[] = {
+        {"a cutoff met between polls taken for a stop at the tester", 160, TEndReason::Cutoff},
+        {"a stop right after a reading taken for a cutoff", 131, TEndReason::Tester},
+    };
+    for (const Case& c : cases) {
+        TTestTracker t;
+        t.ConnectionOpened("p", "l");
+        std::vector<TDeviceReading> rs = {At(0, 0, 4.0f, 0, 0, 0), At(100, 1, 3.50f, 1, 0.028f, 0.1f),
+                                          At(130, 1, 3.25f, 1, 0.036f, 0.13f)};
+        TDeviceReading stopped = At(200, 0, 3.30f, 0, 0.044f, 0.16f);
+        stopped.TestTime = c.stoppedAtS;
+        rs.push_back(stopped);
+        const auto ended = Feed(t, rs);
+        ASSERT_EQ(ended.size(), 1u) << c.fault;
+        EXPECT_EQ(ended[0].Reason, c.expected) << c.fault;
+    }
+}
+
 // The connection was lost at 1000 s of a test and the tester had stopped when it came back. The
 // stopped voltage less I·R only estimates the loaded one at the end.
 TEST(TestVerdict, AwayTheResistanceAloneNeitherMakesNorHidesACutoff) {
