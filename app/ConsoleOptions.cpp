@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "platform/Folders.h"
 #include "records/Register.h"
 #include "support/qt/NamedCoreApplication.h"
 #include "support/versionUtils.h"
@@ -26,10 +27,10 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
         "Logs go beside the program when its folder can be written (a build folder, a portable "
         "copy); an installed program writes them to \"Kelvo logs\" in the user's Documents "
         "folder. Every verdict is also recorded in the register of tests and cells (see "
-        "kelvo-cells), ~/.local/share/Kelvo/register.sqlite unless another is chosen. The port, "
-        "speed, window, register, telemetry broker and \"Reconnect automatically\" are remembered "
-        "in the user's "
-        "configuration folder.");
+        "kelvo-cells), " +
+        QString::fromStdString(platform::UserDataFileText("Kelvo/register.sqlite")) +
+        " unless another is chosen. The port, speed, window, register, telemetry broker and "
+        "\"Reconnect automatically\" are remembered in the user's configuration folder.");
     const QCommandLineOption port("port",
                                   "Select the serial port NAME at start (ttyUSB0, or the "
                                   "name of a simulated tester).",
@@ -44,8 +45,9 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
                                      "NAME");
     const QCommandLineOption registerAt(
         "register",
-        QString("Record verdicts in the register at LOCATION instead of the default "
-                "~/.local/share/Kelvo/register.sqlite; remembered. ") +
+        QString("Record verdicts in the register at LOCATION instead of the default ") +
+            QString::fromStdString(platform::UserDataFileText("Kelvo/register.sqlite")) +
+            "; remembered. " +
             RegisterLocationForms(),
         "LOCATION");
     const TStandardOptions said = ParseStandardOptions(

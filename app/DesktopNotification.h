@@ -1,7 +1,8 @@
 #pragma once
 // Desktop notifications, for news the operator should hear of while looking at another window
 // (a test that ended). Sent to org.freedesktop.Notifications on the session bus as "Kelvo
-// console", with the console's installed icon, for the desktop's own time on screen.
+// console", with the console's installed icon, for the desktop's own time on screen. On Windows
+// a balloon of the console's icon in the notification area (app/win/).
 //
 // Asynchronous: the call returns at once and its answer is handled later by the event loop of
 // the calling thread, which must run one (the window's thread). Without a session bus or a

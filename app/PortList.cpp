@@ -3,7 +3,7 @@
 #include <QComboBox>
 #include <utility>
 
-#include "platform/HotPlug.h"
+#include "platform/DeviceChange.h"
 #include "support/CommonTools.h"
 
 namespace {

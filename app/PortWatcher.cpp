@@ -6,8 +6,8 @@
 #include "platform/DebugOutput.h"
 #include "platform/HotPlug.h"
 
-TPortWatcher::TPortWatcher(QObject* parent)
-    : QObject(parent), udev_(std::make_unique<platform::UdevPortMonitor>()) {
+TPortWatcher::TPortWatcher(const QWidget* /*window*/)
+    : udev_(std::make_unique<platform::UdevPortMonitor>()) {
     if (udev_->Descriptor() >= 0) {
         udevNotifier_ = new QSocketNotifier(udev_->Descriptor(), QSocketNotifier::Read, this);
         connect(udevNotifier_, &QSocketNotifier::activated, this, [this] { Emit(*udev_); });
@@ -27,6 +27,10 @@ TPortWatcher::TPortWatcher(QObject* parent)
 TPortWatcher::~TPortWatcher() {
     delete udevNotifier_;
     delete virtualNotifier_;
+}
+
+bool TPortWatcher::WatchesVirtualPorts() const {
+    return virtualNotifier_ != nullptr;
 }
 
 template <typename Source>

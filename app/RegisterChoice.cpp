@@ -14,8 +14,12 @@ std::optional<QString> AskRegisterLocation(QWidget* parent, const QString& curre
     QDialog dialog(parent);
     dialog.setWindowTitle("Register of tests and cells");
     auto* layout = new QGridLayout(&dialog);
-    layout->addWidget(new QLabel("A file, or a PostgreSQL server (postgresql://user@host/dbname; "
-                                 "its password in ~/.pgpass):",
+    layout->addWidget(new QLabel(kRegisterServersBuilt
+                                     ? "A file, or a PostgreSQL server "
+                                       "(postgresql://user@host/dbname; its password in "
+                                       "~/.pgpass):"
+                                     : "The register's file (a register on a PostgreSQL server "
+                                       "needs the Linux build):",
                                  &dialog),
                       0, 0, 1, 2);
     auto* location = new QLineEdit(current, &dialog);

@@ -30,7 +30,7 @@
 #include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
 #include "platform/FileManager.h"
-#include "platform/HotPlug.h"
+#include "platform/DeviceChange.h"
 #include "records/Register.h"
 #include "support/CommonTools.h"
 #include "support/Errors.h"
@@ -84,7 +84,7 @@ TForm1::~TForm1() {
 
 void TForm1::FormCreate() {
     // The watch comes before the listing, so that no port arriving in between is missed.
-    FPortWatcher = std::make_unique<TPortWatcher>();
+    FPortWatcher = std::make_unique<TPortWatcher>(this);
     connect(FPortWatcher.get(), &TPortWatcher::DeviceChanged, this,
             [this](quint32 code, quint32 type, const QString& name) {
                 RunGuarded([&] { WMDeviceChange(code, type, name); });

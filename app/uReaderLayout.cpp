@@ -9,6 +9,8 @@
 #include "app/Indicator.h"
 #include "app/ValueBoxStyle.h"
 #include "app/uReader.h"
+#include "records/Register.h"
+#include "telemetry/TelemetrySettings.h"
 
 namespace {
 
@@ -123,6 +125,16 @@ void TForm1::BuildActions() {
     aChooseRegister->setStatusTip("Choose the register that verdicts are recorded in");
     aTelemetry = new QAction("Telemetry...", this);
     aTelemetry->setStatusTip("Publish readings and verdicts to the lab's MQTT broker");
+    // A build without the MQTT library (Windows) says why the entry is there but off; likewise
+    // for a register on a server, which its Register... dialog refuses.
+    if (!kTelemetryBuilt) {
+        aTelemetry->setEnabled(false);
+        aTelemetry->setToolTip(QString("Telemetry: ") + kTelemetryNeedsLinux);
+        aTelemetry->setStatusTip(aTelemetry->toolTip());
+    }
+    if (!kRegisterServersBuilt) {
+        aChooseRegister->setToolTip(QString("A register file; ") + kRegisterServerNeedsLinux);
+    }
     aFitVoltage = new QAction("Fit voltage", this);
     aAhAxis = new QAction("Bottom axis in Ah", this);
     aAhAxis->setCheckable(true);
@@ -138,6 +150,7 @@ void TForm1::BuildActions() {
     connection->addAction(aTelemetry);
     connection->addSeparator();
     connection->addAction(Exit1);
+    connection->setToolTipsVisible(true);
     QMenu* test = menuBar()->addMenu("Test");
     test->addAction(aStart);
     test->addAction(aStop);
@@ -150,6 +163,7 @@ void TForm1::BuildActions() {
     test->addSeparator();
     test->addAction(aCells);
     test->addAction(aChooseRegister);
+    test->setToolTipsVisible(true);
     QMenu* chart = menuBar()->addMenu("Chart");
     chart->addAction(aFitVoltage);
     chart->addAction(aAhAxis);

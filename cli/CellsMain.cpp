@@ -90,7 +90,7 @@ int Pack(TRegister& cells, TCellsOptions options, int argc, char** argv) {
     }
     if (!options.Sheet.empty()) {
         // Drawn without a display, whatever the session has.
-        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        qputenv("QT_QPA_PLATFORM", "offscreen");
         const QGuiApplication drawing(argc, argv);
         try {
             WritePackSheet(options.Sheet, pack, PackTitle(pack));

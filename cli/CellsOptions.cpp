@@ -5,6 +5,7 @@
 #include <charconv>
 #include <cmath>
 
+#include "platform/Folders.h"
 #include "records/Register.h"
 #include "support/NumberText.h"
 #include "support/qt/NamedCoreApplication.h"
@@ -174,8 +175,8 @@ TParsedCellsCommandLine ParseCellsCommandLine(int argc, char** argv) {
     const QCommandLineOption version({"v", "version"}, "Show the version and exit.");
     const QCommandLineOption registerAt(
         "register",
-        QString("The register at LOCATION instead of the default "
-                "$XDG_DATA_HOME/Kelvo/register.sqlite (~/.local/share/Kelvo/register.sqlite). ") +
+        QString("The register at LOCATION instead of the default ") +
+            QString::fromStdString(platform::UserDataFileText("Kelvo/register.sqlite")) + ". " +
             RegisterLocationForms(),
         "LOCATION");
     const QCommandLineOption json("json", "list, show, unassigned, pack: print JSON.");

@@ -4,9 +4,9 @@
 #include <charconv>
 #include <cmath>
 
-#if KELVO_RECORDS
+#include "platform/Folders.h"
+#include "platform/Signals.h"
 #include "records/Register.h"
-#endif
 #include "support/CommandLine.h"
 #include "support/Format.h"
 #include "support/NumberText.h"
@@ -21,34 +21,35 @@ constexpr char kProgramName[] = "kelvo-run";
 constexpr uint32_t kBauds[] = {9600, 19200, 38400, 57600, 115200};
 
 // Adjacent literals, so that each build's text is one constant.
-#if KELVO_RECORDS
-#define KELVO_END_SIGNALS "Ctrl+C, SIGTERM or SIGHUP stop"
-#define KELVO_KEPT                                                                                \
-    "Every verdict is also written beside the log as <log>_test1.json and recorded in the "       \
-    "register of tests and cells (see kelvo-cells); a register that cannot be written loses "     \
-    "nothing: the run, its log, its verdict and its exit code stay as they are, and kelvo-cells " \
-    "import records the verdict later. A register on a PostgreSQL server that is away, restarts " \
-    "or refuses the login keeps the verdict in the outbox of the default register file, from "    \
-    "where the next record, the next program that opens that register, or kelvo-cells sync "      \
-    "sends it; kelvo-run says so once.\n\n"                                                       \
+#if KELVO_POSTGRES
+#define KELVO_SERVER_OUTBOX                                                                       \
+    " A register on a PostgreSQL server that is away, restarts or refuses the login keeps the "  \
+    "verdict in the outbox of the default register file, from where the next record, the next "  \
+    "program that opens that register, or kelvo-cells sync sends it; kelvo-run says so once."
+#else
+#define KELVO_SERVER_OUTBOX ""
+#endif
+#if KELVO_MQTT
+#define KELVO_PUBLISHED                                                                           \
     "With --mqtt, the tester's status, every reading and the verdict go to an MQTT broker as "    \
     "well (kelvo/<station>/<port>/status, reading, verdict), for the lab's dashboards; a "        \
     "broker that is away or slow never holds up the test or its log: readings are then dropped "  \
     "and counted, the verdict waits for the broker for up to 10 s at the end.\n\n"
 #else
-#define KELVO_END_SIGNALS "Ctrl+C, or closing the console window, stop"
-#define KELVO_KEPT                                                                              \
-    "Every verdict is also written beside the log as <log>_test1.json. This build has no "      \
-    "register of tests and cells and no telemetry: --cell, --rated, --register and --mqtt are " \
-    "refused.\n\n"
+#define KELVO_PUBLISHED "This build does not publish to an MQTT broker: --mqtt is refused.\n\n"
 #endif
+#define KELVO_KEPT                                                                                \
+    "Every verdict is also written beside the log as <log>_test1.json and recorded in the "       \
+    "register of tests and cells (see kelvo-cells); a register that cannot be written loses "     \
+    "nothing: the run, its log, its verdict and its exit code stay as they are, and kelvo-cells " \
+    "import records the verdict later." KELVO_SERVER_OUTBOX "\n\n" KELVO_PUBLISHED
 
 const char* const kDescription =
     "Runs one discharge test on a Kelvo tester from the command line: sets the discharge current, "
     "the cutoff voltage and, when given, the test time, starts the test, logs every reading to "
     "a CSV file in the console's format, and prints the verdict when the test ends.\n\n"
-    "Standard output carries only the verdict; progress goes to standard error. " KELVO_END_SIGNALS
-    " the test at the tester: kelvo-run ends once a reading shows it "
+    "Standard output carries only the verdict; progress goes to standard error. " KELVO_END_SIGNAL_NAMES
+    " stop the test at the tester: kelvo-run ends once a reading shows it "
     "stopped, sending Stop again for up to 5 s, and says whether the tester was seen stopped; a "
     "second Ctrl+C ends at once. A test that does not start, or a tester that gives no reading "
     "for 10 s, is stopped the same way.\n\n"
@@ -66,12 +67,6 @@ const char* const kDescription =
     "  4  the connection was lost, or no reading came within 10 s\n"
     "  5  stopped by a signal\n\n" KELVO_KEPT
     "Several testers: one kelvo-run per port, side by side.";
-
-#if !KELVO_RECORDS
-constexpr char kNoRecords[] =
-    "this kelvo-run has no register and no telemetry (the Windows build): the verdict is "
-    "printed and written beside the log";
-#endif
 
 std::string LargestTestTimeText() {
     return DurationText(kLargestTestTimeS);
@@ -104,15 +99,11 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
     // Help texts made at run time live as long as the parser that points at them.
     const std::string timeHelp = "The test time as H:MM:SS, at most " + LargestTestTimeText() +
                                  "; without it the tester's own setting stays.";
-#if KELVO_RECORDS
     const std::string registerHelp =
         std::string(
-            "Record the verdict in the register at LOCATION instead of the default "
-            "$XDG_DATA_HOME/Kelvo/register.sqlite (~/.local/share/Kelvo/register.sqlite). ") +
+            "Record the verdict in the register at LOCATION instead of the default ") +
+        platform::UserDataFileText("Kelvo/register.sqlite") + ". " +
         RegisterLocationForms();
-#else
-    const std::string registerHelp = kNoRecords;
-#endif
     const TOptionText options[] = {
         {"port", "NAME", "The tester's serial port NAME (ttyUSB0, or a simulated tester's name)."},
         {"baud", "RATE", "The line speed: 9600 (default), 19200, 38400, 57600 or 115200."},
@@ -213,7 +204,6 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
     run.Log = parser.Value("log");
     run.Station = parser.Value("station");
     if (parser.IsSet("station") && run.Station.empty()) return refuse("--station takes a name");
-#if KELVO_RECORDS
     if (parser.IsSet("cell")) {
         const std::string id = parser.Value("cell");
         if (!IsCellName(id)) {
@@ -243,12 +233,6 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
         TelemetryOptionsGiven([&](const char* name) { return parser.Given(name); }));
     if (!telemetry.Error.empty()) return refuse(telemetry.Error);
     run.Telemetry = telemetry.Settings;
-#else
-    for (const char* name :
-         {"cell", "rated", "register", "mqtt", "mqtt-ca", "mqtt-password-file", "no-discovery"}) {
-        if (parser.IsSet(name)) return refuse("--" + std::string(name) + ": " + kNoRecords);
-    }
-#endif
     result.Options = run;
     return result;
 }

@@ -12,9 +12,7 @@
 #include "platform/PortNames.h"
 #include "platform/Signals.h"
 #include "platform/Terminal.h"
-#if KELVO_RECORDS
 #include "records/Register.h"
-#endif
 #include "support/DateTime.h"
 #include "support/Errors.h"
 #include "support/Format.h"
@@ -174,9 +172,7 @@ void TRunner::PortOpened() {
     FTracker.ConnectionOpened(FOptions.Port, FLog.Path());
     Say("kelvo-run: connected to " + FOptions.Port + " at " + std::to_string(FOptions.Baud) +
         " baud; log " + FLog.Path());
-#if KELVO_RECORDS
     if (FOptions.Telemetry) StartTelemetry();
-#endif
     FWorker.QueueCommand(cmdSetCurrent, FOptions.Current);
     FWorker.QueueCommand(cmdSetCutoffVoltage, FOptions.Cutoff);
     if (FOptions.TestTime) FWorker.QueueCommand(cmdSetTestTime, *FOptions.TestTime);
@@ -185,7 +181,6 @@ void TRunner::PortOpened() {
     if (!FTerminal && !FOptions.Quiet) FPlainProgress = TClock::now() + kPlainProgress;
 }
 
-#if KELVO_RECORDS
 void TRunner::StartTelemetry() {
     TTelemetrySettings settings = *FOptions.Telemetry;
     settings.Station = StationName(FOptions.Station);
@@ -202,7 +197,6 @@ void TRunner::StartTelemetry() {
     Say("kelvo-run: publishing to " + settings.Broker.Text() + " as kelvo/" +
         FTelemetry->Topics().Station + "/" + FTelemetry->Topics().Port + "/...");
 }
-#endif
 
 void TRunner::PortClosed(int error) {
     FWorker.FConnected = false;
@@ -234,9 +228,7 @@ void TRunner::CommandDone(int kind, bool on) {
 
 void TRunner::Reading(const TDeviceReading& reading) {
     if (FLog.WriteLogRow(reading)) LogWriteFailed();
-#if KELVO_RECORDS
     if (FTelemetry) FTelemetry->Reading(reading);
-#endif
     if (AnyValueRead(reading)) FNoReading = TClock::now() + kNoReading;
     FLast = reading;
     if (reading.Status == 1 && !FRunningSince) FRunningSince = std::chrono::steady_clock::now();
@@ -329,7 +321,6 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
         if (!text.empty() && text.back() != '\n') std::fputc('\n', stdout);
         std::fflush(stdout);
     }
-#if KELVO_RECORDS
     if (FTelemetry) {
         FTelemetry->TesterConnected(false);
         if (verdict) FTelemetry->Verdict(VerdictJson(*verdict));
@@ -337,7 +328,6 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
             Say("kelvo-run: " + words, true);
         }
     }
-#endif
     FExitCode = code;
 }
 
@@ -353,7 +343,6 @@ void TRunner::KeepVerdict(const std::optional<TTestSummary>& verdict) {
             file.clear();
         }
     }
-#if KELVO_RECORDS
     if (!verdict && !FOptions.RatedAh) return;
     const std::string where =
         FOptions.Register.empty() ? TRegister::DefaultLocation() : FOptions.Register;
@@ -383,7 +372,6 @@ void TRunner::KeepVerdict(const std::optional<TTestSummary>& verdict) {
                 true);
         }
     }
-#endif
 }
 
 void TRunner::LogWriteFailed() {

@@ -24,9 +24,7 @@
 #include "testrun/TestLog.h"
 #include "testrun/TestVerdict.h"
 #include "threads/MessageQueue.h"
-#if KELVO_RECORDS
 #include "telemetry/Telemetry.h"
-#endif
 
 class TRunner {
   public:
@@ -77,9 +75,7 @@ class TRunner {
     TTestLog FLog;
     TTestTracker FTracker;
     platform::SleepInhibitor FSleepLock;  // from the Start reaching the tester to the end
-#if KELVO_RECORDS
     std::unique_ptr<TTelemetry> FTelemetry;  // with --mqtt, from the port's opening to the end
-#endif
     TState FState = TState::Opening;
     int FExitCode = 0;
     TDeadline FNoReading;      // a reading with a value must come by then (10 s)

@@ -58,6 +58,24 @@ bool RemoveFile(const std::string& path) {
     return !std::filesystem::exists(std::filesystem::symlink_status(path, error));
 }
 
+std::string UserDataFolder() {
+    // The XDG rule: a relative XDG_DATA_HOME is ignored.
+    if (const char* data = std::getenv("XDG_DATA_HOME"); data != nullptr && data[0] == '/') {
+        return data;
+    }
+    const char* home = std::getenv("HOME");
+    return home != nullptr && home[0] != '\0' ? std::string(home) + "/.local/share"
+                                               : ".local/share";
+}
+
+std::string InstalledProgramsFolder() {
+    return {};
+}
+
+std::string UserDataFileText(const std::string& name) {
+    return "$XDG_DATA_HOME/" + name + " (~/.local/share/" + name + ")";
+}
+
 std::string DocumentsFolder() {
     const std::string home = HomeFolder();
     if (const std::string xdg = XdgDocumentsFolder(home); !xdg.empty()) return xdg;

@@ -19,4 +19,17 @@ bool RemoveFile(const std::string& path);
 // the known folder Documents.
 std::string DocumentsFolder();
 
+// The folder where programs keep the user's data: on Linux $XDG_DATA_HOME when it is absolute,
+// else ~/.local/share ($HOME; ".local/share" without one); on Windows the known folder
+// LocalAppData (%LOCALAPPDATA%), "" when there is none.
+std::string UserDataFolder();
+// The folder that installed programs live under, whose files their users may not write: on
+// Windows the known folder ProgramFilesX64 ("C:\Program Files"); "" on Linux, where an installed
+// program is known by its own folder (the install's bin folder).
+std::string InstalledProgramsFolder();
+
+// The file `name` ("Kelvo/register.sqlite") in UserDataFolder() as help texts write it:
+// "$XDG_DATA_HOME/<name> (~/.local/share/<name>)" on Linux, "%LOCALAPPDATA%\<name>" on Windows.
+std::string UserDataFileText(const std::string& name);
+
 }  // namespace platform

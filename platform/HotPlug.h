@@ -4,26 +4,12 @@
 // readable when events are pending, and reads them without blocking. Neither is thread-safe: one
 // thread (the window's) owns each source.
 
-#include <cstdint>
 #include <memory>
-#include <string>
 #include <vector>
 
+#include "platform/DeviceChange.h"
+
 namespace platform {
-
-// Event codes and device types of a device change, as the console's handler knows them.
-inline constexpr uint32_t kDeviceArrival = 0x8000;
-inline constexpr uint32_t kDeviceRemoveComplete = 0x8004;
-inline constexpr uint32_t kDeviceTypePort = 3;
-// Anything that appeared or went but is no serial port (a terminal with no hardware behind it,
-// a folder in the virtual port folder). The handler ignores it.
-inline constexpr uint32_t kDeviceTypeOther = 0;
-
-struct DeviceChange {
-    uint32_t eventCode = 0;
-    uint32_t deviceType = 0;
-    std::string name;  // bare name
-};
 
 // Watches udev's "tty" subsystem: a terminal backed by hardware (see IsHardwarePort) that is
 // added arrives as a port; any other terminal that is added arrives as kDeviceTypeOther. Every

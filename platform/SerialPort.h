@@ -21,6 +21,9 @@ namespace platform {
 using SerialHandle = int;
 inline constexpr SerialHandle kInvalidPort = -1;
 
+// The values of Windows' own names. Where windows.h came first (through Qt's headers on
+// Windows), its macros of the same names and values stand in for these.
+#ifndef EV_RXCHAR
 // Port events that SetCommMask() accepts (only the success of the call matters).
 inline constexpr uint32_t EV_RXCHAR = 0x0001;
 inline constexpr uint32_t EV_TXEMPTY = 0x0004;
@@ -31,6 +34,7 @@ inline constexpr uint32_t PURGE_RXCLEAR = 0x0008;
 inline constexpr uint32_t WAIT_OBJECT_0 = 0;
 inline constexpr uint32_t WAIT_TIMEOUT = 258;
 inline constexpr uint32_t WAIT_FAILED = 0xFFFFFFFF;
+#endif
 
 // The line settings that the link changes; every other setting of the terminal stays as the
 // driver reported it.

@@ -9,6 +9,13 @@ namespace platform {
 
 enum class EndSignal { Interrupt, Terminate, HangUp };  // SIGINT, SIGTERM, SIGHUP
 
+// The ways of sending them, as a program's help names them (a literal, to join with others).
+#ifdef _WIN32
+#define KELVO_END_SIGNAL_NAMES "Ctrl+C, or closing the console window,"
+#else
+#define KELVO_END_SIGNAL_NAMES "Ctrl+C, SIGTERM or SIGHUP"
+#endif
+
 // Blocks both for the calling thread and for every thread it starts afterwards: call first in
 // main(), before any thread exists, or one of them may take the signal and end the program.
 void BlockEndSignals();

@@ -15,6 +15,7 @@
 #include <type_traits>
 #include <variant>
 
+#include "platform/Folders.h"
 #include "records/Database.h"
 #include "records/PostgresDatabase.h"
 #include "records/SqliteDatabase.h"
@@ -827,17 +828,7 @@ std::optional<std::string> ReadSmallFile(const fs::path& path) {
 }  // namespace
 
 std::string TRegister::DefaultLocation() {
-    // The XDG rule: a relative XDG_DATA_HOME is ignored.
-    const char* data = std::getenv("XDG_DATA_HOME");
-    std::string folder;
-    if (data != nullptr && data[0] == '/') {
-        folder = data;
-    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] != '\0') {
-        folder = std::string(home) + "/.local/share";
-    } else {
-        folder = ".local/share";
-    }
-    return folder + "/Kelvo/register.sqlite";
+    return platform::UserDataFolder() + "/Kelvo/register.sqlite";
 }
 
 std::unique_ptr<TRegister> TRegister::Open(const std::string& where) {

@@ -93,7 +93,9 @@ struct TImportResult {
 
 class TRegister {
   public:
-    // $XDG_DATA_HOME/Kelvo/register.sqlite, or ~/.local/share/Kelvo/register.sqlite.
+    // Kelvo/register.sqlite in the user's data folder (platform::UserDataFolder): on Linux
+    // $XDG_DATA_HOME/Kelvo/register.sqlite, or ~/.local/share/Kelvo/register.sqlite; on Windows
+    // %LOCALAPPDATA%\Kelvo\register.sqlite.
     static std::string DefaultLocation();
 
     // Opens the register at `where`, a file path or a server's location (IsServerLocation), and
@@ -181,6 +183,13 @@ const char* RegisterLocationForms();
 // location that shows in the process list or a settings file. The text never repeats the password.
 // Checked before anything connects: Open refuses the same locations.
 std::optional<std::string> RegisterLocationRefusal(const std::string& where);
+
+// Whether this build keeps registers on a PostgreSQL server: the Windows build has no libpq
+// (KELVO_POSTGRES, set by records/CMakeLists.txt), and refuses every server's location with
+// kRegisterServerNeedsLinux.
+inline constexpr bool kRegisterServersBuilt = KELVO_POSTGRES != 0;
+inline constexpr char kRegisterServerNeedsLinux[] =
+    "a register on a PostgreSQL server needs the Linux build: give the register's file";
 
 // Whether `name` may name a cell: printable text (no control character of C0, DEL or C1), not
 // only blanks. Names that programs add (kelvo-run --cell, kelvo-cells rate and assign) are

@@ -122,6 +122,7 @@ TTelemetrySettingsRead ReadTelemetrySettings(const TTelemetryOptions& given) {
         if (given.NoDiscovery) return {{}, "--no-discovery goes with --mqtt"};
         return {};
     }
+    if (!kTelemetryBuilt) return {{}, std::string("--mqtt: ") + kTelemetryNeedsLinux};
     const TMqttLocationRead broker = ReadMqttLocation(given.Location);
     if (!broker.Location) return {{}, "--mqtt: " + broker.Error};
     TTelemetrySettings settings;

@@ -14,6 +14,12 @@ inline constexpr int kMqttTlsPort = 8883;
 // The environment variable that may hold the broker password.
 inline constexpr char kMqttPasswordVariable[] = "KELVO_MQTT_PASSWORD";
 
+// Whether this build publishes: the Windows build has no MQTT library yet (KELVO_MQTT, set by
+// telemetry/CMakeLists.txt), and refuses every broker with kTelemetryNeedsLinux.
+inline constexpr bool kTelemetryBuilt = KELVO_MQTT != 0;
+inline constexpr char kTelemetryNeedsLinux[] =
+    "publishing to an MQTT broker needs the Linux build of the console";
+
 struct TMqttLocation {
     bool Tls = false;
     std::string User;  // empty: none

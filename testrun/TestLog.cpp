@@ -70,8 +70,13 @@ std::string ExecutableFolder(const std::string& exeFileName) {
 
 std::string LogFolderFor(const std::string& exeFolder, const std::string& installBinFolder) {
     const std::string canonical = platform::CanonicalFolder(exeFolder);
+    const std::string programs = platform::CanonicalFolder(platform::InstalledProgramsFolder());
     const bool installed =
-        !canonical.empty() && canonical == platform::CanonicalFolder(installBinFolder);
+        !canonical.empty() &&
+        (canonical == platform::CanonicalFolder(installBinFolder) ||
+         (!programs.empty() && canonical.size() > programs.size() &&
+          canonical.compare(0, programs.size(), programs) == 0 &&
+          (canonical[programs.size()] == '/' || canonical[programs.size()] == '\\')));
     if (!installed && platform::CanCreateFilesIn(exeFolder)) return exeFolder;
     const std::string documents = platform::DocumentsFolder();
     if (documents.empty()) return exeFolder;

@@ -31,8 +31,9 @@ std::string ExecutableFolder(const std::string& exeFileName);
 
 // Where the logs of the executable in `exeFolder` go: that folder, as for a build folder or a
 // portable copy; but the user's "<Documents>/Kelvo logs" when the program runs from the install's
-// program folder `installBinFolder` (even as root: an installed program leaves system folders
-// alone) or from any folder it cannot create files in. The fallback folder is created when
+// program folder `installBinFolder` or from below the system's folder of installed programs
+// (platform::InstalledProgramsFolder; even as root or administrator: an installed program leaves
+// system folders alone), or from any folder it cannot create files in. The fallback folder is created when
 // missing; when even that fails, `exeFolder` is kept, so the creation of the log reports why.
 std::string LogFolderFor(const std::string& exeFolder, const std::string& installBinFolder);
 

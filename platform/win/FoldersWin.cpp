@@ -5,6 +5,7 @@
 // After windows.h, which they need.
 #include <shlobj.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "platform/win/WideText.h"
@@ -35,14 +36,34 @@ bool RemoveFile(const std::string& path) {
            ::GetFileAttributesW(WideText(path).c_str()) == INVALID_FILE_ATTRIBUTES;
 }
 
-std::string DocumentsFolder() {
+namespace {
+
+std::string KnownFolder(const KNOWNFOLDERID& id) {
     PWSTR folder = nullptr;
-    std::string documents;
-    if (SUCCEEDED(::SHGetKnownFolderPath(FOLDERID_Documents, 0, nullptr, &folder))) {
-        documents = Utf8Text(folder);
-    }
+    std::string found;
+    if (SUCCEEDED(::SHGetKnownFolderPath(id, 0, nullptr, &folder))) found = Utf8Text(folder);
     ::CoTaskMemFree(folder);  // also when the call failed
-    return documents;
+    return found;
+}
+
+}  // namespace
+
+std::string DocumentsFolder() {
+    return KnownFolder(FOLDERID_Documents);
+}
+
+std::string UserDataFolder() {
+    return KnownFolder(FOLDERID_LocalAppData);
+}
+
+std::string InstalledProgramsFolder() {
+    return KnownFolder(FOLDERID_ProgramFilesX64);
+}
+
+std::string UserDataFileText(const std::string& name) {
+    std::string text = "%LOCALAPPDATA%\\" + name;
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
 }
 
 }  // namespace platform

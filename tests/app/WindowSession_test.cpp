@@ -33,6 +33,7 @@
 #include "testrun/Station.h"
 #include "testrun/TestLog.h"
 #include "tests/fixtures/LogLines.h"
+#include "tests/fixtures/ReadingTap.h"
 #include "tests/fixtures/MosquittoBroker.h"
 #include "threads/qt/QtMessageSink.h"
 
@@ -41,27 +42,6 @@ namespace {
 constexpr int kBound = 30000;  // ms
 const QColor kGreen(0x00, 0xFF, 0x00);
 const QColor kGrey(0xC0, 0xC0, 0xC0);
-
-// Sees every reading before the window does (filters run newest first) and keeps its log row.
-class ReadingTap : public QObject {
-  public:
-    ReadingTap() { qApp->installEventFilter(this); }
-    ~ReadingTap() override { qApp->removeEventFilter(this); }
-    QStringList rows;
-    int failedRows = 0;  // readings in which every value failed
-
-  protected:
-    bool eventFilter(QObject*, QEvent* event) override {
-        const auto* message = AsThreadMessage(event);
-        if (message != nullptr && message->Msg() == SendStringToMainFormMsg) {
-            TDeviceReading reading{};
-            std::memcpy(&reading, message->Block(), sizeof reading);
-            rows << QString::fromStdString(LogRow(reading));
-            if (reading.Status == -1 && reading.Voltage == -1.0f) ++failedRows;
-        }
-        return false;
-    }
-};
 
 // The kelvo-sim program, publishing a tester under `name` until it is killed.
 class SimProgram {

@@ -1,54 +1,18 @@
 #!/usr/bin/env bash
 # kelvo-run.exe under Wine against kelvo-sim, beside the Linux kelvo-run on the same simulated
-# test. scripts/windows runs it in its Wine prefix, where COM5 is mapped (HKLM\Software\Wine\Ports)
-# to the link KELVO_COM5_LINK, which each case points at its simulator's pseudo-terminal.
+# test, and kelvo-cells.exe on the register it recorded in. scripts/windows runs it in its Wine
+# prefix, where COM5 is mapped (HKLM\Software\Wine\Ports) to the link KELVO_COM5_LINK, which
+# each case points at its simulator's pseudo-terminal, and where the Qt DLLs are found (WINEPATH).
 #   KELVO_LINUX_BUILD    the Linux build (kelvo-sim, kelvo-run)
-#   KELVO_WINDOWS_BUILD  the Windows build (kelvo-run.exe)
+#   KELVO_WINDOWS_BUILD  the Windows build (kelvo-run.exe, kelvo-cells.exe)
 set -uo pipefail
 
 linux=${KELVO_LINUX_BUILD:?}
 windows=${KELVO_WINDOWS_BUILD:?}
 link=${KELVO_COM5_LINK:?}
-work=$(mktemp -d "${TMPDIR:-/tmp}/kelvo-run-wine.XXXXXX")
-export XDG_RUNTIME_DIR=$work/runtime
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-sim_pid=
-failed=0
-cleanup() {
-  [ -n "$sim_pid" ] && kill "$sim_pid" 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-fail() {
-  echo "FAILED: $*" >&2
-  failed=1
-}
-
-# start_sim NAME [options]: a simulator published as NAME; its pseudo-terminal in $sim_pts.
-start_sim() {
-  local name=$1
-  shift
-  "$linux/sim/kelvo-sim" --name "$name" "$@" >"$work/$name.sim" 2>&1 &
-  sim_pid=$!
-  for _ in $(seq 100); do
-    [ -L "$XDG_RUNTIME_DIR/kelvo-ports/$name" ] && break
-    sleep 0.1
-  done
-  sim_pts=$(readlink "$XDG_RUNTIME_DIR/kelvo-ports/$name")
-}
-
-stop_sim() {
-  kill "$sim_pid" 2>/dev/null
-  wait "$sim_pid" 2>/dev/null
-  sim_pid=
-}
-
-# The rows of a log from the test's first running row on, without the DT column.
-rows_from_start() {
-  tr -d '\r' <"$1" | awk -F';' 'NR > 1 && ($3 == 1 || started) { started = 1; print }' |
-    cut -d';' -f2-
-}
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+# shellcheck source=tests/windows/WineTest.sh
+source "$here/WineTest.sh"
 
 # The verdict without what names the run rather than the test: times, port, logs, station.
 verdict_of_test() {
@@ -66,7 +30,8 @@ windows_log_file=$WINEPREFIX/drive_c/users/Public/kelvo-wine.csv
 
 echo "== the same test on Linux and under Wine"
 start_sim ttyKELVOL "${cell[@]}"
-"$linux/cli/kelvo-run" --port ttyKELVOL --current 1 --cutoff 3.0 --json --log "$work/linux.csv" \
+"$linux/cli/kelvo-run" --port ttyKELVOL --current 1 --cutoff 3.0 --cell W-1 --json \
+  --log "$work/linux.csv" \
   >"$work/linux.json" 2>"$work/linux.err"
 code=$?
 stop_sim
@@ -74,7 +39,7 @@ stop_sim
 
 start_sim ttyKELVOW "${cell[@]}"
 ln -sfn "$sim_pts" "$link"
-wine "$windows/cli/kelvo-run.exe" --port COM5 --current 1 --cutoff 3.0 --json \
+wine "$windows/cli/kelvo-run.exe" --port COM5 --current 1 --cutoff 3.0 --cell W-1 --json \
   --log "$windows_log" >"$work/windows.json" 2>"$work/windows.err"
 code=$?
 stop_sim
@@ -89,6 +54,18 @@ diff -q "$work/linux.rows" "$work/windows.rows" >/dev/null ||
   fail "the rows differ: $(diff "$work/linux.rows" "$work/windows.rows" | head -5)"
 [ -s "${windows_log_file%.csv}_test1.json" ] || fail "no verdict beside the log"
 echo "   $(wc -l <"$work/windows.rows") rows alike; exit 0"
+
+echo "== the register in %LOCALAPPDATA%"
+register=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Kelvo/register.sqlite' | head -1)
+[ -n "$register" ] || fail "kelvo-run.exe recorded in no register under %LOCALAPPDATA%"
+wine "$windows/cli/kelvo-cells.exe" show W-1 --json >"$work/cell.json" 2>"$work/cell.err"
+code=$?
+python3 -c 'import json,sys
+cell = json.load(open(sys.argv[1]))
+assert cell["cell"] == "W-1" and len(cell["tests"]) == 1, cell
+assert cell["tests"][0]["reason"] == "cutoff", cell' "$work/cell.json" ||
+  fail "kelvo-cells.exe show W-1 (exit $code): $(cat "$work/cell.json" "$work/cell.err")"
+echo "   ${register#"$WINEPREFIX/"}: W-1 with its test"
 
 echo "== the simulator killed mid-test"
 start_sim ttyKELVOK --step 1 --capacity 2
@@ -120,23 +97,20 @@ grep -q 'cannot open COM9: COM9 is not there' "$work/com9.err" ||
   fail "COM9's cause is not named: $(cat "$work/com9.err")"
 echo "   exit 3: $(head -1 "$work/com9.err")"
 
-echo "== the port list, and what this build leaves out"
+echo "== the port list, and what this build leaves out: a server's register, telemetry"
 wine "$windows/cli/kelvo-run.exe" --list-ports >"$work/ports" 2>&1
 tr -d '\r' <"$work/ports" | grep -qx COM5 || fail "COM5 is not listed: $(cat "$work/ports")"
-for option in "--register x.sqlite" "--cell A1" "--mqtt mqtt://localhost"; do
+for option in "--register postgresql://lab/kelvo" "--register host=lab" \
+  "--mqtt mqtt://localhost"; do
   # shellcheck disable=SC2086
   wine "$windows/cli/kelvo-run.exe" --port COM5 --current 1 --cutoff 3 $option \
     >/dev/null 2>"$work/refused"
   code=$?
-  [ "$code" -eq 2 ] && grep -q 'no register and no telemetry' "$work/refused" ||
+  [ "$code" -eq 2 ] && grep -q 'needs the Linux build' "$work/refused" ||
     fail "$option: exit $code, $(cat "$work/refused")"
 done
 wine "$windows/cli/kelvo-run.exe" --version >"$work/version"
 grep -q '^kelvo-run [0-9]' "$work/version" || fail "--version: $(cat "$work/version")"
 echo "   $(tr -d '\r' <"$work/ports" | tr '\n' ' ')/ $(tr -d '\r' <"$work/version")"
 
-if [ "$failed" -ne 0 ]; then
-  echo "kelvo-run.exe under Wine: FAILED" >&2
-  exit 1
-fi
-echo "kelvo-run.exe under Wine: PASSED"
+passed_or_failed "kelvo-run.exe"
