@@ -481,20 +481,8 @@ std::unique_ptr<TDatabase> OpenPostgresDatabase(const std::string& location) {
     return std::make_unique<TPostgresDatabase>(location);
 }
 
-bool IsServerLocation(const std::string& where) {
-    if (where.starts_with("postgresql://") || where.starts_with("postgres://")) return true;
-    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-    size_t at = 0;
-    while (at < where.size() && blank(where[at])) ++at;
-    size_t end = at;
-    while (end < where.size() &&
-           (std::isalnum(static_cast<unsigned char>(where[end])) || where[end] == '_')) {
-        ++end;
-    }
-    size_t equals = end;
-    while (equals < where.size() && blank(where[equals])) ++equals;
-    return end > at && equals < where.size() && where[equals] == '=' &&
-           IsLibpqKeyword(where.substr(at, end - at));
+bool IsServerKeyword(const std::string& word) {
+    return IsLibpqKeyword(word);
 }
 
 const char* RegisterLocationForms() {

@@ -33,3 +33,7 @@ inline constexpr int kServerAnswerGraceMs = 2000;
 // within N s ...". The connection attempt itself is bounded by connect_timeout (libpq's wait, not
 // ended by a stop request).
 std::unique_ptr<TDatabase> OpenPostgresDatabase(const std::string& location);
+
+// Whether `word`, first in a location's key=value words, is one of libpq's keywords (what makes
+// the location a server's, IsServerLocation).
+bool IsServerKeyword(const std::string& word);

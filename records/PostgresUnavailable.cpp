@@ -1,8 +1,6 @@
 // PostgresDatabase.h where the build has no libpq (Windows): a register is a file. A location
 // that reads as a server's, in either of libpq's forms, is refused before anything is opened,
 // with one sentence, so that it is never taken for a file's name.
-#include <cctype>
-
 #include "records/PostgresDatabase.h"
 #include "records/Register.h"
 
@@ -10,18 +8,9 @@ std::unique_ptr<TDatabase> OpenPostgresDatabase(const std::string& location) {
     throw TRegisterError(location + ": " + kRegisterServerNeedsLinux);
 }
 
-bool IsServerLocation(const std::string& where) {
-    if (where.starts_with("postgresql://") || where.starts_with("postgres://")) return true;
-    // key=value words: without libpq's list of keywords, any first word followed by '='.
-    size_t at = 0;
-    while (at < where.size() && std::isspace(static_cast<unsigned char>(where[at]))) ++at;
-    size_t end = at;
-    while (end < where.size() &&
-           (std::isalnum(static_cast<unsigned char>(where[end])) || where[end] == '_')) {
-        ++end;
-    }
-    while (end < where.size() && std::isspace(static_cast<unsigned char>(where[end]))) ++end;
-    return end > at && end < where.size() && where[end] == '=';
+// Without libpq's list of keywords, any first word followed by '='.
+bool IsServerKeyword(const std::string&) {
+    return true;
 }
 
 const char* RegisterLocationForms() {

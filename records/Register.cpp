@@ -4,6 +4,7 @@
 #include "records/Register.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -829,6 +830,22 @@ std::optional<std::string> ReadSmallFile(const fs::path& path) {
 
 std::string TRegister::DefaultLocation() {
     return platform::UserDataFolder() + "/Kelvo/register.sqlite";
+}
+
+bool IsServerLocation(const std::string& where) {
+    if (where.starts_with("postgresql://") || where.starts_with("postgres://")) return true;
+    const auto blank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+    size_t at = 0;
+    while (at < where.size() && blank(where[at])) ++at;
+    size_t end = at;
+    while (end < where.size() &&
+           (std::isalnum(static_cast<unsigned char>(where[end])) || where[end] == '_')) {
+        ++end;
+    }
+    size_t equals = end;
+    while (equals < where.size() && blank(where[equals])) ++equals;
+    return end > at && equals < where.size() && where[equals] == '=' &&
+           IsServerKeyword(where.substr(at, end - at));
 }
 
 std::unique_ptr<TRegister> TRegister::Open(const std::string& where) {
