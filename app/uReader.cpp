@@ -29,8 +29,8 @@
 #include "app/uProtoInfo.h"
 #include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
-#include "platform/FileManager.h"
 #include "platform/DeviceChange.h"
+#include "platform/FileManager.h"
 #include "records/Register.h"
 #include "support/CommonTools.h"
 #include "support/Errors.h"
@@ -92,13 +92,15 @@ void TForm1::FormCreate() {
     // A port that goes is matched against the one the link has open, whatever is selected now;
     // its close is a loss (ENODEV), not a close that was asked for.
     FPortList = std::make_unique<TPortList>(
-        cbPort, [] { ClosePort(PortOpen() ? ENODEV : 0); },
+        cbPort,
+        [this] {
+            if (FWorker) FWorker->Link().Close(FWorker->Link().IsOpen() ? ENODEV : 0);
+        },
         [this] { return FWorker ? QString::fromStdString(FWorker->PortInUse()) : QString(); });
     FPortList->Fill();  // selects the first port when there is one
 
     // The hook comes before the worker, so that no message of the worker can pass it by.
     qApp->installEventFilter(this);  // then the worker's messages come as events
-    PostMessagesAsQtEvents();
 
     for (int i = 0; i < cbSpeed->count(); ++i)
         cbSpeed->setItemData(i, cbSpeed->itemText(i).toInt());
@@ -203,7 +205,8 @@ void TForm1::FormCreate() {
     FDisplayFrame->setInterval(kDisplayFrameMs);
     connect(FDisplayFrame, &QTimer::timeout, this, &TForm1::ShowReadingTexts);
 
-    FWorker = std::make_unique<TReaderWorker>([this] { return FPortSelection.Current(); });
+    FWorker =
+        std::make_unique<TReaderWorker>([this] { return FPortSelection.Current(); }, &FMessageSink);
     FWorker->Start();
 }
 
@@ -380,6 +383,8 @@ void TForm1::aResetUpdate() {
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
     if (const auto* message = AsThreadMessage(event)) {
+        // Another link's message is its own receiver's (a program may hold several windows).
+        if (!FWorker || message->From() != &FWorker->Link()) return false;
         return AppMessage(*message);
     }
     if (watched == centralWidget() && event->type() == QEvent::Resize) LayOutChart();

@@ -24,6 +24,7 @@
 #include "testrun/PortSelection.h"
 #include "testrun/ReaderWorker.h"
 #include "testrun/SetpointRules.h"
+#include "threads/qt/QtMessageSink.h"
 
 class QAction;
 class TCellsWindow;
@@ -115,6 +116,8 @@ class TForm1 : public QMainWindow {
 
     // The connected flag the worker reads (FConnected).
     bool Connected() const { return FWorker->FConnected; }
+    // The window's link to its tester; tests and benchmarks post through it as the tester would.
+    TSerialLink& Link() { return FWorker->Link(); }
 
     // At start: the remembered choices, then the command line's, which win: the port to select
     // (a name that is not listed is said in the message field) and whether to connect at once.
@@ -222,7 +225,8 @@ class TForm1 : public QMainWindow {
     std::unique_ptr<TTestLog> LogStream;         // the CSV log of the current connection
     std::unique_ptr<TTestResults> FTestResults;  // verdicts, their files and window
     std::unique_ptr<TTelemetryLink> FTelemetry;  // readings and verdicts to the lab's broker
-    std::unique_ptr<TReaderWorker> FWorker;      // owns the queue and the worker thread
+    TQtMessageSink FMessageSink{this};           // the link's messages, as events to this window
+    std::unique_ptr<TReaderWorker> FWorker;      // owns the link, the queue and the worker thread
     TReconnection FReconnection;
     TConnectOrigin FConnectOrigin = TConnectOrigin::None;
     platform::SleepInhibitor FSleepLock;  // held while the tester shows a test running

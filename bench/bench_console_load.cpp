@@ -105,7 +105,7 @@ void ConsoleLoad(benchmark::State& state, const TMosquittoBroker* broker) {
     }
     form.show();
     if (!QTest::qWaitForWindowExposed(&form)) return state.SkipWithError("no window");
-    PostToMainThread(UM_PORT_OPENED, 0, 0);
+    form.Link().Post(UM_PORT_OPENED, 0, 0);
     if (!QTest::qWaitFor([] { return PortConnected; })) return state.SkipWithError("not open");
     ReadingCounter counter;
     qApp->installEventFilter(&counter);
@@ -126,7 +126,7 @@ void ConsoleLoad(benchmark::State& state, const TMosquittoBroker* broker) {
                 const double seconds =
                     std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
                 const TDeviceReading reading = ReadingAt(posted++, seconds);
-                PostBlockToMainThread(&reading, sizeof reading);
+                form.Link().PostBlock(&reading, sizeof reading);
             }
         });
         const double cpuBefore = CpuSeconds();
@@ -152,7 +152,7 @@ void ConsoleLoad(benchmark::State& state, const TMosquittoBroker* broker) {
     }
 
     const QString log = form.StatusPanel->text();
-    PostToMainThread(UM_PORT_CLOSED, 0, 0);
+    form.Link().Post(UM_PORT_CLOSED, 0, 0);
     if (!QTest::qWaitFor([] { return !PortConnected; })) state.SkipWithError("not closed");
     QFile file(log);
     if (file.open(QIODevice::ReadOnly)) {

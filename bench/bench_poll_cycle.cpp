@@ -21,22 +21,23 @@ void BM_PollCycle(benchmark::State& state) {
     sim::Options options;
     options.paceBaud = pace;
     sim::PtyTester tester(options);
-    PostMessagesAsQtEvents();  // the readings are posted as the window would get them
-    if (!OpenPort(tester.DevicePath(), baud)) {
+    TQtMessageSink sink(QCoreApplication::instance());  // posted as the window would get them
+    TSerialLink link(&sink);
+    if (!link.Open(tester.DevicePath(), baud)) {
         state.SkipWithError("cannot open the simulated tester");
         return;
     }
     double seconds = 0;
     for (auto _ : state) {
         const auto start = std::chrono::steady_clock::now();
-        PollDevice(kNoAbortEvent);
+        PollDevice(link, kNoAbortEvent);
         seconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         // The posted readings are not the subject here; drop them so memory stays flat.
         state.PauseTiming();
         QCoreApplication::removePostedEvents(QCoreApplication::instance());
         state.ResumeTiming();
     }
-    ClosePort();
+    link.Close();
     QCoreApplication::removePostedEvents(QCoreApplication::instance());
     if (pace != 0) {
         const double lineLimit = 10.0 * 13 * 10 / baud;

@@ -17,16 +17,16 @@ void BM_StopThreadDuringSilentPoll(benchmark::State& state) {
     sim::Options options;
     options.faults.silent = true;
     sim::PtyTester tester(options);
-    PostMessagesAsQtEvents();  // the worker's notices go where the window would get them
+    TQtMessageSink sink(QCoreApplication::instance());  // posted as the window would get them
     double totalMs = 0;
     for (auto _ : state) {
         state.PauseTiming();
         tester.ClearLog();
-        if (!OpenPort(tester.DevicePath(), 9600)) {
+        TReaderWorker worker([] { return TPortChoice{}; }, &sink);
+        if (!worker.Link().Open(tester.DevicePath(), 9600)) {
             state.SkipWithError("cannot open the simulated tester");
             break;
         }
-        TReaderWorker worker([] { return TPortChoice{}; });
         worker.FConnected = true;  // as after the port-opened notice
         worker.Start();
         tester.WaitForRequests(1, std::chrono::seconds(20));  // the poll has begun
@@ -39,7 +39,7 @@ void BM_StopThreadDuringSilentPoll(benchmark::State& state) {
                 .count();
 
         state.PauseTiming();
-        ClosePort();
+        worker.Link().Close();
         QCoreApplication::removePostedEvents(QCoreApplication::instance());
         state.ResumeTiming();
     }

@@ -82,24 +82,25 @@ void ListPorts() {
 
 TRunner::TRunner(const TRunOptions& options)
     : FOptions(options),
-      FWorker([this] {
-          return TPortChoice{FOptions.Port, FOptions.Baud};
-      }),
+      FWorker(
+          [this] {
+              return TPortChoice{FOptions.Port, FOptions.Baud};
+          },
+          FMessages.get()),
       FTerminal(platform::StandardErrorIsTerminal()) {}
 
 TRunner::~TRunner() {
     FWorker.Shutdown();
-    SetMessageSink(nullptr);
 }
 
 int TRunner::Run() {
-    SetMessageSink(FMessages.get());  // before the worker: none of its messages is lost
     // The signals are blocked in every thread: this one takes them as they come and hands them
     // on in order with everything else. It waits until the program ends.
     std::thread([messages = FMessages] {
         for (;;) {
             const platform::EndSignal signal = platform::WaitForEndSignal();
-            messages->Take(TThreadMessage(UM_END_SIGNAL, static_cast<std::uintptr_t>(signal), 0));
+            messages->Take(
+                TThreadMessage(nullptr, UM_END_SIGNAL, static_cast<std::uintptr_t>(signal), 0));
         }
     }).detach();
     FWorker.Start();
@@ -189,8 +190,8 @@ void TRunner::StartTelemetry() {
         settings, FOptions.Port, [messages = FMessages](const std::string& text) {
             auto block = std::make_unique<std::byte[]>(text.size());
             std::memcpy(block.get(), text.data(), text.size());
-            messages->Take(
-                TThreadMessage(UM_NOTICE, std::move(block), static_cast<int>(text.size())));
+            messages->Take(TThreadMessage(nullptr, UM_NOTICE, std::move(block),
+                                          static_cast<int>(text.size())));
         });
     FTelemetry->SetCell(FOptions.Cell);
     FTelemetry->TesterConnected(true);
@@ -297,8 +298,8 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
     FPlainProgress.reset();
     FWorker.Shutdown();
     // The worker is gone: nobody else uses the port.
-    if (leftUnseen && PortOpen()) WriteStopRequest();
-    ClosePort();
+    if (leftUnseen && FWorker.Link().IsOpen()) WriteStopRequest(FWorker.Link());
+    FWorker.Link().Close();
     FSleepLock.Release();
     if (FLog.CloseLog()) LogWriteFailed();
     if (FTerminal && FProgressWidth > 0) std::fprintf(stderr, "\n");

@@ -1,7 +1,7 @@
 #pragma once
-// The tester's command set over the serial link: ten reads with four attempts each, five writes
-// with their pauses. Called only on the worker thread, one at a time. Nothing is raised: a read
-// that fails returns its failure value, a write reports nothing.
+// The tester's command set over one serial link: ten reads with four attempts each, five writes
+// with their pauses. Called only on the link's worker thread, one at a time. Nothing is raised: a
+// read that fails returns its failure value, a write reports nothing.
 
 #include <cstdint>
 
@@ -18,26 +18,27 @@ inline constexpr uint32_t kStartStopExtraPauseMs = 1000;  // after start and sto
 // would then be taken for the next one's, and so on, every later value one read off. So once an
 // answer is taken after such an attempt, the answers still owed are waited for (each for as long
 // as any answer) and discarded, before the next request goes out.
-bool QueryDevice(uint8_t command, TAnswerData& data, TAbortEvent abortEvent);
+bool QueryDevice(TSerialLink& link, uint8_t command, TAnswerData& data, TAbortEvent abortEvent);
 // One write command: a single transaction whose outcome is not examined, then the pause.
-void SendDeviceCommand(uint8_t command, uint8_t param1, uint8_t param2, TAbortEvent abortEvent);
+void SendDeviceCommand(TSerialLink& link, uint8_t command, uint8_t param1, uint8_t param2,
+                       TAbortEvent abortEvent);
 
-int32_t ReadStatus(TAbortEvent abortEvent);            // 0 off, 1 on; -1 on failure
-double ReadVoltage(TAbortEvent abortEvent);            // V; -1.0 on failure
-double ReadCurrent(TAbortEvent abortEvent);            // A; -1.0 on failure
-int32_t ReadTestTime(TAbortEvent abortEvent);          // s; -1 on failure
-double ReadAmpHours(TAbortEvent abortEvent);           // Ah; -1.0 on failure
-double ReadWattHours(TAbortEvent abortEvent);          // Wh; -1.0 on failure
-uint8_t ReadTemperature(TAbortEvent abortEvent);       // °C; 255 on failure
-double ReadCurrentSetpoint(TAbortEvent abortEvent);    // A; -1.0 on failure
-double ReadCutoffVoltage(TAbortEvent abortEvent);      // V; -1.0 on failure
-int32_t ReadTestTimeSetpoint(TAbortEvent abortEvent);  // s; -1 on failure
+int32_t ReadStatus(TSerialLink& link, TAbortEvent abortEvent);       // 0 off, 1 on; -1 on failure
+double ReadVoltage(TSerialLink& link, TAbortEvent abortEvent);       // V; -1.0 on failure
+double ReadCurrent(TSerialLink& link, TAbortEvent abortEvent);       // A; -1.0 on failure
+int32_t ReadTestTime(TSerialLink& link, TAbortEvent abortEvent);     // s; -1 on failure
+double ReadAmpHours(TSerialLink& link, TAbortEvent abortEvent);      // Ah; -1.0 on failure
+double ReadWattHours(TSerialLink& link, TAbortEvent abortEvent);     // Wh; -1.0 on failure
+uint8_t ReadTemperature(TSerialLink& link, TAbortEvent abortEvent);  // °C; 255 on failure
+double ReadCurrentSetpoint(TSerialLink& link, TAbortEvent abortEvent);    // A; -1.0 on failure
+double ReadCutoffVoltage(TSerialLink& link, TAbortEvent abortEvent);      // V; -1.0 on failure
+int32_t ReadTestTimeSetpoint(TSerialLink& link, TAbortEvent abortEvent);  // s; -1 on failure
 
-void SetTestRunning(bool run, TAbortEvent abortEvent);
+void SetTestRunning(TSerialLink& link, bool run, TAbortEvent abortEvent);
 // Writes the Stop request and returns: no acknowledgement waited for, no pause. The last word to a
 // tester that a program leaves at once; the caller must be the only user of the port.
-void WriteStopRequest();
-void WriteCurrentSetpoint(double amperes, TAbortEvent abortEvent);
-void WriteCutoffVoltage(double volts, TAbortEvent abortEvent);
-void WriteTestTime(uint16_t seconds, TAbortEvent abortEvent);
-void ResetCounters(TAbortEvent abortEvent);
+void WriteStopRequest(TSerialLink& link);
+void WriteCurrentSetpoint(TSerialLink& link, double amperes, TAbortEvent abortEvent);
+void WriteCutoffVoltage(TSerialLink& link, double volts, TAbortEvent abortEvent);
+void WriteTestTime(TSerialLink& link, uint16_t seconds, TAbortEvent abortEvent);
+void ResetCounters(TSerialLink& link, TAbortEvent abortEvent);

@@ -3,7 +3,6 @@
 #include "device/DeviceProtocol.h"
 #include "platform/DebugOutput.h"
 #include "support/DateTime.h"
-#include "threads/InterThreadMsg.h"
 
 namespace {
 
@@ -14,32 +13,31 @@ float Single(double value) {
 
 }  // namespace
 
-TDeviceReading ReadDevice(TAbortEvent abortEvent) {
+TDeviceReading ReadDevice(TSerialLink& link, TAbortEvent abortEvent) {
     TDeviceReading r{};
     const TLocalStamp now = CurrentStamp();
     r.TimeStamp = now.DateTime;
     r.UtcOffset = static_cast<int16_t>(now.UtcOffsetMin);
-    r.Status = static_cast<int8_t>(static_cast<uint8_t>(ReadStatus(abortEvent) & 0xFF));
-    r.Voltage = Single(ReadVoltage(abortEvent));
-    r.Current = Single(ReadCurrent(abortEvent));
+    r.Status = static_cast<int8_t>(static_cast<uint8_t>(ReadStatus(link, abortEvent) & 0xFF));
+    r.Voltage = Single(ReadVoltage(link, abortEvent));
+    r.Current = Single(ReadCurrent(link, abortEvent));
     r.Power = (r.Voltage == -1.0f || r.Current == -1.0f) ? -1.0f : Single(r.Voltage * r.Current);
-    r.TestTime = ReadTestTime(abortEvent);
-    r.AmpHours = Single(ReadAmpHours(abortEvent));
-    r.WattHours = Single(ReadWattHours(abortEvent));
-    r.Temperature = static_cast<int8_t>(ReadTemperature(abortEvent));
-    r.CurrentSetpoint = Single(ReadCurrentSetpoint(abortEvent));
-    r.CutoffVoltage = Single(ReadCutoffVoltage(abortEvent));
-    r.TestTimeSetpoint = ReadTestTimeSetpoint(abortEvent);
+    r.TestTime = ReadTestTime(link, abortEvent);
+    r.AmpHours = Single(ReadAmpHours(link, abortEvent));
+    r.WattHours = Single(ReadWattHours(link, abortEvent));
+    r.Temperature = static_cast<int8_t>(ReadTemperature(link, abortEvent));
+    r.CurrentSetpoint = Single(ReadCurrentSetpoint(link, abortEvent));
+    r.CutoffVoltage = Single(ReadCutoffVoltage(link, abortEvent));
+    r.TestTimeSetpoint = ReadTestTimeSetpoint(link, abortEvent);
     return r;
 }
 
-void PollDevice(TAbortEvent abortEvent) {
-    const platform::SerialHandle port = SerialLink.PortHandle.load();
-    const TDeviceReading reading = ReadDevice(abortEvent);
+void PollDevice(TSerialLink& link, TAbortEvent abortEvent) {
+    const platform::SerialHandle port = link.Port();
+    const TDeviceReading reading = ReadDevice(link, abortEvent);
     // The port's close (its device went away) cut this cycle short and was told to the window
     // first, which has closed the connection's log: a reading after that would be shown but never
     // logged, so it is not posted.
-    const bool posted =
-        PostWhilePortOpen(port, [&] { PostBlockToMainThread(&reading, sizeof reading); });
+    const bool posted = link.PostWhileOpen(port, [&] { link.PostBlock(&reading, sizeof reading); });
     if (!posted) platform::DebugOutput("Reading dropped: the port closed during the poll cycle");
 }

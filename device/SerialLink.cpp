@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <exception>
+#include <memory>
 #include <mutex>
 
 #include "platform/DebugOutput.h"
@@ -12,14 +13,11 @@
 #include "support/CommonTools.h"
 #include "support/Format.h"
 #include "support/iifTools.h"
-#include "threads/InterThreadMsg.h"
 
 using platform::CloseHandle;
 using platform::kInvalidPort;
 using platform::SerialHandle;
 using namespace platform;
-
-TSerialLinkState SerialLink;
 
 namespace {
 
@@ -33,12 +31,6 @@ Event& TransferEvent() {
     thread_local Event event;
     event.Reset();
     return event;
-}
-
-// Called with SerialLink.NoticeLock held.
-void CloseLocked(SerialHandle port, int error) {
-    if (port != kInvalidPort) CloseHandle(port);
-    PostToMainThread(UM_PORT_CLOSED, static_cast<std::uintptr_t>(error), 0);
 }
 
 std::string ErrorText(int code) {
@@ -75,19 +67,49 @@ uint32_t IntervalTimeoutMs(uint32_t baud, uint8_t stopBitsCode, uint8_t dataBits
     return static_cast<uint32_t>(t);
 }
 
-bool OpenPort(const std::string& devicePath, uint32_t baud) {
-    // A port left open by an earlier connect is released first, without a notice: the window
+TSerialLink::TSerialLink(TMessageSink* sink) : FSink(sink) {}
+
+TSerialLink::~TSerialLink() {
+    const SerialHandle port = FPort.exchange(kInvalidPort);
+    if (port != kInvalidPort) CloseHandle(port);
+}
+
+bool TSerialLink::Deliver(TThreadMessage&& message) {
+    // A message nobody takes goes, and with it any block.
+    if (FSink == nullptr || !FSink->Take(std::move(message))) return false;
+    FPosted.fetch_add(1, std::memory_order_relaxed);
+    return true;
+}
+
+bool TSerialLink::Post(int msg, std::uintptr_t wParam, std::intptr_t lParam) {
+    return Deliver(TThreadMessage(this, msg, wParam, lParam));
+}
+
+void TSerialLink::PostBlock(const void* data, int len) {
+    if (len <= 0) return;
+    auto copy = std::make_unique<std::byte[]>(static_cast<size_t>(len));
+    std::memcpy(copy.get(), data, static_cast<size_t>(len));
+    Deliver(TThreadMessage(this, SendStringToMainFormMsg, std::move(copy), len));
+}
+
+void TSerialLink::CloseLocked(SerialHandle port, int error) {
+    if (port != kInvalidPort) CloseHandle(port);
+    Post(UM_PORT_CLOSED, static_cast<std::uintptr_t>(error), 0);
+}
+
+bool TSerialLink::Open(const std::string& devicePath, uint32_t baud) {
+    // A port left open by an earlier connect is released first, without a notice: the receiver
     // hears once about this open.
-    const SerialHandle previous = SerialLink.PortHandle.exchange(kInvalidPort);
+    const SerialHandle previous = FPort.exchange(kInvalidPort);
     if (previous != kInvalidPort) CloseHandle(previous);
-    SerialLink.AnswersOwed = 0;  // owed on the last connection, not on this one
+    AnswersOwed = 0;  // owed on the last connection, not on this one
 
     const SerialHandle port = CreateFile(devicePath);
-    SerialLink.PortHandle.store(port);
+    FPort.store(port);
     if (port != kInvalidPort && ConfigurePort(port, baud)) {
         // Only while it is still the open port: a close that overtook the open has told the
-        // window already, and "opened" must not follow that "closed".
-        if (!PostWhilePortOpen(port, [] { PostToMainThread(UM_PORT_OPENED, 0, 0); })) {
+        // receiver already, and "opened" must not follow that "closed".
+        if (!PostWhileOpen(port, [this] { Post(UM_PORT_OPENED, 0, 0); })) {
             DebugOutput(
                 [&] { return Format("Port closed while it opened: %s", devicePath.c_str()); });
             return false;
@@ -98,40 +120,36 @@ bool OpenPort(const std::string& devicePath, uint32_t baud) {
     int error = GetLastError();
     // A failure must not read as a close that was asked for.
     if (error == 0) error = kUnexplainedPortError;
-    ClosePort(error);
+    Close(error);
     DebugOutput([&] {
         return Format("Error open file %s: %s", devicePath.c_str(), ErrorText(error).c_str());
     });
     return false;
 }
 
-void ClosePort(int error) {
-    std::lock_guard lock(SerialLink.NoticeLock);
-    CloseLocked(SerialLink.PortHandle.exchange(kInvalidPort), error);
+void TSerialLink::Close(int error) {
+    std::lock_guard lock(FNoticeLock);
+    CloseLocked(FPort.exchange(kInvalidPort), error);
 }
 
-bool ClosePortIfOpen(SerialHandle port, int error) {
-    std::lock_guard lock(SerialLink.NoticeLock);
+bool TSerialLink::CloseIfOpen(SerialHandle port, int error) {
+    std::lock_guard lock(FNoticeLock);
     if (port == kInvalidPort) return false;
     SerialHandle open = port;
-    if (!SerialLink.PortHandle.compare_exchange_strong(open, kInvalidPort)) return false;
+    if (!FPort.compare_exchange_strong(open, kInvalidPort)) return false;
     CloseLocked(port, error);
     return true;
 }
 
-bool PortOpen() {
-    return SerialLink.PortHandle.load() != kInvalidPort;
-}
-
-bool PostWhilePortOpen(SerialHandle port, const std::function<void()>& post) {
-    std::lock_guard lock(SerialLink.NoticeLock);
-    if (port == kInvalidPort || SerialLink.PortHandle.load() != port) return false;
+bool TSerialLink::PostWhileOpen(SerialHandle port, const std::function<void()>& post) {
+    std::lock_guard lock(FNoticeLock);
+    if (port == kInvalidPort || FPort.load() != port) return false;
     post();
     return true;
 }
 
-bool WritePort(const uint8_t* data, uint32_t count) {
-    const SerialHandle port = SerialLink.PortHandle.load();
+bool TSerialLink::Write(const uint8_t* data, uint32_t count) {
+    const SerialHandle port = FPort.load();
     Overlapped transfer(TransferEvent());
     uint32_t total = 0;
     while (total < count) {
@@ -163,7 +181,7 @@ bool WritePort(const uint8_t* data, uint32_t count) {
     return true;
 }
 
-bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t startByte) {
+bool TSerialLink::Read(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t startByte) {
     bool result = false;
     SerialHandle port = kInvalidPort;
     Overlapped transfer(TransferEvent());
@@ -175,7 +193,7 @@ bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t st
     try {
         uint32_t total = 0;
         while (total < count) {
-            port = SerialLink.PortHandle.load();
+            port = FPort.load();
             if (port == kInvalidPort) break;
             const IoStart start = ReadFile(port, buffer + total, count - total, transfer);
             if (start == IoStart::Failed) {
@@ -233,18 +251,18 @@ bool ReadPort(TAbortEvent abortEvent, uint8_t* buffer, uint8_t count, uint8_t st
     return result;
 }
 
-bool PortTransaction(const uint8_t* request, uint32_t requestLength, uint8_t* answer,
-                     uint8_t answerLength, uint8_t startByte, TAbortEvent abortEvent) {
-    const SerialHandle port = SerialLink.PortHandle.load();
+bool TSerialLink::Transaction(const uint8_t* request, uint32_t requestLength, uint8_t* answer,
+                              uint8_t answerLength, uint8_t startByte, TAbortEvent abortEvent) {
+    const SerialHandle port = FPort.load();
     FlushFileBuffers(port);
     if (answer != nullptr) std::memset(answer, 0xFF, answerLength);
     // A late answer to an earlier request may still wait in the input; with no echo in the
     // frames it would be taken for this request's answer, so the input is discarded first.
     PurgeComm(port, PURGE_RXCLEAR);
-    WritePort(request, requestLength);
+    Write(request, requestLength);
     bool result = true;
     if (answerLength != 0 && answer != nullptr) {
-        result = ReadPort(abortEvent, answer, answerLength, startByte);
+        result = Read(abortEvent, answer, answerLength, startByte);
         DebugOutput([&] {
             return Format("Received: %s %s", IIFStr(result, "False", "True").c_str(),
                           Buff2HexString(answer, answerLength, ' ').c_str());
@@ -254,9 +272,9 @@ bool PortTransaction(const uint8_t* request, uint32_t requestLength, uint8_t* an
     return result;
 }
 
-bool CloseIfDeviceGone(SerialHandle port) {
+bool TSerialLink::CloseIfDeviceGone(SerialHandle port) {
     const int error = DeviceGoneError(port);
-    if (error == 0 || !ClosePortIfOpen(port, error)) return false;
+    if (error == 0 || !CloseIfOpen(port, error)) return false;
     DebugOutput([&] { return Format("Port hung up: %s", ErrorText(error).c_str()); });
     return true;
 }

@@ -1,5 +1,5 @@
 // Fuzzes the answer path: the frame check and decoders on any 7-byte frame, the setpoint
-// encoders on any double, and ReadPort on any byte stream that arrives through a real
+// encoders on any double, and the link's Read on any byte stream that arrives through a real
 // pseudo-terminal.
 //
 // Each run writes the input, followed by seven start bytes, into the terminal's far end and
@@ -61,24 +61,25 @@ void CheckEncoders(const uint8_t* data) {
 }
 
 // The far end and the console's open port, shared by all runs.
-struct Link {
-    Link() {
+struct TerminalLink {
+    TerminalLink() {
         platform::SetDebugSink([](const std::string&) {});
-        if (!OpenPort(terminal.SlavePath(), 115200)) std::abort();
+        if (!port.Open(terminal.SlavePath(), 115200)) std::abort();
     }
     platform::PseudoTerminal terminal;
+    TSerialLink port;
 };
 
 void CheckReadPort(const uint8_t* data, size_t size) {
-    static Link link;
+    static TerminalLink link;
     std::vector<uint8_t> stream(data, data + std::min(size, kLongestStream));
     stream.insert(stream.end(), kAnswerLength, kAnswerStart);
 
     // Leftovers of the previous run must not be read as part of this one.
-    platform::PurgeComm(SerialLink.PortHandle.load(), platform::PURGE_RXCLEAR);
+    platform::PurgeComm(link.port.Port(), platform::PURGE_RXCLEAR);
     Require(link.terminal.Write(stream.data(), stream.size()) == stream.size());
     uint8_t buffer[kAnswerLength] = {};
-    const bool result = ReadPort(kNoAbortEvent, buffer, kAnswerLength, kAnswerStart);
+    const bool result = link.port.Read(kNoAbortEvent, buffer, kAnswerLength, kAnswerStart);
     // The start bytes at the end guarantee an answer, whatever came before them.
     Require(result && buffer[0] == kAnswerStart);
 }

@@ -7,14 +7,15 @@
 #include "platform/PortNames.h"
 #include "platform/ThreadStop.h"
 #include "support/Format.h"
-#include "threads/InterThreadMsg.h"
 
 namespace {
 constexpr uint32_t kIdleSleepMs = 100;
 }
 
-TReaderWorker::TReaderWorker(TSelectionReader readSelection)
-    : FReadSelection(std::move(readSelection)), FQueue(std::make_unique<TThreadQueue>(true)) {
+TReaderWorker::TReaderWorker(TSelectionReader readSelection, TMessageSink* sink)
+    : FReadSelection(std::move(readSelection)),
+      FLink(sink),
+      FQueue(std::make_unique<TThreadQueue>(true)) {
     FQueue->RaiseOnEmpty = false;
 }
 
@@ -56,7 +57,7 @@ TPortChoice TReaderWorker::LastConnect() const {
 }
 
 std::string TReaderWorker::PortInUse() const {
-    return PortOpen() ? FLastConnect.Current().Name : std::string();
+    return FLink.IsOpen() ? FLastConnect.Current().Name : std::string();
 }
 
 void TReaderWorker::WorkerLoop(TEventedThread& thread, void*) {
@@ -70,8 +71,8 @@ void TReaderWorker::WorkerLoop(TEventedThread& thread, void*) {
             }
             // Connected but with the port closed: the window has yet to handle the notice of a
             // close on its side (the device went away); there is nothing to poll.
-            if (FConnected && PortOpen()) {
-                PollDevice(kNoAbortEvent);
+            if (FConnected && FLink.IsOpen()) {
+                PollDevice(FLink, kNoAbortEvent);
             } else {
                 platform::Sleep(kIdleSleepMs);
             }
@@ -90,36 +91,36 @@ void TReaderWorker::CarryOut(const TReaderCommand& command) {
         if (command.Value != 0) {
             const TPortChoice choice = FReadSelection();
             FLastConnect.Publish(choice);
-            OpenPort(platform::DevicePathFor(choice.Name), choice.Baud);
+            FLink.Open(platform::DevicePathFor(choice.Name), choice.Baud);
         } else {
-            ClosePort();
+            FLink.Close();
         }
         return;
     }
     if (!FConnected) return;  // dropped: kinds 1 to 5 need the connection
-    const platform::SerialHandle port = SerialLink.PortHandle.load();
+    const platform::SerialHandle port = FLink.Port();
     switch (command.Kind) {
         case cmdStartStop:
-            SetTestRunning(command.Value != 0, kNoAbortEvent);
+            SetTestRunning(FLink, command.Value != 0, kNoAbortEvent);
             break;
         case cmdSetCurrent:
-            WriteCurrentSetpoint(command.Value, kNoAbortEvent);
+            WriteCurrentSetpoint(FLink, command.Value, kNoAbortEvent);
             break;
         case cmdSetCutoffVoltage:
-            WriteCutoffVoltage(command.Value, kNoAbortEvent);
+            WriteCutoffVoltage(FLink, command.Value, kNoAbortEvent);
             break;
         case cmdSetTestTime:
-            WriteTestTime(TestTimeSeconds(command.Value), kNoAbortEvent);
+            WriteTestTime(FLink, TestTimeSeconds(command.Value), kNoAbortEvent);
             break;
         case cmdResetCounters:
-            ResetCounters(kNoAbortEvent);
+            ResetCounters(FLink, kNoAbortEvent);
             break;
         default:
             return;  // unknown kinds do nothing
     }
     // Not after the notice of the port's close: the command may not have reached the tester.
-    PostWhilePortOpen(port, [&] {
-        PostToMainThread(UM_COMMAND_DONE, static_cast<std::uintptr_t>(command.Kind),
-                         command.Value != 0 ? 1 : 0);
+    FLink.PostWhileOpen(port, [&] {
+        FLink.Post(UM_COMMAND_DONE, static_cast<std::uintptr_t>(command.Kind),
+                   command.Value != 0 ? 1 : 0);
     });
 }

@@ -1,6 +1,7 @@
 #pragma once
-// The worker side of the console and of kelvo-run: the command queue, the connected flag and the
-// worker thread that owns all serial input and output. Its owner (the window, or kelvo-run's
+// The worker side of one tester's connection, in the console and in kelvo-run: the serial link,
+// the command queue, the connected flag and the worker thread that owns all the link's input and
+// output. Its owner (the window, or kelvo-run's
 // runner; "the window" below) queues commands and learns everything else from posted messages
 // (port notices, command notices, readings).
 //
@@ -12,6 +13,7 @@
 #include <functional>
 #include <memory>
 
+#include "device/SerialLink.h"
 #include "testrun/PortSelection.h"
 #include "testrun/ReaderCommand.h"
 #include "threads/ThreadClasses.h"
@@ -27,7 +29,8 @@ class TReaderWorker {
     // connect command is carried out. May throw: the error is caught and logged by the loop.
     using TSelectionReader = std::function<TPortChoice()>;
 
-    explicit TReaderWorker(TSelectionReader readSelection);
+    // The link's messages go to `sink` (see TSerialLink), which must outlive the worker.
+    TReaderWorker(TSelectionReader readSelection, TMessageSink* sink);
     ~TReaderWorker();  // Shutdown()
     TReaderWorker(const TReaderWorker&) = delete;
     TReaderWorker& operator=(const TReaderWorker&) = delete;
@@ -50,6 +53,10 @@ class TReaderWorker {
     // open), or empty. Any thread.
     std::string PortInUse() const;
 
+    // The link to the tester. Its Close() is also the window's, when the device goes away.
+    TSerialLink& Link() { return FLink; }
+    const TSerialLink& Link() const { return FLink; }
+
     // The window's connected flag: set on the port-opened notice, cleared on the port-closed
     // notice, at a disconnect request and at shutdown.
     std::atomic<bool> FConnected{false};
@@ -59,6 +66,7 @@ class TReaderWorker {
     void CarryOut(const TReaderCommand& command);
 
     TSelectionReader FReadSelection;
+    TSerialLink FLink;
     TPortSelection FLastConnect;           // written by the worker, read by the window
     std::unique_ptr<TThreadQueue> FQueue;  // owns the commands in it
     std::unique_ptr<TEventedThread> FWorker;

@@ -1,8 +1,9 @@
 #pragma once
-// Everything the worker thread tells its receiver (the window, or kelvo-run's loop) travels as a
+// Everything a worker thread tells its receiver (the window, or kelvo-run's loop) travels as a
 // message handed to a sink that queues it for the receiver's thread. Nothing is ever sent and
-// waited for: the poster goes on at once. The receiver sets the sink before it starts the worker
-// and takes it away only after the worker has stopped.
+// waited for: the poster goes on at once. The receiver gives its sink to the link it owns
+// (device/SerialLink.h) and keeps it until the link's worker has stopped; nothing here is shared
+// by the whole process.
 
 #include <cstddef>
 #include <cstdint>
@@ -17,14 +18,17 @@ inline constexpr int UM_PORT_CLOSED = 1027;
 // registered message ids, apart from every notice.
 inline constexpr int SendStringToMainFormMsg = 0xC000;
 
-// A posted thread message: its id and the two parameters. For SendStringToMainFormMsg, WParam is
-// the address of the data block and LParam its length; the message owns the block, so it is
-// freed on the receiver's thread once the message was handled, or dropped.
+// A posted thread message: where it is from (the link that posted it: a program with several
+// tells its links' messages apart by it), its id and the two parameters. For
+// SendStringToMainFormMsg, WParam is the address of the data block and LParam its length; the
+// message owns the block, so it is freed on the receiver's thread once the message was handled,
+// or dropped.
 class TThreadMessage {
   public:
-    TThreadMessage(int msg, std::uintptr_t wParam, std::intptr_t lParam);
-    TThreadMessage(int msg, std::unique_ptr<std::byte[]> block, int length);
+    TThreadMessage(const void* from, int msg, std::uintptr_t wParam, std::intptr_t lParam);
+    TThreadMessage(const void* from, int msg, std::unique_ptr<std::byte[]> block, int length);
 
+    const void* From() const { return from_; }
     int Msg() const { return msg_; }
     std::uintptr_t WParam() const { return wParam_; }
     std::intptr_t LParam() const { return lParam_; }
@@ -32,12 +36,13 @@ class TThreadMessage {
 
   private:
     std::unique_ptr<std::byte[]> block_;
+    const void* from_;
     int msg_;
     std::uintptr_t wParam_;
     std::intptr_t lParam_;
 };
 
-// The receiver's queue. Take is called from any thread, in the order the messages were posted
+// A receiver's queue. Take is called from any thread, in the order the messages were posted
 // by each thread, and must not wait for the receiver; false when the message could not be
 // queued (it is dropped).
 class TMessageSink {
@@ -45,19 +50,3 @@ class TMessageSink {
     virtual ~TMessageSink() = default;
     virtual bool Take(TThreadMessage&& message) = 0;
 };
-
-// Sends every later message to `sink` (null: none, later messages are dropped). The sink must
-// outlive every post that may still reach it.
-void SetMessageSink(TMessageSink* sink);
-
-// Posts a message to the receiver's thread. Callable from any thread; false when there is no
-// sink to take it.
-bool PostToMainThread(int msg, std::uintptr_t wParam, std::intptr_t lParam);
-
-// How many messages a sink has taken since the program started (a diagnostic: each one must
-// reach the receiver's thread exactly once).
-std::uint64_t PostedMessageCount();
-
-// Posts a copy of `len` bytes at `data` with SendStringToMainFormMsg. Nothing happens when `len`
-// is 0 or negative. Callable from any thread.
-void PostBlockToMainThread(const void* data, int len);

@@ -214,7 +214,7 @@ class Soak {
         std::printf("readings posted        %llu\n", Count(tap_->readings));
         std::printf("rows logged            %llu\n", Count(rowsLogged_));
         std::printf("messages posted        %llu, received %llu\n",
-                    Count(PostedMessageCount() - postedAtStart_), Count(tap_->messages));
+                    Count(form_->Link().PostedCount() - postedAtStart_), Count(tap_->messages));
         std::printf(
             "connections            %d (%d ended by the operator, %d by unplugging, %d by a"
             " hang-up)\n",
@@ -276,7 +276,7 @@ class Soak {
         form_ = std::make_unique<TForm1>();
         form_->aReconnect->setChecked(false);  // the operator of the soak connects by hand
         form_->show();
-        postedAtStart_ = PostedMessageCount();
+        postedAtStart_ = form_->Link().PostedCount();
         tap_ = std::make_unique<SoakTap>(tester_);
         const int speed = form_->cbSpeed->findData(settings_.baud);
         if (speed < 0) return Fault("no such baud rate in the list");
@@ -471,7 +471,7 @@ class Soak {
         }
         if (!Healthy()) return;  // a soak cut short proves nothing more
         QCoreApplication::sendPostedEvents();
-        if (PostedMessageCount() - postedAtStart_ != tap_->messages) {
+        if (form_->Link().PostedCount() - postedAtStart_ != tap_->messages) {
             Fault("not every posted message reached the window");
         }
         if (rowsLogged_ != tap_->readings) Fault("rows logged differ from readings posted");

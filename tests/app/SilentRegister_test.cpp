@@ -13,7 +13,6 @@
 #include "app/Indicator.h"
 #include "app/TestResults.h"
 #include "app/uReader.h"
-#include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
 #include "platform/PortNames.h"
 #include "platform/VirtualPorts.h"
@@ -38,7 +37,6 @@ class SilentRegisterTest : public QObject {
         platform::SetDebugSink([](const std::string&) {});
     }
     void cleanup() {
-        ClosePort();
         QCoreApplication::removePostedEvents(nullptr);
         platform::SetDebugSink({});
     }

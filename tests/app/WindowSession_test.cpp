@@ -33,8 +33,8 @@
 #include "testrun/Station.h"
 #include "testrun/TestLog.h"
 #include "tests/fixtures/LogLines.h"
-#include "tests/fixtures/ReadingTap.h"
 #include "tests/fixtures/MosquittoBroker.h"
+#include "tests/fixtures/ReadingTap.h"
 #include "threads/qt/QtMessageSink.h"
 
 namespace {
@@ -106,8 +106,7 @@ class WindowSessionTest : public QObject {
         TestRunning = false;
     }
     void cleanup() {
-        form.reset();
-        ClosePort();
+        form.reset();  // and with it its link, closed
         QCoreApplication::removePostedEvents(nullptr);
         platform::SetDebugSink({});
     }
@@ -338,7 +337,7 @@ class WindowSessionTest : public QObject {
 
         portB.reset();  // the open port goes
         QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
-        QVERIFY(!PortOpen());
+        QVERIFY(!form->Link().IsOpen());
         QVERIFY2(form->StatusMessage->text().startsWith("Connection to ttyKELVOb lost at "),
                  qPrintable(form->StatusMessage->text()));
         QFile::remove(form->StatusPanel->text());
@@ -394,7 +393,7 @@ class WindowSessionTest : public QObject {
         sim = std::make_unique<SimProgram>("ttyKELVOre");
         QTRY_VERIFY_WITH_TIMEOUT(form->cbPort->findText("ttyKELVOre") >= 0, kBound);
         // Watched for longer than the reconnection's 1 s retry: no connect comes.
-        QVERIFY(NeverWithin(2500, [] { return PortConnected || PortOpen(); }));
+        QVERIFY(NeverWithin(2500, [&] { return PortConnected || form->Link().IsOpen(); }));
         QFile::remove(firstLog);
         QFile::remove(secondLog);
     }

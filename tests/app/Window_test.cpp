@@ -19,7 +19,6 @@
 #include "app/RememberedChoices.h"
 #include "app/TestResults.h"
 #include "app/uReader.h"
-#include "device/SerialLink.h"
 #include "platform/DebugOutput.h"
 #include "sim/PtyTester.h"
 #include "support/LocaleText.h"
@@ -188,8 +187,7 @@ class WindowTest : public QObject {
     void cleanup() {
         delete dialogWatches;  // a watch whose dialog never came
         dialogWatches = nullptr;
-        form.reset();
-        ClosePort();
+        form.reset();  // and with it its link, closed
         QCoreApplication::removePostedEvents(nullptr);
         tester.reset();
         platform::SetDebugSink({});

@@ -4,7 +4,10 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <optional>
 #include <thread>
+#include <vector>
 
 #include "device/DeviceProtocol.h"
 #include "device/PollCycle.h"
@@ -15,6 +18,7 @@
 #include "tests/fixtures/MessageCatcher.h"
 #include "tests/fixtures/ScriptedTerminal.h"
 #include "threads/InterThreadMsg.h"
+#include "threads/MessageQueue.h"
 
 namespace {
 
@@ -38,19 +42,19 @@ sim::Registers SampleRegisters() {
 class PollCycleTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(OpenPort(tester.DevicePath(), 9600));
+        ASSERT_TRUE(link.Open(tester.DevicePath(), 9600));
         messages.Drain();
         messages.Clear();
         tester.ClearLog();
     }
     void TearDown() override {
-        ClosePort();
+        link.Close();
         messages.Drain();
     }
 
     // The one reading posted by PollDevice().
     TDeviceReading PollAndCatch() {
-        PollDevice(kNoAbortEvent);
+        PollDevice(link, kNoAbortEvent);
         EXPECT_TRUE(
             messages.WaitUntil([&] { return messages.Count(SendStringToMainFormMsg) == 1; }));
         const auto& m = messages.Messages().back();
@@ -62,6 +66,7 @@ class PollCycleTest : public ::testing::Test {
 
     DebugCapture debug;
     MessageCatcher messages;
+    TSerialLink link{messages.Sink()};
     sim::PtyTester tester;
 };
 
@@ -121,7 +126,7 @@ TEST_F(PollCycleTest, ZeroVoltageIsAReadingNotAFailure) {
 TEST_F(PollCycleTest, StrayByteBeforeAnAnswerStillSucceeds) {
     tester.SetRegisters(SampleRegisters());
     tester.ScriptFault(sim::FaultKind::Noise, 1);
-    EXPECT_EQ(ReadStatus(kNoAbortEvent), 0);
+    EXPECT_EQ(ReadStatus(link, kNoAbortEvent), 0);
     EXPECT_EQ(tester.Counters().noise, 1u);
     EXPECT_EQ(tester.Requests().size(), 1u) << "no retry was needed";
 }
@@ -129,10 +134,10 @@ TEST_F(PollCycleTest, StrayByteBeforeAnAnswerStillSucceeds) {
 TEST_F(PollCycleTest, WrongTrailerFourTimesGivesTheFailureValue) {
     tester.SetRegisters(SampleRegisters());
     tester.ScriptFault(sim::FaultKind::CorruptTrailer, 4);
-    EXPECT_EQ(ReadVoltage(kNoAbortEvent), -1.0);
+    EXPECT_EQ(ReadVoltage(link, kNoAbortEvent), -1.0);
     EXPECT_EQ(tester.Requests().size(), 4u);
     tester.ScriptFault(sim::FaultKind::CorruptTrailer, 3);
-    EXPECT_EQ(ReadVoltage(kNoAbortEvent), 3.06);
+    EXPECT_EQ(ReadVoltage(link, kNoAbortEvent), 3.06);
 }
 
 TEST_F(PollCycleTest, SilentTesterGivesTheAllFailureRecord) {
@@ -159,17 +164,17 @@ TEST_F(PollCycleTest, SilentTesterGivesTheAllFailureRecord) {
 TEST_F(PollCycleTest, LateAnswerPutsAtMostOneReadOutOfStep) {
     tester.SetRegisters(SampleRegisters());
     tester.ScriptFault(sim::FaultKind::Late, 1);  // comes during the retry, so it fits
-    EXPECT_EQ(ReadStatus(kNoAbortEvent), 0);
-    EXPECT_EQ(ReadVoltage(kNoAbortEvent), 3.06);
-    EXPECT_EQ(ReadCurrent(kNoAbortEvent), 4.801);
+    EXPECT_EQ(ReadStatus(link, kNoAbortEvent), 0);
+    EXPECT_EQ(ReadVoltage(link, kNoAbortEvent), 3.06);
+    EXPECT_EQ(ReadCurrent(link, kNoAbortEvent), 4.801);
     EXPECT_EQ(debug.Count("Late answer discarded: CA CB 00 00 00 CE CF"), 1);
 
     tester.ScriptFault(sim::FaultKind::Drop, 3);
     tester.ScriptFault(sim::FaultKind::Late, 1);  // the last attempt's, after the read gave up
-    EXPECT_EQ(ReadTestTime(kNoAbortEvent), -1);
-    ReadAmpHours(kNoAbortEvent);  // takes the late answer: the one read out of step
-    EXPECT_EQ(ReadWattHours(kNoAbortEvent), 4.567);
-    EXPECT_EQ(ReadTemperature(kNoAbortEvent), 26);
+    EXPECT_EQ(ReadTestTime(link, kNoAbortEvent), -1);
+    ReadAmpHours(link, kNoAbortEvent);  // takes the late answer: the one read out of step
+    EXPECT_EQ(ReadWattHours(link, kNoAbortEvent), 4.567);
+    EXPECT_EQ(ReadTemperature(link, kNoAbortEvent), 26);
 }
 
 // The device went away during the cycle: the window has been told of the close already, so a
@@ -178,9 +183,9 @@ TEST_F(PollCycleTest, CycleCutShortByACloseIsNotPosted) {
     sim::FaultOptions silent;
     silent.silent = true;
     tester.SetFaults(silent);
-    std::thread worker([] { PollDevice(kNoAbortEvent); });
+    std::thread worker([this] { PollDevice(link, kNoAbortEvent); });
     ASSERT_TRUE(tester.WaitForRequests(1, std::chrono::seconds(30)));
-    ClosePort();  // as the window's thread does when the device is removed
+    link.Close();  // as the window's thread does when the device is removed
     worker.join();
     messages.Drain();
     EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 1);
@@ -193,9 +198,9 @@ TEST_F(PollCycleTest, CycleCutShortByACloseIsNotPosted) {
 // of failure values, and gives up its remaining reads at once.
 TEST_F(PollCycleTest, HangUpClosesThePortWithItsErrorAndPostsNoReading) {
     tester.Vanish();
-    PollDevice(kNoAbortEvent);
+    PollDevice(link, kNoAbortEvent);
     messages.Drain();
-    EXPECT_FALSE(PortOpen());
+    EXPECT_FALSE(link.IsOpen());
     ASSERT_EQ(messages.Count(UM_PORT_CLOSED), 1);
     EXPECT_EQ(messages.Messages().back().wParam, static_cast<std::uintptr_t>(EIO));
     EXPECT_EQ(messages.Count(SendStringToMainFormMsg), 0);
@@ -206,19 +211,19 @@ TEST_F(PollCycleTest, HangUpClosesThePortWithItsErrorAndPostsNoReading) {
 // Answers owed on one connection are not waited for on the next.
 TEST_F(PollCycleTest, NewConnectionOwesNoAnswers) {
     tester.ScriptFault(sim::FaultKind::Drop, kQueryAttempts);
-    EXPECT_EQ(ReadVoltage(kNoAbortEvent), -1.0);
-    EXPECT_GT(SerialLink.AnswersOwed, 0);
-    ClosePort();
-    ASSERT_TRUE(OpenPort(tester.DevicePath(), 9600));
-    EXPECT_EQ(SerialLink.AnswersOwed, 0);
+    EXPECT_EQ(ReadVoltage(link, kNoAbortEvent), -1.0);
+    EXPECT_GT(link.AnswersOwed, 0);
+    link.Close();
+    ASSERT_TRUE(link.Open(tester.DevicePath(), 9600));
+    EXPECT_EQ(link.AnswersOwed, 0);
 }
 
 TEST_F(PollCycleTest, WritesPutTheirFramesOnTheWire) {
-    WriteCurrentSetpoint(4.5, kNoAbortEvent);
-    WriteCutoffVoltage(4.996, kNoAbortEvent);
-    WriteTestTime(3723, kNoAbortEvent);
-    ResetCounters(kNoAbortEvent);
-    SetTestRunning(false, kNoAbortEvent);
+    WriteCurrentSetpoint(link, 4.5, kNoAbortEvent);
+    WriteCutoffVoltage(link, 4.996, kNoAbortEvent);
+    WriteTestTime(link, 3723, kNoAbortEvent);
+    ResetCounters(link, kNoAbortEvent);
+    SetTestRunning(link, false, kNoAbortEvent);
     const std::vector<Bytes> expected{
         {0xB1, 0xB2, 0x02, 0x04, 0x32, 0xB6}, {0xB1, 0xB2, 0x03, 0x04, 0x64, 0xB6},
         {0xB1, 0xB2, 0x04, 0x0E, 0x8B, 0xB6}, {0xB1, 0xB2, 0x05, 0x00, 0x00, 0xB6},
@@ -233,7 +238,7 @@ TEST_F(PollCycleTest, WritesPutTheirFramesOnTheWire) {
 
 TEST_F(PollCycleTest, StartPausesAtLeastElevenHundredMilliseconds) {
     const auto start = std::chrono::steady_clock::now();
-    SetTestRunning(true, kNoAbortEvent);
+    SetTestRunning(link, true, kNoAbortEvent);
     const auto took = std::chrono::steady_clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(1100));  // a lower bound the pauses guarantee
     EXPECT_EQ(tester.Requests(), (std::vector<Bytes>{{0xB1, 0xB2, 0x01, 0x01, 0x00, 0xB6}}));
@@ -244,7 +249,7 @@ TEST_F(PollCycleTest, UnacknowledgedWriteStillReturns) {
     sim::FaultOptions silent;
     silent.silent = true;
     tester.SetFaults(silent);
-    ResetCounters(kNoAbortEvent);
+    ResetCounters(link, kNoAbortEvent);
     EXPECT_EQ(debug.Count("Received: False FF "), 1);
 }
 
@@ -252,8 +257,9 @@ TEST_F(PollCycleTest, UnacknowledgedWriteStillReturns) {
 TEST(PollCycleScripted, FailedVoltageReadMakesPowerAFailureToo) {
     DebugCapture debug;
     MessageCatcher messages;
+    TSerialLink link(messages.Sink());
     ScriptedTerminal far;
-    ASSERT_TRUE(OpenPort(far.DevicePath(), 9600));
+    ASSERT_TRUE(link.Open(far.DevicePath(), 9600));
     auto answer = [](uint8_t d1, uint8_t d2, uint8_t d3) {
         return Bytes{0xCA, 0xCB, d1, d2, d3, 0xCE, 0xCF};
     };
@@ -270,8 +276,8 @@ TEST(PollCycleScripted, FailedVoltageReadMakesPowerAFailureToo) {
                 answer(0, 0, 0),
                 answer(0, 0, 0),
                 answer(0, 0, 0)});
-    const TDeviceReading r = ReadDevice(kNoAbortEvent);
-    ClosePort();
+    const TDeviceReading r = ReadDevice(link, kNoAbortEvent);
+    link.Close();
     EXPECT_EQ(r.Status, 1);
     EXPECT_EQ(r.Voltage, -1.0f);
     EXPECT_EQ(r.Current, 4.801f);
@@ -282,3 +288,64 @@ TEST(PollCycleScripted, FailedVoltageReadMakesPowerAFailureToo) {
 }
 
 }  // namespace
+
+// Testers polled at once, each through a link of its own on its own worker thread: every reading
+// reaches the receiver whole, says which link it is from, carries its own tester's values, and
+// one tester that goes away closes only its own link.
+TEST(PollCycleLinks, LinksPolledAtOnceKeepTheirReadingsApart) {
+    constexpr int kLinks = 4;
+    constexpr int kCycles = 5;
+    TMessageQueue queue;
+    std::vector<std::unique_ptr<sim::PtyTester>> testers;
+    std::vector<std::unique_ptr<TSerialLink>> links;
+    for (int i = 0; i < kLinks; ++i) {
+        testers.push_back(std::make_unique<sim::PtyTester>());
+        sim::Registers r = SampleRegisters();
+        r.voltage_mV = 3000 + 100 * static_cast<uint32_t>(i);
+        testers.back()->SetRegisters(r);
+        links.push_back(std::make_unique<TSerialLink>(&queue));
+        ASSERT_TRUE(links.back()->Open(testers.back()->DevicePath(), 115200));
+    }
+    testers[kLinks - 1]->Vanish();  // the last tester is gone; the others are polled all the same
+    std::vector<std::thread> workers;
+    for (int i = 0; i < kLinks; ++i) {
+        workers.emplace_back([&, i] {
+            for (int cycle = 0; cycle < kCycles; ++cycle) PollDevice(*links[i], kNoAbortEvent);
+        });
+    }
+    for (std::thread& worker : workers) worker.join();
+    // Every post went into the queue before its worker ended.
+
+    std::vector<int> readings(kLinks, 0), opened(kLinks, 0), closed(kLinks, 0);
+    while (const std::optional<TThreadMessage> message =
+               queue.WaitUntil(TMessageQueue::TClock::now())) {
+        int from = -1;
+        for (int i = 0; i < kLinks; ++i) from = message->From() == links[i].get() ? i : from;
+        ASSERT_GE(from, 0) << "a message from no link";
+        if (message->Msg() == UM_PORT_OPENED) ++opened[from];
+        if (message->Msg() == UM_PORT_CLOSED) ++closed[from];
+        if (message->Msg() != SendStringToMainFormMsg) continue;
+        ASSERT_EQ(message->LParam(), static_cast<std::intptr_t>(sizeof(TDeviceReading)));
+        TDeviceReading reading{};
+        std::memcpy(&reading, message->Block(), sizeof reading);
+        EXPECT_FLOAT_EQ(reading.Voltage, 3.0f + 0.1f * static_cast<float>(from)) << from;
+        ++readings[from];
+    }
+    for (int i = 0; i < kLinks - 1; ++i) {
+        EXPECT_EQ(readings[i], kCycles) << i;
+        EXPECT_EQ(closed[i], 0) << i;
+        EXPECT_TRUE(links[i]->IsOpen()) << i;
+        EXPECT_EQ(links[i]->PostedCount(), static_cast<uint64_t>(1 + kCycles)) << i;
+    }
+    EXPECT_EQ(opened, std::vector<int>(kLinks, 1));
+    EXPECT_EQ(closed[kLinks - 1], 1);
+    EXPECT_FALSE(links[kLinks - 1]->IsOpen());
+}
+
+// A link given no receiver drops what it would post, and says so.
+TEST(PollCycleLinks, LinkWithoutASinkDropsItsMessages) {
+    TSerialLink link;
+    EXPECT_FALSE(link.Post(UM_PORT_CLOSED, 0, 0));
+    link.Close();
+    EXPECT_EQ(link.PostedCount(), 0u);
+}

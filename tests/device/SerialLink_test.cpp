@@ -24,13 +24,13 @@ const Bytes kCurrentAnswer{0xCA, 0xCB, 0x00, 0x12, 0xC1, 0xCE, 0xCF};
 class SerialLinkTest : public ::testing::Test {
   protected:
     void TearDown() override {
-        ClosePort();
+        link.Close();
         messages.Drain();
     }
 
     // Opens the scripted far end and forgets the notice and debug line of the open.
     void Open() {
-        ASSERT_TRUE(OpenPort(far.DevicePath(), 9600));
+        ASSERT_TRUE(link.Open(far.DevicePath(), 9600));
         messages.Drain();
         messages.Clear();
         debug.Clear();
@@ -39,18 +39,19 @@ class SerialLinkTest : public ::testing::Test {
     // One read transaction with a 7-byte answer; the answer's bytes land in `answer`.
     bool Transact(Bytes& answer, const Bytes& request = kVoltageRequest) {
         answer.assign(7, 0);
-        return PortTransaction(request.data(), static_cast<uint32_t>(request.size()), answer.data(),
-                               7, 0xCA, kNoAbortEvent);
+        return link.Transaction(request.data(), static_cast<uint32_t>(request.size()),
+                                answer.data(), 7, 0xCA, kNoAbortEvent);
     }
 
     DebugCapture debug;
     MessageCatcher messages;
+    TSerialLink link{messages.Sink()};
     ScriptedTerminal far;
 };
 
 TEST_F(SerialLinkTest, OpenOfMissingDeviceFailsWithClosedNoticeAndReason) {
-    EXPECT_FALSE(OpenPort("/dev/kelvo-no-such-port", 9600));
-    EXPECT_EQ(SerialLink.PortHandle.load(), platform::kInvalidPort);
+    EXPECT_FALSE(link.Open("/dev/kelvo-no-such-port", 9600));
+    EXPECT_EQ(link.Port(), platform::kInvalidPort);
     messages.Drain();
     EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 1);
     EXPECT_EQ(messages.Count(UM_PORT_OPENED), 0);
@@ -60,45 +61,45 @@ TEST_F(SerialLinkTest, OpenOfMissingDeviceFailsWithClosedNoticeAndReason) {
 }
 
 TEST_F(SerialLinkTest, OpenOfSomethingThatIsNoTerminalFails) {
-    EXPECT_FALSE(OpenPort("/dev/null", 9600));
+    EXPECT_FALSE(link.Open("/dev/null", 9600));
     messages.Drain();
     EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 1);
     EXPECT_EQ(debug.Count("Error open file /dev/null: "), 1);
 }
 
 TEST_F(SerialLinkTest, OpenPostsOneOpenedNoticeThenWritesTheHandle) {
-    ASSERT_TRUE(OpenPort(far.DevicePath(), 115200));
+    ASSERT_TRUE(link.Open(far.DevicePath(), 115200));
     messages.Drain();
     ASSERT_EQ(messages.Messages().size(), 1u);
     EXPECT_EQ(messages.Messages()[0].msg, UM_PORT_OPENED);
-    EXPECT_EQ(debug.Lines(), std::vector<std::string>{
-                                 "PortOpened: " + std::to_string(SerialLink.PortHandle.load())});
+    EXPECT_EQ(debug.Lines(),
+              std::vector<std::string>{"PortOpened: " + std::to_string(link.Port())});
 }
 
 TEST_F(SerialLinkTest, SecondOpenReleasesTheFirstPortWithoutANotice) {
     // The device is opened exclusively: the second open succeeds only because the first
     // handle was released.
-    ASSERT_TRUE(OpenPort(far.DevicePath(), 9600));
-    const auto first = SerialLink.PortHandle.load();
-    ASSERT_TRUE(OpenPort(far.DevicePath(), 9600));
+    ASSERT_TRUE(link.Open(far.DevicePath(), 9600));
+    const auto first = link.Port();
+    ASSERT_TRUE(link.Open(far.DevicePath(), 9600));
     messages.Drain();
     EXPECT_EQ(messages.Count(UM_PORT_OPENED), 2);
     EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 0);
-    EXPECT_NE(SerialLink.PortHandle.load(), platform::kInvalidPort);
+    EXPECT_NE(link.Port(), platform::kInvalidPort);
     EXPECT_FALSE(platform::CloseHandle(first)) << "the first handle must be gone";
 }
 
 TEST_F(SerialLinkTest, DeviceHeldByAnotherOpenIsRefused) {
     const auto holder = platform::CreateFile(far.DevicePath());
     ASSERT_NE(holder, platform::kInvalidPort);
-    EXPECT_FALSE(OpenPort(far.DevicePath(), 9600));
+    EXPECT_FALSE(link.Open(far.DevicePath(), 9600));
     EXPECT_EQ(debug.Count("Error open file " + far.DevicePath() + ": Device or resource busy"), 1);
     platform::CloseHandle(holder);
 }
 
 TEST_F(SerialLinkTest, CloseWithoutOpenPortStillPostsClosedNotice) {
-    ClosePort();
-    ClosePort();
+    link.Close();
+    link.Close();
     messages.Drain();
     EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 2);
 }
@@ -172,7 +173,7 @@ TEST_F(SerialLinkTest, EndlessBytesWithoutStartByteEndTheRead) {
         return Transact(answer);
     });
     const bool ended = read.wait_for(std::chrono::seconds(30)) == std::future_status::ready;
-    if (!ended) ClosePort();  // lets the read end, so that the test can report
+    if (!ended) link.Close();  // lets the read end, so that the test can report
     reading = false;
     chatter.join();
     ASSERT_TRUE(ended);
@@ -206,14 +207,14 @@ TEST_F(SerialLinkTest, AcknowledgedWriteShowsTheSinglePair) {
     far.Script({{0x6F}});
     const Bytes start{0xB1, 0xB2, 0x01, 0x01, 0x00, 0xB6};
     uint8_t ack = 0;
-    EXPECT_TRUE(PortTransaction(start.data(), 6, &ack, 1, 0x6F, kNoAbortEvent));
+    EXPECT_TRUE(link.Transaction(start.data(), 6, &ack, 1, 0x6F, kNoAbortEvent));
     EXPECT_EQ(ack, 0x6F);
     EXPECT_EQ(debug.Lines(), std::vector<std::string>{"Received: True 6F "});
 }
 
 TEST_F(SerialLinkTest, TransactionWithoutAnswerOnlySends) {
     Open();
-    EXPECT_TRUE(PortTransaction(kVoltageRequest.data(), 6, nullptr, 0, 0xCA, kNoAbortEvent));
+    EXPECT_TRUE(link.Transaction(kVoltageRequest.data(), 6, nullptr, 0, 0xCA, kNoAbortEvent));
     EXPECT_TRUE(far.WaitForRequests(1));
     EXPECT_TRUE(debug.Lines().empty());
 }
@@ -235,7 +236,7 @@ TEST_F(SerialLinkTest, AbortEventEndsAPendingRead) {
         abort.Set();
     });
     Bytes answer(7, 0);
-    EXPECT_FALSE(PortTransaction(kVoltageRequest.data(), 6, answer.data(), 7, 0xCA, &abort));
+    EXPECT_FALSE(link.Transaction(kVoltageRequest.data(), 6, answer.data(), 7, 0xCA, &abort));
     aborter.join();
     EXPECT_EQ(debug.Count("Received: False"), 1);
 }
@@ -244,12 +245,12 @@ TEST_F(SerialLinkTest, CloseFromAnotherThreadEndsTheTransactionAsAFailure) {
     Open();
     std::thread closer([&] {
         far.WaitForRequests(1);
-        ClosePort();
+        link.Close();
     });
     Bytes answer;
     EXPECT_FALSE(Transact(answer));
     closer.join();
-    EXPECT_EQ(SerialLink.PortHandle.load(), platform::kInvalidPort);
+    EXPECT_EQ(link.Port(), platform::kInvalidPort);
     messages.Drain();
     EXPECT_EQ(messages.Count(UM_PORT_CLOSED), 1);
     // Later transactions fail at once on the closed port.
@@ -258,8 +259,8 @@ TEST_F(SerialLinkTest, CloseFromAnotherThreadEndsTheTransactionAsAFailure) {
 
 TEST_F(SerialLinkTest, WriteGivesUpOnAClosedPort) {
     Open();
-    platform::CloseHandle(SerialLink.PortHandle.load());  // the descriptor goes away under the link
-    EXPECT_TRUE(WritePort(kVoltageRequest.data(), 6));
+    platform::CloseHandle(link.Port());  // the descriptor goes away under the link
+    EXPECT_TRUE(link.Write(kVoltageRequest.data(), 6));
     EXPECT_EQ(debug.Count("Not written and error occured: "), 1);
 }
 

@@ -45,7 +45,7 @@ class ReaderWorkerTest : public ::testing::Test {
     }
     void TearDown() override {
         worker.Shutdown();
-        ClosePort();
+        worker.Link().Close();
         messages.Drain();
     }
 
@@ -62,11 +62,14 @@ class ReaderWorkerTest : public ::testing::Test {
     TPortSelection selection;
     std::atomic<int> selectionReads{0};
     std::function<void()> onSelectionRead;  // lets a test make the read fail
-    TReaderWorker worker{[this] {
+    TReaderWorker worker{[this] { return ReadSelection(); }, messages.Sink()};
+
+  private:
+    TPortChoice ReadSelection() {
         ++selectionReads;
         if (onSelectionRead) onSelectionRead();
         return selection.Current();
-    }};
+    }
 };
 
 TEST_F(ReaderWorkerTest, ConnectOpensThePortAndPollingBegins) {

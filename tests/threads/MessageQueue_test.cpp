@@ -1,11 +1,12 @@
 // The queue of a receiver without an event loop (kelvo-run): messages posted from several threads
-// at once each arrive exactly once, in the order each thread posted them, blocks whole; a wait
-// with nothing posted ends at its deadline.
+// at once each arrive exactly once, in the order each thread posted them, blocks whole, each
+// naming where it is from; a wait with nothing posted ends at its deadline.
 #include "threads/MessageQueue.h"
 
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -15,16 +16,20 @@ TEST(MessageQueue, PostsFromManyThreadsArriveOnceAndInTheirOrder) {
     constexpr int kThreads = 4;
     constexpr int kEach = 5000;
     TMessageQueue queue;
-    SetMessageSink(&queue);
+    const int sources[kThreads] = {};  // each poster's messages are from its own
     std::vector<std::thread> posters;
     for (int t = 0; t < kThreads; ++t) {
-        posters.emplace_back([t] {
+        posters.emplace_back([&queue, &sources, t] {
             for (int i = 0; i < kEach; ++i) {
                 if (i % 2 == 0) {
-                    PostToMainThread(UM_PORT_OPENED, static_cast<std::uintptr_t>(t), i);
+                    queue.Take(TThreadMessage(&sources[t], UM_PORT_OPENED,
+                                              static_cast<std::uintptr_t>(t), i));
                 } else {
-                    const int block[2] = {t, i};
-                    PostBlockToMainThread(block, sizeof block);
+                    auto block = std::make_unique<std::byte[]>(2 * sizeof(int));
+                    const int values[2] = {t, i};
+                    std::memcpy(block.get(), values, sizeof values);
+                    queue.Take(TThreadMessage(&sources[t], SendStringToMainFormMsg,
+                                              std::move(block), sizeof values));
                 }
             }
         });
@@ -48,12 +53,11 @@ TEST(MessageQueue, PostsFromManyThreadsArriveOnceAndInTheirOrder) {
             i = block[1];
         }
         ASSERT_EQ(i, next[t]) << "thread " << t;
+        ASSERT_EQ(message->From(), &sources[t]);
         ++next[t];
         ++taken;
     }
     for (std::thread& poster : posters) poster.join();
-    SetMessageSink(nullptr);
-    EXPECT_FALSE(PostToMainThread(UM_PORT_CLOSED, 0, 0));  // nobody takes it
     EXPECT_FALSE(queue.WaitUntil(TMessageQueue::TClock::now() + std::chrono::milliseconds(20)));
 }
 

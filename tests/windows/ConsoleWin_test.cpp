@@ -57,8 +57,7 @@ class ConsoleWinTest : public QObject {
         form->cbPort->setCurrentIndex(index);
     }
     void cleanup() {
-        form.reset();
-        ClosePort();
+        form.reset();  // and with it its link, closed
         QCoreApplication::removePostedEvents(nullptr);
     }
 
@@ -81,7 +80,7 @@ class ConsoleWinTest : public QObject {
 
         QVERIFY(SendPortRemoval(form->winId(), port));
         QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
-        QVERIFY(!PortOpen());
+        QVERIFY(!form->Link().IsOpen());
         QVERIFY2(form->StatusMessage->text().startsWith("Connection to " + port + " lost at "),
                  qPrintable(form->StatusMessage->text()));
         QStringList expected{kLogHeader};

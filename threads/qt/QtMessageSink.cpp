@@ -36,23 +36,14 @@ class TThreadMessageEvent : public QEvent {
     TThreadMessage message_;
 };
 
-class TQtMessageSink final : public TMessageSink {
-  public:
-    bool Take(TThreadMessage&& message) override {
-        QCoreApplication* app = QCoreApplication::instance();
-        if (app == nullptr) return false;
-        auto* event = new TThreadMessageEvent(std::move(message));
-        HANDED_OVER(event);
-        QCoreApplication::postEvent(app, event);  // takes ownership
-        return true;
-    }
-};
-
 }  // namespace
 
-void PostMessagesAsQtEvents() {
-    static TQtMessageSink sink;  // never destroyed before a post that may still come
-    SetMessageSink(&sink);
+bool TQtMessageSink::Take(TThreadMessage&& message) {
+    if (FReceiver == nullptr) return false;
+    auto* event = new TThreadMessageEvent(std::move(message));
+    HANDED_OVER(event);
+    QCoreApplication::postEvent(FReceiver, event);  // takes ownership
+    return true;
 }
 
 const TThreadMessage* AsThreadMessage(const QEvent* event) {

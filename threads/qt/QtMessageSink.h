@@ -1,15 +1,23 @@
 #pragma once
-// Thread messages as Qt events: a program that receives them through its application object's
-// event stream (the window, and whatever stands in for it) has them posted there, to be taken
-// with AsThreadMessage in an event filter.
+// Thread messages as Qt events: a receiver on a Qt thread gives its link a sink that posts each
+// message to a Qt object of its choosing, to be taken with AsThreadMessage (in that object's
+// event handling, or in an event filter that sees its events).
 
 #include <QEvent>
+#include <QObject>
 
 #include "threads/InterThreadMsg.h"
 
-// From now on every post goes to the application object of the moment, if there is one (a post
-// without one is dropped). Call before the worker starts; calling again changes nothing.
-void PostMessagesAsQtEvents();
+class TQtMessageSink final : public TMessageSink {
+  public:
+    // Posts to `receiver`, which must outlive every post that may still come; a message still
+    // queued when the receiver goes is freed with it.
+    explicit TQtMessageSink(QObject* receiver) : FReceiver(receiver) {}
+    bool Take(TThreadMessage&& message) override;
+
+  private:
+    QObject* const FReceiver;
+};
 
 // The posted thread message that `event` carries, or null; for the receiving filter. Call this
 // before touching the event in any other way: it also tells ThreadSanitizer that the message was
