@@ -1,4 +1,5 @@
-// kelvo-run: one discharge test from the command line, for scripts, labs and headless machines.
+// kelvo-run: a discharge test from the command line, on one tester or several at once, for
+// scripts, labs and headless machines.
 
 #include <cstdio>
 #include <filesystem>
@@ -34,6 +35,5 @@ int main(int argc, char** argv) {
         ListPorts();
         return 0;
     }
-    TRunner runner(options);
-    return runner.Run();
+    return RunTests(options);
 }

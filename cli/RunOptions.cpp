@@ -66,7 +66,11 @@ const char* const kDescription =
     "file is named on standard error)\n"
     "  4  the connection was lost, or no reading came within 10 s\n"
     "  5  stopped by a signal\n\n" KELVO_KEPT
-    "Several testers: one kelvo-run per port, side by side.";
+    "Several testers: --port once for each. The test runs on all at once, each tester with its "
+    "own connection, log (Log_<date>_<time>_<port>.csv in the log folder), verdict file and "
+    "register record; a tester that fails or is lost ends only its own test. Each verdict is "
+    "printed as its test ends (with --json one object per line), messages and progress name their "
+    "port, a signal stops every tester, and the exit code is the highest of theirs.";
 
 std::string LargestTestTimeText() {
     return DurationText(kLargestTestTimeS);
@@ -105,7 +109,9 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
         platform::UserDataFileText("Kelvo/register.sqlite") + ". " +
         RegisterLocationForms();
     const TOptionText options[] = {
-        {"port", "NAME", "The tester's serial port NAME (ttyUSB0, or a simulated tester's name)."},
+        {"port", "NAME",
+         "The tester's serial port NAME (ttyUSB0, or a simulated tester's name). Given more than "
+         "once, the same test runs on every tester named at once."},
         {"baud", "RATE", "The line speed: 9600 (default), 19200, 38400, 57600 or 115200."},
         {"current", "A", "The discharge current in amperes, 0.01 or more, e.g. 1.5."},
         {"cutoff", "V",
@@ -152,11 +158,19 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
         return result;
     }
 
-    run.Port = parser.Value("port");
-    if (run.Port.empty()) return refuse("--port is needed");
-    if (run.Port.find('/') != std::string::npos) {
-        return refuse("--port takes a port name as the console lists it, not a path");
+    run.Ports = parser.Values("port");
+    if (run.Ports.empty()) return refuse("--port is needed");
+    for (const std::string& port : run.Ports) {
+        if (port.empty()) return refuse("--port takes a port name");
+        if (port.find('/') != std::string::npos) {
+            return refuse("--port takes a port name as the console lists it, not a path");
+        }
+        if (std::count(run.Ports.begin(), run.Ports.end(), port) > 1) {
+            return refuse("--port " + port + " is given twice: one test per tester");
+        }
     }
+    run.Port = run.Ports.front();
+    const bool several = run.Ports.size() > 1;
     if (parser.IsSet("baud")) {
         const auto rate = PlainNumber(parser.Value("baud"));
         const auto known = std::find(std::begin(kBauds), std::end(kBauds),
@@ -202,12 +216,19 @@ TParsedCommandLine ParseRunCommandLine(int argc, char** argv) {
             "more, or a test time with --time.");
     }
     run.Log = parser.Value("log");
+    if (several && parser.IsSet("log")) {
+        return refuse("--log names one file, so it takes one --port (with several, each log is "
+                      "named with its port in the log folder)");
+    }
     run.Station = parser.Value("station");
     if (parser.IsSet("station") && run.Station.empty()) return refuse("--station takes a name");
     if (parser.IsSet("cell")) {
         const std::string id = parser.Value("cell");
         if (!IsCellName(id)) {
             return refuse("--cell takes the cell's identifier: printable text, not blank");
+        }
+        if (several) {
+            return refuse("--cell names one cell, so it takes one --port");
         }
         run.Cell = id;
     }

@@ -6,20 +6,22 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "telemetry/TelemetrySettings.h"
 
 struct TRunOptions {
-    std::string Port;                             // bare port name, as the console lists it
-    uint32_t Baud = 9600;                         // one of the console's five rates
-    double Current = 0;                           // A
-    double Cutoff = 0;                            // V
-    std::optional<int> TestTime;                  // s; not sent when not given
-    std::string Log;                              // empty: the console's folder and name rule
-    std::optional<std::string> Cell;              // the cell under test, as the register names it
-    std::optional<double> RatedAh;                // the cell's rated capacity, set in the register
-    std::string Station;                          // empty: the host name (StationName)
-    std::string Register;                         // empty: the default register
+    std::string Port;                 // this run's bare port name, as the console lists it
+    std::vector<std::string> Ports;   // every port of the command line; Port is the first
+    uint32_t Baud = 9600;             // one of the console's five rates
+    double Current = 0;               // A
+    double Cutoff = 0;                // V
+    std::optional<int> TestTime;      // s; not sent when not given
+    std::string Log;                  // empty: the console's folder and name rule
+    std::optional<std::string> Cell;  // the cell under test, as the register names it
+    std::optional<double> RatedAh;    // the cell's rated capacity, set in the register
+    std::string Station;              // empty: the host name (StationName)
+    std::string Register;             // empty: the default register
     std::optional<TTelemetrySettings> Telemetry;  // --mqtt: publish to this broker
     bool Json = false;                            // the verdict as one JSON object
     bool Quiet = false;                           // nothing on standard error but errors

@@ -1,8 +1,13 @@
 #include "cli/Runner.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <mutex>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "device/DeviceProtocol.h"
 #include "device/SerialLink.h"
@@ -52,6 +57,12 @@ const char* FixFor(TNotStarted::TKind kind) {
     return "";
 }
 
+// Standard output and error are shared by the runs of several ports: each line goes out whole.
+std::mutex& OutputLock() {
+    static std::mutex lock;
+    return lock;
+}
+
 int ExitCodeOf(TEndReason reason) {
     switch (reason) {
         case TEndReason::Cutoff:
@@ -87,22 +98,44 @@ TRunner::TRunner(const TRunOptions& options)
               return TPortChoice{FOptions.Port, FOptions.Baud};
           },
           FMessages.get()),
-      FTerminal(platform::StandardErrorIsTerminal()) {}
+      FSeveral(options.Ports.size() > 1),
+      FTerminal(platform::StandardErrorIsTerminal() && !FSeveral) {}
 
 TRunner::~TRunner() {
     FWorker.Shutdown();
 }
 
-int TRunner::Run() {
-    // The signals are blocked in every thread: this one takes them as they come and hands them
-    // on in order with everything else. It waits until the program ends.
-    std::thread([messages = FMessages] {
+int RunTests(const TRunOptions& options) {
+    std::vector<std::unique_ptr<TRunner>> runners;
+    std::vector<std::shared_ptr<TMessageQueue>> queues;
+    for (const std::string& port : options.Ports) {
+        TRunOptions one = options;
+        one.Port = port;
+        runners.push_back(std::make_unique<TRunner>(one));
+        queues.push_back(runners.back()->Messages());
+    }
+    // The signals are blocked in every thread: this one takes them as they come and hands each
+    // to every run, in order with everything else. It waits until the program ends.
+    std::thread([queues] {
         for (;;) {
             const platform::EndSignal signal = platform::WaitForEndSignal();
-            messages->Take(
-                TThreadMessage(nullptr, UM_END_SIGNAL, static_cast<std::uintptr_t>(signal), 0));
+            for (const std::shared_ptr<TMessageQueue>& messages : queues) {
+                messages->Take(
+                    TThreadMessage(nullptr, UM_END_SIGNAL, static_cast<std::uintptr_t>(signal), 0));
+            }
         }
     }).detach();
+    std::vector<int> codes(runners.size(), 0);
+    std::vector<std::thread> others;
+    for (size_t i = 1; i < runners.size(); ++i) {
+        others.emplace_back([&runners, &codes, i] { codes[i] = runners[i]->Run(); });
+    }
+    codes[0] = runners[0]->Run();
+    for (std::thread& other : others) other.join();
+    return *std::max_element(codes.begin(), codes.end());
+}
+
+int TRunner::Run() {
     FWorker.Start();
     FWorker.QueueCommand(cmdConnect, 1.0);
     while (FState != TState::Done) {
@@ -160,7 +193,7 @@ void TRunner::DeadlinesPassed() {
 void TRunner::PortOpened() {
     try {
         if (FOptions.Log.empty()) {
-            FLog.OpenLog();
+            FLog.OpenLog(FSeveral ? FOptions.Port : std::string());
         } else {
             FLog.OpenLogAt(FOptions.Log);
         }
@@ -318,6 +351,7 @@ void TRunner::Finish(int code, const std::optional<TTestSummary>& summary) {
     }
     if (verdict) {
         const std::string text = FOptions.Json ? VerdictJson(*verdict) : VerdictText(*verdict);
+        const std::lock_guard lock(OutputLock());
         std::fwrite(text.data(), 1, text.size(), stdout);
         if (!text.empty() && text.back() != '\n') std::fputc('\n', stdout);
         std::fflush(stdout);
@@ -398,7 +432,9 @@ void TRunner::Progress(bool final) {
         line += "cutoff " + FixedDecimals(r.CutoffVoltage, 2) + " V";
     }
     if (!FTerminal) {
-        std::fprintf(stderr, "%s\n", line.c_str());
+        const std::lock_guard lock(OutputLock());
+        std::fprintf(stderr, "%s%s\n", FSeveral ? (FOptions.Port + "  ").c_str() : "",
+                     line.c_str());
         return;
     }
     const size_t width = line.size();
@@ -418,5 +454,12 @@ void TRunner::Say(const std::string& text, bool error) {
         std::fprintf(stderr, "\n");
         FProgressWidth = 0;
     }
-    std::fprintf(stderr, "%s\n", text.c_str());
+    // "kelvo-run: <port>: ..." when several runs speak at once.
+    constexpr std::string_view kProgram = "kelvo-run: ";
+    std::string line = text;
+    if (FSeveral && line.starts_with(kProgram)) {
+        line.insert(kProgram.size(), FOptions.Port + ": ");
+    }
+    const std::lock_guard lock(OutputLock());
+    std::fprintf(stderr, "%s\n", line.c_str());
 }

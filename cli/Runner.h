@@ -19,12 +19,12 @@
 
 #include "cli/RunOptions.h"
 #include "platform/SleepInhibitor.h"
+#include "telemetry/Telemetry.h"
 #include "testrun/ReaderWorker.h"
 #include "testrun/SetpointRules.h"
 #include "testrun/TestLog.h"
 #include "testrun/TestVerdict.h"
 #include "threads/MessageQueue.h"
-#include "telemetry/Telemetry.h"
 
 class TRunner {
   public:
@@ -34,8 +34,11 @@ class TRunner {
     TRunner(const TRunner&) = delete;
     TRunner& operator=(const TRunner&) = delete;
 
-    // Connects and runs the test to its end; returns the exit code.
+    // Connects and runs the test to its end; returns the exit code. The end signals come through
+    // Messages() (RunTests hands them on).
     int Run();
+    // The queue this run waits on; shared with the thread that hands on the end signals.
+    std::shared_ptr<TMessageQueue> Messages() const { return FMessages; }
 
   private:
     enum class TState { Opening, Running, Stopping, Done };
@@ -74,14 +77,16 @@ class TRunner {
     TReaderWorker FWorker;
     TTestLog FLog;
     TTestTracker FTracker;
-    platform::SleepInhibitor FSleepLock;  // from the Start reaching the tester to the end
+    platform::SleepInhibitor FSleepLock;     // from the Start reaching the tester to the end
     std::unique_ptr<TTelemetry> FTelemetry;  // with --mqtt, from the port's opening to the end
     TState FState = TState::Opening;
     int FExitCode = 0;
     TDeadline FNoReading;      // a reading with a value must come by then (10 s)
     TDeadline FStopWait;       // while stopping: at most 5 s to see the tester stopped
     TDeadline FPlainProgress;  // without a terminal: one progress line every 10 s
-    const bool FTerminal;      // standard error is a terminal: the progress line is rewritten
+    const bool FSeveral;       // one of several runs at once: its messages name its port
+    const bool FTerminal;      // standard error is a terminal (and this the only run): the
+                               // progress line is rewritten
     // From the notices of the commands carried out: whether the Start took, whether a Stop has
     // reached the tester, and whether one is still on its way.
     TStartWatch FStartWatch;
@@ -95,6 +100,10 @@ class TRunner {
     std::optional<std::chrono::steady_clock::time_point> FRunningSince;
     size_t FProgressWidth = 0;  // of the progress line last written in place
 };
+
+// Runs the test on every port of `options` at once, one TRunner each on a thread of its own, the
+// end signals handed to all; returns the highest exit code.
+int RunTests(const TRunOptions& options);
 
 // Prints the ports the console would list: the name, then a tab and the adapter's vendor and
 // product where udev knows them.

@@ -114,6 +114,14 @@ std::optional<std::string> TCommandLine::Given(const char* name) const {
     return last->second;
 }
 
+std::vector<std::string> TCommandLine::Values(const char* name) const {
+    std::vector<std::string> values;
+    for (const auto& [option, value] : FGiven) {
+        if (option == name) values.push_back(value);
+    }
+    return values;
+}
+
 std::string TCommandLine::HelpText() const {
     std::string text = "Usage: " + FProgram + " [options]\n" + FDescription + "\n\nOptions:\n";
     size_t longest = 0;

@@ -27,6 +27,8 @@ class TCommandLine {
     std::optional<std::string> Given(const char* name) const;
     // The value, "" when not given.
     std::string Value(const char* name) const { return Given(name).value_or(""); }
+    // Every value of an option that may be given more than once, in the order given.
+    std::vector<std::string> Values(const char* name) const;
 
     std::string HelpText() const;
 

@@ -89,12 +89,13 @@ std::string LogFilePath(const std::string& exeFileName, double dateTime) {
     return LogFilePathIn(ExecutableFolder(exeFileName), dateTime);
 }
 
-std::string LogFilePathIn(const std::string& folder, double dateTime) {
+std::string LogFilePathIn(const std::string& folder, double dateTime, const std::string& port) {
     const TCivilTime t = CivilTimeOf(dateTime);
     return folder + "/Log_" +
-           Format("%s%s%s_%s%s%s.csv", std::to_string(t.Year).c_str(), TwoDigits(t.Month).c_str(),
+           Format("%s%s%s_%s%s%s", std::to_string(t.Year).c_str(), TwoDigits(t.Month).c_str(),
                   TwoDigits(t.Day).c_str(), TwoDigits(t.Hour).c_str(), TwoDigits(t.Minute).c_str(),
-                  TwoDigits(t.Second).c_str());
+                  TwoDigits(t.Second).c_str()) +
+           (port.empty() ? "" : "_" + port) + ".csv";
 }
 
 std::string LogRow(const TDeviceReading& reading) {
@@ -115,8 +116,8 @@ std::string TTestLog::Folder() const {
     return LogFolderFor(ExecutableFolder(FExeFileName()), KELVO_INSTALL_BINDIR);
 }
 
-void TTestLog::OpenLog() {
-    Create(LogFilePathIn(Folder(), FClock()), kLastNameNumber);
+void TTestLog::OpenLog(const std::string& port) {
+    Create(LogFilePathIn(Folder(), FClock(), port), kLastNameNumber);
 }
 
 void TTestLog::OpenLogAt(const std::string& path) {

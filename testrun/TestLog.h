@@ -33,15 +33,18 @@ std::string ExecutableFolder(const std::string& exeFileName);
 // portable copy; but the user's "<Documents>/Kelvo logs" when the program runs from the install's
 // program folder `installBinFolder` or from below the system's folder of installed programs
 // (platform::InstalledProgramsFolder; even as root or administrator: an installed program leaves
-// system folders alone), or from any folder it cannot create files in. The fallback folder is created when
-// missing; when even that fails, `exeFolder` is kept, so the creation of the log reports why.
+// system folders alone), or from any folder it cannot create files in. The fallback folder is
+// created when missing; when even that fails, `exeFolder` is kept, so the creation of the log
+// reports why.
 std::string LogFolderFor(const std::string& exeFolder, const std::string& installBinFolder);
 
 // The path of a log opened at `dateTime` (local time, days since 30 December 1899) in `folder`:
 // the folder (the root folder keeps its slash, so the path then holds "//"), then "/Log_", the
 // date as YYYYMMDD, "_", the time as hhmmss and ".csv". The time is taken to the millisecond
 // before it is cut to whole seconds.
-std::string LogFilePathIn(const std::string& folder, double dateTime);
+// With `port` (a bench, or kelvo-run on several ports, whose logs open in the same second), "_"
+// and the port come before ".csv": Log_20261209_101500_ttyUSB0.csv.
+std::string LogFilePathIn(const std::string& folder, double dateTime, const std::string& port = {});
 // LogFilePathIn the folder of the executable `exeFileName`.
 std::string LogFilePath(const std::string& exeFileName, double dateTime);
 
@@ -68,12 +71,13 @@ class TTestLog {
     TTestLog(const TTestLog&) = delete;
     TTestLog& operator=(const TTestLog&) = delete;
 
-    // Closes the open log, then creates a new one named from the clock and writes its header.
+    // Closes the open log, then creates a new one named from the clock (and `port`, when given:
+    // LogFilePathIn) and writes its header.
     // Path() holds the new path once this returns or throws, so the window can show it either
     // way. Throws Exception("Cannot create file <path>") when the file cannot be created or its
     // header cannot be written (nothing is left open then, and a file made without its header is
     // removed); the next call tries again under a new name.
-    void OpenLog();
+    void OpenLog(const std::string& port = {});
 
     // OpenLog at exactly `path`: a name that is taken is not numbered but refused, with the same
     // error.

@@ -16,7 +16,10 @@
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <sstream>
+#include <vector>
 
 #include "platform/Signals.h"
 #include "platform/VirtualPorts.h"
@@ -342,6 +345,87 @@ TEST_F(KelvoRun, FullLogFolderExitsThreeNamingTheFilesAndStillPrintsTheVerdict) 
     EXPECT_EQ(Lines(log).front(), "DT;TestTime;TestOn;Voltage;Current;W;WH;AH;Temperature");
 }
 
+// Three testers in one run: each gets its own log named with its port, with a row for each of its
+// own readings, and its verdict printed as one JSON line and kept beside its log; the tester
+// killed mid-test ends only its own test, and the exit code is the highest of them.
+TEST_F(KelvoRun, SeveralPortsRunATestEachAndALostOneEndsOnlyItsOwn) {
+    sim::Options options;
+    options.acceleration = 60;
+    options.cell.capacityAh = 0.05;
+    sim::Registers full;
+    full.voltage_mV = 4200;
+    std::vector<std::unique_ptr<sim::PtyTester>> testers;
+    std::vector<std::unique_ptr<platform::PublishedPort>> ports;
+    for (const char* name : {"ttyKELVOm1", "ttyKELVOm2"}) {
+        testers.push_back(std::make_unique<sim::PtyTester>(options));
+        testers.back()->SetRegisters(full);
+        ports.push_back(
+            std::make_unique<platform::PublishedPort>(name, testers.back()->DevicePath()));
+    }
+    QProcess simulator;  // the third, a program of its own that is killed mid-test
+    simulator.start(KELVO_SIM_PROGRAM, {"--name", "ttyKELVOm3"});
+    ASSERT_TRUE(simulator.waitForReadyRead(kBoundMs));
+
+    QProcess runner;
+    runner.start(KELVO_RUN_PROGRAM, {"--port", "ttyKELVOm1", "--port", "ttyKELVOm2", "--port",
+                                     "ttyKELVOm3", "--current", "1.5", "--cutoff", "3.0", "--json",
+                                     "--register", folder_.filePath("register.sqlite")});
+    ASSERT_TRUE(runner.waitForStarted(kBoundMs));
+    // The third tester's log, from its line on standard error; killed once it holds readings.
+    QString err;
+    std::string lostLog;
+    for (int i = 0; i < kBoundMs / 50 && (lostLog.empty() || Lines(lostLog).size() < 5); ++i) {
+        runner.waitForReadyRead(50);
+        err += QString::fromUtf8(runner.readAllStandardError());
+        const qsizetype at = err.indexOf("kelvo-run: ttyKELVOm3: connected to ttyKELVOm3");
+        const qsizetype log = at < 0 ? -1 : err.indexOf("; log ", at);
+        if (log >= 0 && err.indexOf('\n', log) > 0) {
+            lostLog = err.mid(log + 6, err.indexOf('\n', log) - log - 6).toStdString();
+        }
+    }
+    ASSERT_GE(Lines(lostLog).size(), 5u) << err.toStdString();
+    simulator.kill();
+    simulator.waitForFinished(kBoundMs);
+    ASSERT_TRUE(runner.waitForFinished(kBoundMs));
+    err += QString::fromUtf8(runner.readAllStandardError());
+    EXPECT_EQ(runner.exitCode(), 4) << err.toStdString();
+    EXPECT_TRUE(err.contains("kelvo-run: ttyKELVOm3: connection to ttyKELVOm3 lost"))
+        << err.toStdString();
+
+    std::map<std::string, QJsonObject> verdicts;  // by port
+    for (const QByteArray& line : runner.readAllStandardOutput().split('\n')) {
+        if (line.isEmpty()) continue;
+        const QJsonObject verdict = QJsonDocument::fromJson(line).object();
+        ASSERT_FALSE(verdict.isEmpty()) << line.constData();
+        verdicts[verdict["port"].toString().toStdString()] = verdict;
+    }
+    ASSERT_EQ(verdicts.size(), 3u);
+    EXPECT_EQ(verdicts["ttyKELVOm3"]["reason"].toString(), "connection-lost");
+    EXPECT_EQ(verdicts["ttyKELVOm3"]["log"].toString().toStdString(), lostLog);
+    for (size_t i = 0; i < testers.size(); ++i) {
+        const std::string port = "ttyKELVOm" + std::to_string(i + 1);
+        const QJsonObject& verdict = verdicts[port];
+        EXPECT_EQ(verdict["reason"].toString(), "cutoff") << port;
+        const std::string log = verdict["log"].toString().toStdString();
+        EXPECT_TRUE(log.ends_with("_" + port + ".csv")) << log;
+        EXPECT_TRUE(std::filesystem::exists(log.substr(0, log.size() - 4) + "_test1.json")) << log;
+        // Its own tester's readings, up to the one that showed the test stopped.
+        size_t readings = 0;
+        bool running = false;
+        for (const sim::SentAnswer& answer : testers[i]->TakeAnswers()) {
+            if (answer.code != 0x10) continue;
+            ++readings;
+            if (answer.data[2] == 1) running = true;
+            if (running && answer.data[2] == 0) break;
+        }
+        EXPECT_EQ(Lines(log).size() - 1, readings) << port;
+        std::filesystem::remove(log);
+        std::filesystem::remove(log.substr(0, log.size() - 4) + "_test1.json");
+    }
+    std::filesystem::remove(lostLog);
+    std::filesystem::remove(lostLog.substr(0, lostLog.size() - 4) + "_test1.json");
+}
+
 TEST_F(KelvoRun, BadArgumentsExitTwoAndSendNothing) {
     sim::PtyTester tester;
     const platform::PublishedPort port("ttyKELVObad", tester.DevicePath());
@@ -369,7 +453,9 @@ TEST_F(KelvoRun, BadArgumentsExitTwoAndSendNothing) {
         with("--time", "90"),
         with("--baud", "4800"),
         with("--port", "/dev/tty0"),
-        {"--port", "ttyKELVObad", "--cutoff", "3.0"},  // no current
+        good + QStringList{"--port", "ttyKELVObad"},                    // one tester, one test
+        good + QStringList{"--port", "ttyKELVOother", "--cell", "A1"},  // one cell, one port
+        {"--port", "ttyKELVObad", "--cutoff", "3.0"},                   // no current
         good + QStringList{"--bogus"},
         good + QStringList{"stray"},
         with("--log", QString::fromStdString(LogPath())),  // made to exist below
