@@ -2,11 +2,15 @@
 // Reports line_time_ratio: the cycle's time over the time the line itself needs for the ten
 // exchanges (10 x 13 bytes x 10 bits / baud). 1.0 would be a link that adds nothing. With the
 // argument 0 the tester answers at once (the port opened at 115200), and cycle_ms is what the
-// link itself costs.
+// link itself costs. BM_PollCycleBench does the same for several links polled at once.
 #include <benchmark/benchmark.h>
 
 #include <QCoreApplication>
+#include <algorithm>
 #include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
 
 #include "device/PollCycle.h"
 #include "device/SerialLink.h"
@@ -53,5 +57,46 @@ BENCHMARK(BM_PollCycle)
     ->Arg(0)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
+
+// A bench: `links` testers, each on a pseudo-terminal of its own paced at 9600 baud, polled at
+// once by a thread each through a link of its own. Reports line_time_ratio, the worst link's.
+void BM_PollCycleBench(benchmark::State& state) {
+    constexpr uint32_t kBaud = 9600;
+    const auto count = static_cast<size_t>(state.range(0));
+    // The readings are not the subject here: taken and dropped, as a receiver that keeps up.
+    struct TDroppingSink final : TMessageSink {
+        bool Take(TThreadMessage&&) override { return true; }
+    } sink;
+    sim::Options options;
+    options.paceBaud = kBaud;
+    std::vector<std::unique_ptr<sim::PtyTester>> testers;
+    std::vector<std::unique_ptr<TSerialLink>> links;
+    for (size_t i = 0; i < count; ++i) {
+        testers.push_back(std::make_unique<sim::PtyTester>(options));
+        links.push_back(std::make_unique<TSerialLink>(&sink));
+        if (!links.back()->Open(testers.back()->DevicePath(), kBaud)) {
+            state.SkipWithError("cannot open a simulated tester");
+            return;
+        }
+    }
+    std::vector<double> seconds(count, 0);
+    for (auto _ : state) {
+        std::vector<std::thread> pollers;
+        for (size_t i = 0; i < count; ++i) {
+            pollers.emplace_back([&, i] {
+                const auto start = std::chrono::steady_clock::now();
+                PollDevice(*links[i], kNoAbortEvent);
+                seconds[i] +=
+                    std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+            });
+        }
+        for (std::thread& poller : pollers) poller.join();
+    }
+    const double lineLimit = 10.0 * 13 * 10 / kBaud;
+    const double worst = *std::max_element(seconds.begin(), seconds.end());
+    state.counters["line_time_ratio"] = worst / static_cast<double>(state.iterations()) / lineLimit;
+}
+
+BENCHMARK(BM_PollCycleBench)->Arg(8)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
