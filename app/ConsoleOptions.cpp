@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <string>
 
+#include "app/BenchWindow.h"
 #include "platform/Folders.h"
 #include "records/Register.h"
 #include "support/qt/NamedCoreApplication.h"
@@ -13,6 +14,19 @@
 namespace {
 
 constexpr char kProgramName[] = "kelvo-console";
+constexpr int kMostBenchTesters = TBenchWindow::kMostTesters;
+
+// Why the ports given make no start: several without a bench, a port twice, too many.
+QString PortsRefusal(const QStringList& ports, bool bench) {
+    if (!bench && ports.size() > 1) return "--port is given once, except with --bench";
+    if (ports.size() > kMostBenchTesters) {
+        return QString("a bench holds %1 testers, not %2").arg(kMostBenchTesters).arg(ports.size());
+    }
+    for (qsizetype i = 1; i < ports.size(); ++i) {
+        if (ports.indexOf(ports[i]) < i) return "--port " + ports[i] + " is given twice";
+    }
+    return {};
+}
 
 }  // namespace
 
@@ -33,9 +47,18 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
         "\"Reconnect automatically\" are remembered in the user's configuration folder.");
     const QCommandLineOption port("port",
                                   "Select the serial port NAME at start (ttyUSB0, or the "
-                                  "name of a simulated tester).",
+                                  "name of a simulated tester). With --bench, once for each "
+                                  "tester of the bench.",
                                   "NAME");
-    const QCommandLineOption connect("connect", "Connect to the selected port at start.");
+    const QCommandLineOption connect("connect",
+                                     "Connect to the selected port at start (with --bench: to "
+                                     "every tester of the bench).");
+    const QCommandLineOption bench(
+        "bench",
+        QString("Open the bench: up to %1 testers side by side, a tile for each, with one set of "
+                "setpoints for all, Start all (F5) and Stop all (Shift+F5); each tester logs to "
+                "Log_<date>_<time>_<port>.csv. Without --port, the ports of the last bench.")
+            .arg(kMostBenchTesters));
     const QCommandLineOption debug("debug",
                                    "Write the link's debug lines to standard error (also with "
                                    "QT_LOGGING_RULES=\"kelvo.debug=true\").");
@@ -47,11 +70,11 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
         "register",
         QString("Record verdicts in the register at LOCATION instead of the default ") +
             QString::fromStdString(platform::UserDataFileText("Kelvo/register.sqlite")) +
-            "; remembered. " +
-            RegisterLocationForms(),
+            "; remembered. " + RegisterLocationForms(),
         "LOCATION");
     const TStandardOptions said = ParseStandardOptions(
-        parser, WithOptions({port, connect, debug, station, registerAt}, kTelemetryOptionTexts),
+        parser,
+        WithOptions({port, connect, bench, debug, station, registerAt}, kTelemetryOptionTexts),
         std::string(kProgramName) + " " + GetVersionValue("FileVersion"));
     if (!said.Error.empty()) {
         SayUsageError(kProgramName, said.Error);
@@ -68,6 +91,12 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
         exitCode = 2;
         return std::nullopt;
     }
+    const QStringList ports = parser.values(port);
+    if (const QString refusal = PortsRefusal(ports, parser.isSet(bench)); !refusal.isEmpty()) {
+        SayUsageError(kProgramName, refusal.toStdString());
+        exitCode = 2;
+        return std::nullopt;
+    }
     const TTelemetryOptions telemetry = TelemetryOptionsGiven(GivenOptions(parser));
     if (const TTelemetrySettingsRead read = ReadTelemetrySettings(telemetry); !read.Error.empty()) {
         SayUsageError(kProgramName, read.Error);
@@ -75,7 +104,9 @@ std::optional<TConsoleOptions> ReadConsoleOptions(int argc, char** argv, int& ex
         return std::nullopt;
     }
     TConsoleOptions options;
-    options.Port = parser.value(port);
+    options.Port = ports.value(0);
+    options.Bench = parser.isSet(bench);
+    options.Ports = ports;
     options.Connect = parser.isSet(connect);
     options.Debug = parser.isSet(debug);
     options.Station = parser.value(station);

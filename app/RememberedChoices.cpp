@@ -44,6 +44,8 @@ TRememberedChoices LoadChoices() {
     choices.Telemetry.CaFile = store.value("telemetry/ca").toString();
     choices.Telemetry.PasswordFile = store.value("telemetry/password_file").toString();
     choices.Telemetry.Discovery = store.value("telemetry/discovery", true).toBool();
+    choices.BenchPorts = store.value("bench/ports").toStringList();
+    choices.BenchGeometry = store.value("bench/geometry").toByteArray();
     return choices;
 }
 
@@ -72,6 +74,8 @@ void SaveChoices(const TRememberedChoices& choices) {
         store.setValue("telemetry/ca", choices.Telemetry.CaFile);
         store.setValue("telemetry/password_file", choices.Telemetry.PasswordFile);
         store.setValue("telemetry/discovery", choices.Telemetry.Discovery);
+        store.setValue("bench/ports", choices.BenchPorts);
+        store.setValue("bench/geometry", choices.BenchGeometry);
         store.sync();
         if (store.status() != QSettings::NoError) {
             Debug("Choices not remembered: " + fresh + " cannot be written");

@@ -20,7 +20,7 @@ class TSetpointsAhead {
   public:
     // The window queued a command: a setpoint of `kind` (TCommandKind) with `value`.
     void Queued(int kind, double value);
-    // Its notice (UM_COMMAND_DONE): the readings that follow report it.
+    // Its notice (TCommandDone): the readings that follow report it.
     void Done(int kind);
     void Reading(const TDeviceReading& reading);
     // A connection opened or ended: what was queued may never have been carried out.

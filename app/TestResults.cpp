@@ -172,7 +172,7 @@ void TTestResults::Ended(std::optional<TTestSummary> summary, bool show) {
     Record(*summary, json);
     FCurves.Clear();
     if (!show) return;
-    ShowLast();
+    if (FSummaryWindows) ShowLast();
     if (!FWindow->isActiveWindow()) {
         // The operator looks elsewhere: the desktop tells the end and what the battery gave.
         const QStringList lines = QString::fromStdString(VerdictText(*summary)).split('\n');

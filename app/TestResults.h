@@ -54,6 +54,8 @@ class TTestResults : public QObject {
 
     // The cell in the operator's box now (empty: none); a test takes the cell named when it began.
     void SetCell(const std::string& cell) { FCell = cell; }
+    // Whether an ended test's summary opens in a window (it does unless a bench's tile shows it).
+    void SetSummaryWindows(bool on) { FSummaryWindows = on; }
     // The station named in verdicts, and the register they are recorded in.
     void SetStation(const std::string& station) { FStation = station; }
     void SetRegister(const std::string& location) { FRegister = location; }
@@ -123,5 +125,6 @@ class TTestResults : public QObject {
     QStringList FLastMissing;
     std::map<std::string, std::string> FIncompleteLogs;  // log path -> its first write failure
     QPointer<QDialog> FSummary;
+    bool FSummaryWindows = true;
     std::unique_ptr<TBackgroundWorker> FRecorder = std::make_unique<TBackgroundWorker>();
 };

@@ -10,7 +10,6 @@
 #include <QMouseEvent>
 #include <QTimer>
 #include <cerrno>
-#include <cstring>
 #include <utility>
 
 #include "app/AboutBox.h"
@@ -36,13 +35,11 @@
 #include "support/Errors.h"
 #include "support/LocaleText.h"
 #include "support/NumberText.h"
+#include "support/Overloaded.h"
 #include "testrun/SetpointRules.h"
 #include "testrun/TestLog.h"
 #include "threads/qt/BackgroundWorker.h"
 #include "threads/qt/QtMessageSink.h"
-
-bool PortConnected = false;
-bool TestRunning = false;
 
 namespace {
 
@@ -148,7 +145,10 @@ void TForm1::FormCreate() {
     connect(aLastResult, &QAction::triggered, this, [this] { FTestResults->ShowLast(); });
     connect(FTestResults.get(), &TTestResults::WriteFailed, this,
             [this](const QString& message) { ShowMessage(message, true); });
-    connect(FTestResults.get(), &TTestResults::TestEnded, this, &TForm1::FocusCellBox);
+    connect(FTestResults.get(), &TTestResults::TestEnded, this, [this] {
+        FocusCellBox();
+        emit StateChanged();
+    });
     connect(eCell, &QLineEdit::textChanged, this, [this](const QString& text) {
         FTestResults->SetCell(text.trimmed().toStdString());
         FTelemetry->SetCell(CellInBox());
@@ -225,24 +225,39 @@ void TForm1::FormDestroy() {
 void TForm1::ApplyStartChoices(const TRememberedChoices& remembered,
                                const TConsoleOptions& options) {
     if (!remembered.Geometry.isEmpty()) restoreGeometry(remembered.Geometry);
+    ApplySessionChoices(remembered, options);
+    const QString port = options.Port.isEmpty() ? remembered.Port : options.Port;
+    if (!SelectPort(port) && !options.Port.isEmpty()) {
+        ShowMessage(QString("Port %1 is not listed.").arg(options.Port), true);
+    }
+    SendOutbox();
+    if (options.Connect) aOpen->trigger();
+}
+
+void TForm1::ApplySessionChoices(const TRememberedChoices& remembered,
+                                 const TConsoleOptions& options) {
     aReconnect->setChecked(remembered.Reconnect);
     const int speed = cbSpeed->findData(remembered.Baud);
     if (speed >= 0) cbSpeed->setCurrentIndex(speed);
-    const QString port = options.Port.isEmpty() ? remembered.Port : options.Port;
-    const int index = cbPort->findText(port);
-    if (index >= 0) {
-        cbPort->setCurrentIndex(index);
-    } else if (!options.Port.isEmpty()) {
-        ShowMessage(QString("Port %1 is not listed.").arg(options.Port), true);
-    }
     PublishPortSelection();
     FTestResults->SetStation(options.Station.toStdString());
     FTelemetry->SetStation(options.Station.toStdString());
     FTelemetry->SetChoice(options.Telemetry ? *options.Telemetry : remembered.Telemetry);
     FTestResults->SetRegister(
         (options.Register.isEmpty() ? remembered.Register : options.Register).toStdString());
-    SendOutbox();
-    if (options.Connect) aOpen->trigger();
+}
+
+bool TForm1::SelectPort(const QString& name) {
+    const int index = cbPort->findText(name);
+    if (index >= 0) cbPort->setCurrentIndex(index);
+    PublishPortSelection();
+    return index >= 0;
+}
+
+void TForm1::BecomeBenchView() {
+    FBenchView = true;
+    FTestResults->SetSummaryWindows(false);
+    aBench->setVisible(false);
 }
 
 TRememberedChoices TForm1::Choices() const {
@@ -251,7 +266,9 @@ TRememberedChoices TForm1::Choices() const {
             saveGeometry(),
             aReconnect->isChecked(),
             QString::fromStdString(FTestResults->Register()),
-            FTelemetry->Choice()};
+            FTelemetry->Choice(),
+            {},
+            {}};
 }
 
 void TForm1::ShowCells() {
@@ -361,7 +378,7 @@ void TForm1::Connect(TConnectOrigin origin) {
 }
 
 void TForm1::Reconnect(const QString& name, quint32 baud) {
-    if (FWorker->FConnected || PortConnected) return;  // connected again meanwhile
+    if (FWorker->FConnected || FPortConnected) return;  // connected again meanwhile
     const int port = cbPort->findText(name);
     const int speed = cbSpeed->findData(baud);
     if (port < 0 || speed < 0) return;
@@ -372,13 +389,13 @@ void TForm1::Reconnect(const QString& name, quint32 baud) {
 }
 
 void TForm1::aStartUpdate() {
-    aStart->setEnabled(PortConnected && !TestRunning);
+    aStart->setEnabled(FPortConnected && !FTestRunning);
 }
 void TForm1::aStopUpdate() {
-    aStop->setEnabled(PortConnected && TestRunning);
+    aStop->setEnabled(FPortConnected && FTestRunning);
 }
 void TForm1::aResetUpdate() {
-    aReset->setEnabled(PortConnected);
+    aReset->setEnabled(FPortConnected);
 }
 
 bool TForm1::eventFilter(QObject* watched, QEvent* event) {
@@ -395,28 +412,18 @@ bool TForm1::eventFilter(QObject* watched, QEvent* event) {
 }
 
 bool TForm1::AppMessage(const TThreadMessage& message) {
-    if (message.Msg() == SendStringToMainFormMsg) {
-        // The block is the event's own; Qt frees it with the event once this returns.
-        TDeviceReading reading{};
-        if (message.Block() != nullptr && message.LParam() == sizeof reading) {
-            std::memcpy(&reading, message.Block(), sizeof reading);
-            RunGuarded([&] { HandleReading(reading); });
-        }
-        return true;
-    }
-    if (message.Msg() == UM_PORT_OPENED) {
-        PortOpened();
-        return true;
-    }
-    if (message.Msg() == UM_PORT_CLOSED) {
-        PortClosed(static_cast<int>(message.WParam()));
-        return true;
-    }
-    if (message.Msg() == UM_COMMAND_DONE) {
-        CommandDone(static_cast<int>(message.WParam()), message.LParam() != 0);
-        return true;
-    }
-    return false;
+    const std::optional<TLinkEvent> event = LinkEventOf(message);
+    if (!event) return false;
+    std::visit(TOverloaded{
+                   [this](const TReadingTaken& taken) {
+                       RunGuarded([&] { HandleReading(taken.Reading); });
+                   },
+                   [this](const TPortOpened&) { PortOpened(); },
+                   [this](const TPortClosed& closed) { PortClosed(closed.Error); },
+                   [this](const TCommandDone& done) { CommandDone(done.Kind, done.On); },
+               },
+               *event);
+    return true;
 }
 
 void TForm1::CommandDone(int kind, bool on) {
@@ -473,14 +480,16 @@ void TForm1::PortOpened() {
         ShowMessage(ReconnectedText(opened.Name, FReconnection.Away()), false);
     }
     FReconnection.Disarm();
+    FConnectionLost = false;
     UpdateActions();  // at once, not only when the application next falls idle
     FocusCellBox();
+    emit StateChanged();
 }
 
 void TForm1::PortClosed(int error) {
     // Connected and not asked to disconnect: the connection was lost, not ended.
     const bool lost = FWorker->FConnected && error != 0;
-    const bool wasOpen = PortConnected;
+    const bool wasOpen = FPortConnected;
     const int64_t rowsLogged = LogStream->RowsWritten();
     FWorker->FConnected = false;
     FSetpointsAhead.Clear();
@@ -495,6 +504,8 @@ void TForm1::PortClosed(int error) {
         ChartPlacedReadings();
     }
     aLastResult->setEnabled(FTestResults->Last().has_value());
+    if (wasOpen) FConnectionLost = lost;
+    emit StateChanged();
 
     // A close that was asked for, or of nothing open (the selected port went), is no answer to a
     // connect: an open that fails, or that a close overtakes, always carries its error.
@@ -534,12 +545,13 @@ void TForm1::ShowMessage(const QString& text, bool problem) {
     // As rich text, which a tool tip wraps: a plain one is a single line, cut at the screen's edge.
     StatusMessage->setToolTip(text.isEmpty() ? QString() : "<p>" + text.toHtmlEscaped() + "</p>");
     StatusMessage->setVisible(!text.isEmpty());
+    emit MessageShown(text, problem);
 }
 
 void TForm1::ShowConnectionState(bool connected) {
     shPort->SetBrushColor(connected ? kOn : kOff);
     for (TEllipsisEdit* box : {ceA, ceV, cbT}) box->setEnabled(connected);
-    PortConnected = connected;
+    FPortConnected = connected;
     cbPort->setEnabled(!connected);
     cbSpeed->setEnabled(!connected);
 }
@@ -551,8 +563,9 @@ void TForm1::HandleReading(const TDeviceReading& reading) {
     if (!FDisplayFrame->isActive()) FDisplayFrame->start();
     if (reading.Status == 1 || reading.Status == 0) {
         shStarted->SetBrushColor(reading.Status == 1 ? kOn : kOff);
-        TestRunning = reading.Status == 1;
-        if (!TestRunning) {
+        const bool wasRunning = std::exchange(FTestRunning, reading.Status == 1);
+        if (wasRunning != FTestRunning) emit StateChanged();
+        if (!FTestRunning) {
             ReleaseSleepLock();
         } else if (!std::exchange(FSleepLockAsked, true)) {
             // Asked once per test: where there is no login manager the answer stays no.
@@ -604,6 +617,7 @@ void TForm1::ChartPlacedReadings() {
 
 void TForm1::AddChartPoints(const TDeviceReading& reading) {
     Chart1->AddChartPoints(reading);
+    emit ChartPointAdded(reading);
 }
 
 void TForm1::bClearClick() {
@@ -620,7 +634,7 @@ void TForm1::OpenLog() {
             form->StatusPanel->setToolTip(path);
         }
     } showPath{this};
-    LogStream->OpenLog();
+    LogStream->OpenLog(FBenchView ? FConnectedPort.Name.toStdString() : std::string());
 }
 
 void TForm1::CloseLog() {
@@ -677,6 +691,10 @@ void TForm1::bRightAxisClick() {
 }
 
 void TForm1::Exit1Click() {
+    if (FBenchView) {
+        close();  // the bench goes on
+        return;
+    }
     QApplication::quit();
 }
 void TForm1::bSaveClick() {

@@ -40,11 +40,6 @@ class QTimer;
 class TPortWatcher;
 class TThreadMessage;
 
-// The port is open (set on the port-opened notice, cleared on the port-closed notice).
-extern bool PortConnected;
-// The tester reports a test in progress (from the last reading whose status was 0 or 1).
-extern bool TestRunning;
-
 class TForm1 : public QMainWindow {
     Q_OBJECT
   public:
@@ -102,6 +97,7 @@ class TForm1 : public QMainWindow {
     QAction* aCells;           // "Cells...": the register's cells and their tests
     QAction* aChooseRegister;  // "Register...": where verdicts are recorded (remembered)
     QAction* aTelemetry;       // Connection > "Telemetry...": the MQTT broker (remembered)
+    QAction* aBench;           // Connection > "Bench...": several testers (TBenchWindow)
     QAction* aFitVoltage;      // Chart > "Fit voltage"
     QAction* aAhAxis;          // Chart > "Bottom axis in Ah", checkable
     QAction* aCompare;         // Chart > "Compare with log..."
@@ -114,6 +110,10 @@ class TForm1 : public QMainWindow {
     // Handles one arrival or removal of a device; answers 1.
     int WMDeviceChange(uint32_t eventCode, uint32_t deviceType, const QString& name);
 
+    // The port is open (set on the port-opened notice, cleared on the port-closed notice).
+    bool PortConnected() const { return FPortConnected; }
+    // The tester reports a test in progress (from the last reading whose status was 0 or 1).
+    bool TestRunning() const { return FTestRunning; }
     // The connected flag the worker reads (FConnected).
     bool Connected() const { return FWorker->FConnected; }
     // The window's link to its tester; tests and benchmarks post through it as the tester would.
@@ -122,6 +122,17 @@ class TForm1 : public QMainWindow {
     // At start: the remembered choices, then the command line's, which win: the port to select
     // (a name that is not listed is said in the message field) and whether to connect at once.
     void ApplyStartChoices(const TRememberedChoices& remembered, const TConsoleOptions& options);
+    // The part of the start choices that every window of a session shares (speed, reconnection,
+    // station, register, telemetry); no port is selected, none connected, no outbox sent.
+    void ApplySessionChoices(const TRememberedChoices& remembered, const TConsoleOptions& options);
+    // Makes this window one tester's full view in a bench: its logs are named with their port
+    // (Log_<date>_<time>_<port>.csv), a test's summary is left to its tile instead of a window of
+    // its own, and Exit closes the view only.
+    void BecomeBenchView();
+    // Selects the port `name` for the next connect; false when it is not listed.
+    bool SelectPort(const QString& name);
+    // The last connection was lost rather than closed; cleared when a port opens.
+    bool ConnectionLost() const { return FConnectionLost; }
     // What to remember at exit.
     TRememberedChoices Choices() const;
     // The verdicts of the tests seen.
@@ -138,6 +149,14 @@ class TForm1 : public QMainWindow {
     void UpdateActions();
     // Queues a command for the worker; never waits.
     void QueueCommand(int32_t kind, double value);
+
+  signals:
+    // The connection opened or closed, or a test started or ended.
+    void StateChanged();
+    // A reading of a running test was charted, its TestTime the test's elapsed time.
+    void ChartPointAdded(const TDeviceReading& reading);
+    // The message field says `text` now (empty: nothing).
+    void MessageShown(const QString& text, bool problem);
 
   protected:
     // AppMessage: the application-wide hook that takes the worker's messages.
@@ -219,6 +238,10 @@ class TForm1 : public QMainWindow {
     void About1Click();
     void StatusBar1Click();
 
+    bool FPortConnected = false;
+    bool FTestRunning = false;
+    bool FConnectionLost = false;
+    bool FBenchView = false;
     TPortSelection FPortSelection;               // cbPort and cbSpeed as the worker may read them
     std::unique_ptr<TPortWatcher> FPortWatcher;  // arrivals and removals of ports
     std::unique_ptr<TPortList> FPortList;        // cbPort's items

@@ -140,6 +140,8 @@ void TForm1::BuildActions() {
     aAhAxis->setCheckable(true);
     aCompare = new QAction("Compare with log...", this);
     aSaveChart = new QAction("Save chart...", this);
+    aBench = new QAction("Bench...", this);
+    aBench->setStatusTip("Several testers side by side, a tile for each");
     Exit1 = new QAction("Exit", this);
     Protocolinfo1 = new QAction("Protocol info", this);
     About1 = new QAction("About", this);
@@ -148,6 +150,7 @@ void TForm1::BuildActions() {
     connection->addAction(aOpen);
     connection->addAction(aReconnect);
     connection->addAction(aTelemetry);
+    connection->addAction(aBench);
     connection->addSeparator();
     connection->addAction(Exit1);
     connection->setToolTipsVisible(true);

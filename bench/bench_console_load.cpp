@@ -9,6 +9,11 @@
 // BM_ConsoleLoadTelemetry: the same with telemetry on, publishing to a Mosquitto broker on
 // loopback that the benchmark starts; `dropped` counts the readings not published (the broker
 // slower than the readings), never missing from the log.
+//
+// BM_BenchLoad/8: the bench window with 8 testers, each sent a reading every 135 ms; `cpu_percent`
+// as above. BM_BenchMemory/8: the bench with 8 testers that each run a test of 10 hours at a
+// reading every 135 ms, the readings sent as fast as the bench takes them; `rss_mb` is the
+// process's largest resident size at the end.
 #include <benchmark/benchmark.h>
 #include <sys/resource.h>
 
@@ -23,6 +28,8 @@
 #include <mutex>
 #include <thread>
 
+#include "app/BenchTile.h"
+#include "app/BenchWindow.h"
 #include "app/uReader.h"
 #include "support/DateTime.h"
 #include "tests/fixtures/MosquittoBroker.h"
@@ -93,47 +100,64 @@ TDeviceReading ReadingAt(uint64_t n, double seconds) {
     return r;
 }
 
-void ConsoleLoad(benchmark::State& state, const TMosquittoBroker* broker) {
-    const auto interval = std::chrono::milliseconds(state.range(0));
-    TForm1 form;
-    form.aReconnect->setChecked(false);
-    if (broker != nullptr) {
-        TTelemetryChoice choice;
-        choice.Location = QString::fromStdString(broker->Location());
-        choice.PasswordFile = QString::fromStdString(broker->PasswordFile());
-        form.Telemetry().SetChoice(choice);
-    }
-    form.show();
-    if (!QTest::qWaitForWindowExposed(&form)) return state.SkipWithError("no window");
-    form.Link().Post(UM_PORT_OPENED, 0, 0);
-    if (!QTest::qWaitFor([] { return PortConnected; })) return state.SkipWithError("not open");
+// How readings are sent: `Interval` apart in wall time (0: as fast as the receivers take them),
+// for kSeconds or, with `Readings`, until each link was sent that many. The tester's clock of the
+// n-th reading is n x `ClockStep`, or the wall time since the start when that is 0.
+struct TLoad {
+    std::chrono::milliseconds Interval{0};
+    std::chrono::milliseconds ClockStep{0};
+    uint64_t Readings = 0;
+};
+
+double ResidentMegabytes() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024.0;
+}
+
+// Sends readings to every one of `links` as their workers would, and sets the counters
+// cpu_percent, readings_per_s and rss_mb.
+void SendReadings(benchmark::State& state, const std::vector<TSerialLink*>& links,
+                  const TLoad& load) {
     ReadingCounter counter;
     qApp->installEventFilter(&counter);
-
     for (auto _ : state) {
         std::atomic<bool> stop{false};
         uint64_t posted = 0;
         std::thread poster([&] {
             const auto began = std::chrono::steady_clock::now();
             auto next = began;
-            while (!stop) {
-                if (interval.count() == 0) {
-                    counter.WaitBelow(posted, kMostWaiting, stop);
-                } else {
+            for (uint64_t n = 0; !stop && (load.Readings == 0 || n < load.Readings); ++n) {
+                if (load.Interval.count() > 0) {
                     std::this_thread::sleep_until(next);
-                    next += interval;
+                    next += load.Interval;
                 }
                 const double seconds =
-                    std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-                const TDeviceReading reading = ReadingAt(posted++, seconds);
-                form.Link().PostBlock(&reading, sizeof reading);
+                    load.ClockStep.count() > 0
+                        ? std::chrono::duration<double>(load.ClockStep * n).count()
+                        : std::chrono::duration<double>(std::chrono::steady_clock::now() - began)
+                              .count();
+                const TDeviceReading reading = ReadingAt(n, seconds);
+                for (TSerialLink* link : links) {
+                    if (load.Interval.count() == 0) {
+                        counter.WaitBelow(posted, kMostWaiting * links.size(), stop);
+                    }
+                    link->Post(TReadingTaken{reading});
+                    ++posted;
+                }
             }
         });
         const double cpuBefore = CpuSeconds();
         const uint64_t handledBefore = counter.Handled();
         const auto began = std::chrono::steady_clock::now();
-        QTimer::singleShot(kSeconds * 1000, qApp, &QCoreApplication::quit);
-        QApplication::exec();
+        // The event loop runs inside the wait; a quit would close the windows (a bench asks).
+        if (load.Readings == 0) {
+            QTest::qWait(kSeconds * 1000);
+        } else if (!QTest::qWaitFor(
+                       [&] { return counter.Handled() == load.Readings * links.size(); },
+                       24 * 3600 * 1000)) {
+            state.SkipWithError("readings were not handled");
+        }
         const double wall =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
         const double cpu = CpuSeconds() - cpuBefore;
@@ -146,22 +170,90 @@ void ConsoleLoad(benchmark::State& state, const TMosquittoBroker* broker) {
         }
         state.counters["cpu_percent"] = 100 * cpu / wall;
         state.counters["readings_per_s"] = handled / wall;
-        if (const TTelemetry* telemetry = form.Telemetry().Current()) {
-            state.counters["dropped"] = static_cast<double>(telemetry->Dropped());
-        }
+        state.counters["rss_mb"] = ResidentMegabytes();
     }
+    qApp->removeEventFilter(&counter);
+}
 
+// Opens `form`'s connection as its worker would; false when the notice was not handled.
+bool OpenAsTheWorker(TForm1& form) {
+    form.Link().Post(TPortOpened{});
+    return QTest::qWaitFor([&] { return form.PortConnected(); });
+}
+
+// Closes `form`'s connection as its worker would; the readings handled must all be in its log,
+// which is removed. False when one is missing.
+bool CloseAsTheWorker(TForm1& form, uint64_t handled, benchmark::State& state) {
     const QString log = form.StatusPanel->text();
-    form.Link().Post(UM_PORT_CLOSED, 0, 0);
-    if (!QTest::qWaitFor([] { return !PortConnected; })) state.SkipWithError("not closed");
+    form.Link().Post(TPortClosed{});
+    if (!QTest::qWaitFor([&] { return !form.PortConnected(); })) state.SkipWithError("not closed");
     QFile file(log);
+    bool whole = true;
     if (file.open(QIODevice::ReadOnly)) {
         uint64_t rows = 0;
         while (!file.atEnd()) rows += file.readLine().isEmpty() ? 0 : 1;
-        if (rows != counter.Handled() + 1) state.SkipWithError("a reading is missing from the log");
+        whole = rows == handled + 1;
     }
     QFile::remove(log);
-    qApp->removeEventFilter(&counter);
+    return whole;
+}
+
+void ConsoleLoad(benchmark::State& state, const TMosquittoBroker* broker) {
+    TForm1 form;
+    form.aReconnect->setChecked(false);
+    if (broker != nullptr) {
+        TTelemetryChoice choice;
+        choice.Location = QString::fromStdString(broker->Location());
+        choice.PasswordFile = QString::fromStdString(broker->PasswordFile());
+        form.Telemetry().SetChoice(choice);
+    }
+    form.show();
+    if (!QTest::qWaitForWindowExposed(&form)) return state.SkipWithError("no window");
+    if (!OpenAsTheWorker(form)) return state.SkipWithError("not open");
+    const uint64_t before = form.Link().PostedCount();
+    SendReadings(state, {&form.Link()}, {std::chrono::milliseconds(state.range(0))});
+    if (const TTelemetry* telemetry = form.Telemetry().Current()) {
+        state.counters["dropped"] = static_cast<double>(telemetry->Dropped());
+    }
+    if (!CloseAsTheWorker(form, form.Link().PostedCount() - before, state)) {
+        state.SkipWithError("a reading is missing from the log");
+    }
+}
+
+// The bench with `state.range(0)` testers.
+void BenchLoad(benchmark::State& state, const TLoad& load) {
+    TRememberedChoices remembered;
+    remembered.Reconnect = false;
+    TBenchWindow bench(remembered, {});
+    std::vector<TSerialLink*> links;
+    for (int i = 0; i < state.range(0); ++i) {
+        links.push_back(&bench.AddTester(QString("ttyBENCH%1").arg(i))->View().Link());
+    }
+    bench.show();
+    if (!QTest::qWaitForWindowExposed(&bench)) return state.SkipWithError("no window");
+    for (TBenchTile* tile : bench.Tiles()) {
+        if (!OpenAsTheWorker(tile->View())) return state.SkipWithError("not open");
+    }
+    std::vector<uint64_t> before;
+    for (TSerialLink* link : links) before.push_back(link->PostedCount());
+    SendReadings(state, links, load);
+    QTest::qWait(1500);  // the tiles' charts draw
+    state.counters["rss_mb"] = ResidentMegabytes();
+    for (size_t i = 0; i < links.size(); ++i) {
+        if (!CloseAsTheWorker(bench.Tiles()[i]->View(), links[i]->PostedCount() - before[i],
+                              state)) {
+            state.SkipWithError("a reading is missing from a log");
+        }
+    }
+}
+
+void BM_BenchLoad(benchmark::State& state) {
+    BenchLoad(state, {std::chrono::milliseconds(135)});
+}
+
+void BM_BenchMemory(benchmark::State& state) {
+    constexpr auto kStep = std::chrono::milliseconds(135);
+    BenchLoad(state, {std::chrono::milliseconds(0), kStep, std::chrono::hours(10) / kStep});
 }
 
 void BM_ConsoleLoad(benchmark::State& state) {
@@ -173,6 +265,9 @@ void BM_ConsoleLoadTelemetry(benchmark::State& state) {
     if (!broker.Failure().empty()) return state.SkipWithError(broker.Failure().c_str());
     ConsoleLoad(state, &broker);
 }
+
+BENCHMARK(BM_BenchLoad)->Arg(8)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_BenchMemory)->Arg(8)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 BENCHMARK(BM_ConsoleLoad)
     ->Arg(135)

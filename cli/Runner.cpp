@@ -21,6 +21,7 @@
 #include "support/DateTime.h"
 #include "support/Errors.h"
 #include "support/Format.h"
+#include "support/Overloaded.h"
 #include "support/TimeText.h"
 #include "testrun/SetpointRules.h"
 #include "testrun/Station.h"
@@ -152,18 +153,14 @@ int TRunner::Run() {
 }
 
 void TRunner::Dispatch(const TThreadMessage& message) {
-    if (message.Msg() == UM_PORT_OPENED) {
-        PortOpened();
-    } else if (message.Msg() == UM_PORT_CLOSED) {
-        PortClosed(static_cast<int>(message.WParam()));
-    } else if (message.Msg() == UM_COMMAND_DONE) {
-        CommandDone(static_cast<int>(message.WParam()), message.LParam() != 0);
-    } else if (message.Msg() == SendStringToMainFormMsg) {
-        TDeviceReading reading{};
-        if (message.Block() != nullptr && message.LParam() == sizeof reading) {
-            std::memcpy(&reading, message.Block(), sizeof reading);
-            Reading(reading);
-        }
+    if (const std::optional<TLinkEvent> event = LinkEventOf(message)) {
+        std::visit(TOverloaded{
+                       [this](const TPortOpened&) { PortOpened(); },
+                       [this](const TPortClosed& closed) { PortClosed(closed.Error); },
+                       [this](const TCommandDone& done) { CommandDone(done.Kind, done.On); },
+                       [this](const TReadingTaken& taken) { Reading(taken.Reading); },
+                   },
+                   *event);
     } else if (message.Msg() == UM_END_SIGNAL) {
         EndSignal(static_cast<int>(message.WParam()));
     } else if (message.Msg() == UM_NOTICE) {

@@ -38,6 +38,6 @@ void PollDevice(TSerialLink& link, TAbortEvent abortEvent) {
     // The port's close (its device went away) cut this cycle short and was told to the window
     // first, which has closed the connection's log: a reading after that would be shown but never
     // logged, so it is not posted.
-    const bool posted = link.PostWhileOpen(port, [&] { link.PostBlock(&reading, sizeof reading); });
+    const bool posted = link.PostWhileOpen(port, [&] { link.Post(TReadingTaken{reading}); });
     if (!posted) platform::DebugOutput("Reading dropped: the port closed during the poll cycle");
 }

@@ -9,6 +9,6 @@
 
 // Reads every value into a record (without posting it).
 TDeviceReading ReadDevice(TSerialLink& link, TAbortEvent abortEvent);
-// ReadDevice(), then the link's PostBlock() of the record if the port open at the start of the
-// cycle is still open.
+// ReadDevice(), then the link's Post() of the record as a TReadingTaken if the port open at the
+// start of the cycle is still open.
 void PollDevice(TSerialLink& link, TAbortEvent abortEvent);

@@ -81,20 +81,13 @@ bool TSerialLink::Deliver(TThreadMessage&& message) {
     return true;
 }
 
-bool TSerialLink::Post(int msg, std::uintptr_t wParam, std::intptr_t lParam) {
-    return Deliver(TThreadMessage(this, msg, wParam, lParam));
-}
-
-void TSerialLink::PostBlock(const void* data, int len) {
-    if (len <= 0) return;
-    auto copy = std::make_unique<std::byte[]>(static_cast<size_t>(len));
-    std::memcpy(copy.get(), data, static_cast<size_t>(len));
-    Deliver(TThreadMessage(this, SendStringToMainFormMsg, std::move(copy), len));
+bool TSerialLink::Post(const TLinkEvent& event) {
+    return Deliver(LinkMessage(this, event));
 }
 
 void TSerialLink::CloseLocked(SerialHandle port, int error) {
     if (port != kInvalidPort) CloseHandle(port);
-    Post(UM_PORT_CLOSED, static_cast<std::uintptr_t>(error), 0);
+    Post(TPortClosed{error});
 }
 
 bool TSerialLink::Open(const std::string& devicePath, uint32_t baud) {
@@ -109,7 +102,7 @@ bool TSerialLink::Open(const std::string& devicePath, uint32_t baud) {
     if (port != kInvalidPort && ConfigurePort(port, baud)) {
         // Only while it is still the open port: a close that overtook the open has told the
         // receiver already, and "opened" must not follow that "closed".
-        if (!PostWhileOpen(port, [this] { Post(UM_PORT_OPENED, 0, 0); })) {
+        if (!PostWhileOpen(port, [this] { Post(TPortOpened{}); })) {
             DebugOutput(
                 [&] { return Format("Port closed while it opened: %s", devicePath.c_str()); });
             return false;

@@ -2,8 +2,9 @@
 // One serial port through which a program reaches one tester: open and configure it, close it,
 // write a buffer, read an answer of known length that begins with a known start byte, and one
 // request/answer transaction made of these. A program makes one link per tester it talks to;
-// links share nothing. Opening and closing are told to the link's receiver as UM_PORT_OPENED /
-// UM_PORT_CLOSED, through the sink the link was given, each message naming the link it is from.
+// links share nothing. Opening and closing are told to the link's receiver as TPortOpened /
+// TPortClosed (device/LinkEvent.h), through the sink the link was given, each message naming the
+// link it is from.
 // Failures are debug lines and false results; nothing is raised to the caller.
 //
 // Threads: everything runs on the link's worker thread, except Close(), which the receiver's
@@ -12,7 +13,7 @@
 //
 // A line that shows its device gone (a hang-up, an unplugged adapter, a simulator that was
 // killed) is closed by the link itself at the end of the transaction that saw it, through the
-// same path as any close: the receiver hears UM_PORT_CLOSED with the error, and every later
+// same path as any close: the receiver hears TPortClosed with the error, and every later
 // transaction fails at once instead of spinning on a dead descriptor.
 
 #include <atomic>
@@ -21,6 +22,7 @@
 #include <mutex>
 #include <string>
 
+#include "device/LinkEvent.h"
 #include "platform/SerialPort.h"
 #include "threads/InterThreadMsg.h"
 
@@ -43,11 +45,11 @@ class TSerialLink {
 
     // Opens `devicePath` at `baud`, 8 data bits, no parity, one stop bit. A port still open is
     // closed first, without a notice, so that each open is followed by exactly one notice:
-    // UM_PORT_OPENED, or UM_PORT_CLOSED carrying the errno value of the failed step as its first
-    // parameter. When a Close() from another thread overtakes the open, its notice is the one.
+    // TPortOpened, or TPortClosed carrying the errno value of the failed step. When a Close() from
+    // another thread overtakes the open, its notice is the one.
     bool Open(const std::string& devicePath, uint32_t baud);
-    // Closes the port if one is open and posts UM_PORT_CLOSED with `error` as its first
-    // parameter: 0 for a close that was asked for, else the errno value that ended the connection.
+    // Closes the port if one is open and posts TPortClosed with `error`: 0 for a close that was
+    // asked for, else the errno value that ended the connection.
     void Close(int error = 0);
     // Closes `port` with `error`, as Close() does, if it is still the open port; false otherwise.
     bool CloseIfOpen(platform::SerialHandle port, int error);
@@ -62,11 +64,8 @@ class TSerialLink {
     // returns whether it ran. Close() posts its notice under the same lock, so nothing posted here
     // can reach the receiver after the notice of that port's close.
     bool PostWhileOpen(platform::SerialHandle port, const std::function<void()>& post);
-    // Posts a message from this link to its receiver; false when there is no sink to take it.
-    bool Post(int msg, std::uintptr_t wParam, std::intptr_t lParam);
-    // Posts a copy of `len` bytes at `data` with SendStringToMainFormMsg. Nothing happens when
-    // `len` is 0 or negative.
-    void PostBlock(const void* data, int len);
+    // Tells the receiver `event`, from this link; false when there is no sink to take it.
+    bool Post(const TLinkEvent& event);
     // How many messages the sink has taken from this link (a diagnostic: each one must reach the
     // receiver exactly once).
     std::uint64_t PostedCount() const { return FPosted.load(std::memory_order_relaxed); }

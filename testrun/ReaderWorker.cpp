@@ -119,8 +119,5 @@ void TReaderWorker::CarryOut(const TReaderCommand& command) {
             return;  // unknown kinds do nothing
     }
     // Not after the notice of the port's close: the command may not have reached the tester.
-    FLink.PostWhileOpen(port, [&] {
-        FLink.Post(UM_COMMAND_DONE, static_cast<std::uintptr_t>(command.Kind),
-                   command.Value != 0 ? 1 : 0);
-    });
+    FLink.PostWhileOpen(port, [&] { FLink.Post(TCommandDone{command.Kind, command.Value != 0}); });
 }

@@ -18,11 +18,6 @@
 #include "testrun/ReaderCommand.h"
 #include "threads/ThreadClasses.h"
 
-// Posted by the worker after it carried out a command of kinds 1 to 5 on an open port, before it
-// polls again: WParam is the command's kind, LParam 1 when its value was not 0. A reading that
-// reaches the window after this notice was requested after the command reached the tester.
-inline constexpr int UM_COMMAND_DONE = 1028;
-
 class TReaderWorker {
   public:
     // Reads the port and baud rate to connect to; called on the worker thread, at the moment a
@@ -47,7 +42,7 @@ class TReaderWorker {
     void QueueCommand(int32_t kind, double value);
 
     // The port and rate of the last connect command carried out, as read at that moment. Once
-    // the window hears UM_PORT_OPENED, this is the connection that opened. Any thread.
+    // the window hears TPortOpened, this is the connection that opened. Any thread.
     TPortChoice LastConnect() const;
     // The bare name of the port the link has open now (also before the window has heard of the
     // open), or empty. Any thread.

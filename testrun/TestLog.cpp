@@ -1,5 +1,6 @@
 #include "testrun/TestLog.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <system_error>
 
@@ -89,13 +90,24 @@ std::string LogFilePath(const std::string& exeFileName, double dateTime) {
     return LogFilePathIn(ExecutableFolder(exeFileName), dateTime);
 }
 
+namespace {
+
+// A port's name as part of a file name: a port under a folder (pts/3) names no folder.
+std::string FileNamePart(std::string port) {
+    std::replace_if(
+        port.begin(), port.end(), [](char c) { return c == '/' || c == '\\'; }, '-');
+    return port;
+}
+
+}  // namespace
+
 std::string LogFilePathIn(const std::string& folder, double dateTime, const std::string& port) {
     const TCivilTime t = CivilTimeOf(dateTime);
     return folder + "/Log_" +
            Format("%s%s%s_%s%s%s", std::to_string(t.Year).c_str(), TwoDigits(t.Month).c_str(),
                   TwoDigits(t.Day).c_str(), TwoDigits(t.Hour).c_str(), TwoDigits(t.Minute).c_str(),
                   TwoDigits(t.Second).c_str()) +
-           (port.empty() ? "" : "_" + port) + ".csv";
+           (port.empty() ? "" : "_" + FileNamePart(port)) + ".csv";
 }
 
 std::string LogRow(const TDeviceReading& reading) {

@@ -327,7 +327,7 @@ class Soak {
         }
 
         form_->aOpen->trigger();
-        if (!WaitFor([&] { return PortConnected; }, "the port to open")) return;
+        if (!WaitFor([&] { return form_->PortConnected(); }, "the port to open")) return;
         const QString logPath = form_->StatusPanel->text();
         if (cycle == Cycle::Silence) {
             const uint64_t before = tester_.Counters().silence;
@@ -353,7 +353,7 @@ class Soak {
             form_->aOpen->trigger();
             ++disconnects_;
         }
-        if (!WaitFor([&] { return !PortConnected; }, "the port to close")) return;
+        if (!WaitFor([&] { return !form_->PortConnected(); }, "the port to close")) return;
         CheckLog(logPath);
         if (EndsByUnplug(cycle) || cycle == Cycle::HangUp) Replug();  // a hang-up's entry goes now
         ++cyclesDone_;
@@ -372,8 +372,8 @@ class Soak {
                      "readings after another port went")) {
             return false;
         }
-        if (!PortConnected) Fault("the connection ended when another port went");
-        return PortConnected;
+        if (!form_->PortConnected()) Fault("the connection ended when another port went");
+        return form_->PortConnected();
     }
 
     // Connect is pressed on a port that cannot be opened: the window ends disconnected, with
@@ -405,7 +405,7 @@ class Soak {
                                                      std::filesystem::perms::group_write);
         }
         if (!explained) return;
-        if (PortConnected || tap_->Connections() != connections) {
+        if (form_->PortConnected() || tap_->Connections() != connections) {
             return Fault("a refused connect opened a connection");
         }
         ++refusals_;

@@ -59,7 +59,7 @@ void ConnectAndCheckTheExplanation() {
     form.aOpen->trigger();
     QTRY_VERIFY_WITH_TIMEOUT(!boxText.isEmpty(), kBound);
     qInfo("%s", qPrintable(boxText));
-    QVERIFY(!PortConnected);
+    QVERIFY(!form.PortConnected());
     QCOMPARE(form.StatusMessage->text(), boxText);
     for (const QString& fragment : qEnvironmentVariable("KELVO_ACCESS_EXPECT").split('|')) {
         QVERIFY2(boxText.contains(fragment),

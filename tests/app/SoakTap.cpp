@@ -2,9 +2,9 @@
 
 #include <QCoreApplication>
 #include <algorithm>
-#include <cstring>
 
 #include "device/DeviceCodec.h"
+#include "device/LinkEvent.h"
 #include "support/Format.h"
 #include "testrun/TestLog.h"
 #include "threads/qt/QtMessageSink.h"
@@ -108,22 +108,21 @@ bool SoakTap::eventFilter(QObject*, QEvent* event) {
     const TThreadMessage* message = AsThreadMessage(event);
     if (message == nullptr) return false;
     ++messages;
-    if (message->Msg() == UM_PORT_OPENED) {
+    const std::optional<TLinkEvent> linkEvent = LinkEventOf(*message);
+    if (!linkEvent) {
+        Fault(Format("a message (%d) that is no event of the link", message->Msg()));
+        return false;
+    }
+    if (std::holds_alternative<TPortOpened>(*linkEvent)) {
         connected_ = true;
         ++connections_;
         rows_.clear();
         sent_.Add(tester_.TakeAnswers());
         lateAnswersAtOpen_ = sent_.LateAnswers();
-    } else if (message->Msg() == UM_PORT_CLOSED) {
+    } else if (std::holds_alternative<TPortClosed>(*linkEvent)) {
         connected_ = false;
-    } else if (message->Msg() == SendStringToMainFormMsg) {
-        TDeviceReading reading{};
-        if (message->LParam() != sizeof reading) {
-            Fault(Format("a reading block of %d bytes", static_cast<int>(message->LParam())));
-            return false;
-        }
-        std::memcpy(&reading, message->Block(), sizeof reading);
-        TakeReading(reading);
+    } else if (const auto* taken = std::get_if<TReadingTaken>(&*linkEvent)) {
+        TakeReading(taken->Reading);
     }
     return false;
 }

@@ -35,6 +35,7 @@
 #include "tests/fixtures/LogLines.h"
 #include "tests/fixtures/MosquittoBroker.h"
 #include "tests/fixtures/ReadingTap.h"
+#include "tests/fixtures/SimProgram.h"
 #include "threads/qt/QtMessageSink.h"
 
 namespace {
@@ -42,29 +43,6 @@ namespace {
 constexpr int kBound = 30000;  // ms
 const QColor kGreen(0x00, 0xFF, 0x00);
 const QColor kGrey(0xC0, 0xC0, 0xC0);
-
-// The kelvo-sim program, publishing a tester under `name` until it is killed.
-class SimProgram {
-  public:
-    explicit SimProgram(const QString& name) {
-        process_.start(KELVO_SIM_PROGRAM, {"--name", name});
-        // The first line is the published path, printed once the entry is in place.
-        while (process_.state() != QProcess::NotRunning && !process_.canReadLine()) {
-            process_.waitForReadyRead(kBound);
-        }
-    }
-    ~SimProgram() { Kill(); }
-    bool Running() const { return process_.state() == QProcess::Running; }
-    // Ends it as a crash would: its terminal closes, its entry stays behind.
-    void Kill() {
-        if (process_.state() == QProcess::NotRunning) return;
-        process_.kill();
-        process_.waitForFinished(kBound);
-    }
-
-  private:
-    QProcess process_;
-};
 
 // Runs the event loop for `ms` and tells whether `happened` stayed false all along: a check that
 // something never occurs, watched over a span longer than whatever would make it occur.
@@ -102,8 +80,6 @@ class WindowSessionTest : public QObject {
     }
     void init() {
         platform::SetDebugSink([](const std::string&) {});
-        PortConnected = false;
-        TestRunning = false;
     }
     void cleanup() {
         form.reset();  // and with it its link, closed
@@ -307,7 +283,7 @@ class WindowSessionTest : public QObject {
         QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGreen, kBound);
         firstPort.reset();  // the selected tester is unplugged while connected
         QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
-        QVERIFY(!PortConnected);
+        QVERIFY(!form->PortConnected());
         QVERIFY(form->cbPort->isEnabled());
         QCOMPARE(form->cbPort->count(), 1);
         QCOMPARE(form->cbPort->currentText(), QString("ttyKELVOb"));  // item 0
@@ -333,7 +309,7 @@ class WindowSessionTest : public QObject {
         QCOMPARE(form->cbPort->currentText(), QString("ttyKELVOa"));
         const int rows = tap.rows.size();
         QTRY_VERIFY_WITH_TIMEOUT(tap.rows.size() > rows, kBound);
-        QVERIFY(PortConnected);
+        QVERIFY(form->PortConnected());
 
         portB.reset();  // the open port goes
         QTRY_COMPARE_WITH_TIMEOUT(form->shPort->BrushColor(), kGrey, kBound);
@@ -393,7 +369,7 @@ class WindowSessionTest : public QObject {
         sim = std::make_unique<SimProgram>("ttyKELVOre");
         QTRY_VERIFY_WITH_TIMEOUT(form->cbPort->findText("ttyKELVOre") >= 0, kBound);
         // Watched for longer than the reconnection's 1 s retry: no connect comes.
-        QVERIFY(NeverWithin(2500, [&] { return PortConnected || form->Link().IsOpen(); }));
+        QVERIFY(NeverWithin(2500, [&] { return form->PortConnected() || form->Link().IsOpen(); }));
         QFile::remove(firstLog);
         QFile::remove(secondLog);
     }

@@ -178,8 +178,6 @@ class WindowTest : public QObject {
     void init() {
         dialogWatches = new QObject;
         platform::SetDebugSink([](const std::string&) {});
-        PortConnected = false;
-        TestRunning = false;
         tester = std::make_unique<sim::PtyTester>();
         tester->SetRegisters(ShownRegisters());
         ShowForm(std::make_unique<TForm1>());
@@ -334,7 +332,7 @@ class WindowTest : public QObject {
 
         tester->SetRegisters(full);               // a fresh cell
         QTest::keyClick(form.get(), Qt::Key_F5);  // Start
-        QTRY_VERIFY_WITH_TIMEOUT(TestRunning, kBound);
+        QTRY_VERIFY_WITH_TIMEOUT(form->TestRunning(), kBound);
         QTest::keyClick(form.get(), Qt::Key_F5);  // Stop
         QTRY_COMPARE_WITH_TIMEOUT(form->TestResults().LastJson(),
                                   QString(json).replace("_test1", "_test2"), kBound);
@@ -370,7 +368,7 @@ class WindowTest : public QObject {
         QCOMPARE(PointCount(*form->Chart1), 0);
         QTest::keyClick(form.get(), Qt::Key_F5);  // reaches Start, the enabled one
         QTRY_COMPARE_WITH_TIMEOUT(form->shStarted->BrushColor(), kGreen, kBound);
-        QVERIFY(TestRunning);
+        QVERIFY(form->TestRunning());
         QVERIFY(!form->aStart->isEnabled());
         QVERIFY(form->aStop->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(PointCount(*form->Chart1) >= 2, kBound);
@@ -462,9 +460,9 @@ class WindowTest : public QObject {
         form->aStart->trigger();
         QTRY_VERIFY_WITH_TIMEOUT(StartSent(*tester), kBound);
         QCOMPARE(Writes(*tester).front(), (Bytes{0xB1, 0xB2, 0x02, 0x01, 0x32, 0xB6}));
-        QTRY_VERIFY_WITH_TIMEOUT(TestRunning, kBound);
+        QTRY_VERIFY_WITH_TIMEOUT(form->TestRunning(), kBound);
         form->aStop->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(!TestRunning, kBound);
+        QTRY_VERIFY_WITH_TIMEOUT(!form->TestRunning(), kBound);
 
         r.currentSetpoint_cA = 150;
         r.cutoffVoltage_cV = 0;
@@ -484,7 +482,7 @@ class WindowTest : public QObject {
         QuestionAnswer yes;
         yes.Arm(QMessageBox::Yes);
         form->aStart->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(TestRunning, kBound);
+        QTRY_VERIFY_WITH_TIMEOUT(form->TestRunning(), kBound);
         QCOMPARE(Writes(*tester), std::vector<Bytes>{kStart});
     }
 
@@ -505,7 +503,7 @@ class WindowTest : public QObject {
                                            " V is at or above the cell's " + L("3.200") + " V"),
                  qPrintable(cutoff.message));
         QCOMPARE(form->StatusMessage->text(), cutoff.message);
-        QVERIFY(!TestRunning);
+        QVERIFY(!form->TestRunning());
 
         r.voltage_mV = 3900;
         r.cutoffVoltage_cV = 300;
@@ -524,7 +522,7 @@ class WindowTest : public QObject {
         form->aReset->trigger();
         QTRY_COMPARE_WITH_TIMEOUT(form->eTime->text(), QString("00:10:00"), kBound);
         form->aStart->trigger();
-        QTRY_VERIFY_WITH_TIMEOUT(TestRunning, kBound);
+        QTRY_VERIFY_WITH_TIMEOUT(form->TestRunning(), kBound);
     }
 
     // The log's folder fills up under a test: the console says what of the test is missing, and

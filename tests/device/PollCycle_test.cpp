@@ -345,7 +345,7 @@ TEST(PollCycleLinks, LinksPolledAtOnceKeepTheirReadingsApart) {
 // A link given no receiver drops what it would post, and says so.
 TEST(PollCycleLinks, LinkWithoutASinkDropsItsMessages) {
     TSerialLink link;
-    EXPECT_FALSE(link.Post(UM_PORT_CLOSED, 0, 0));
+    EXPECT_FALSE(link.Post(TPortClosed{}));
     link.Close();
     EXPECT_EQ(link.PostedCount(), 0u);
 }
