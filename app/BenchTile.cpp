@@ -59,7 +59,7 @@ TBenchTile::TBenchTile(const QString& port, std::unique_ptr<TForm1> view, QWidge
     : QFrame(parent), FPort(port), FView(std::move(view)) {
     setObjectName("Tile_" + port);
     setFrameShape(QFrame::StyledPanel);
-    FView->setWindowTitle(port + " - " + FView->windowTitle());
+    FView->setWindowTitle(FView->windowTitle() + " " + port);
 
     auto* portLabel = new QLabel("<b>" + port.toHtmlEscaped() + "</b>", this);
     CellBox = new QLineEdit(this);
@@ -115,6 +115,8 @@ TBenchTile::TBenchTile(const QString& port, std::unique_ptr<TForm1> view, QWidge
     connect(FView->eCell, &QLineEdit::textChanged, CellBox, [this](const QString& text) {
         if (CellBox->text() != text) CellBox->setText(text);
     });
+    // A scan ends with Enter: the next one replaces it.
+    connect(CellBox, &QLineEdit::returnPressed, CellBox, &QLineEdit::selectAll);
     connect(FView.get(), &TForm1::StateChanged, this, &TBenchTile::ShowState);
     connect(FView.get(), &TForm1::ChartPointAdded, this, &TBenchTile::ShowReading);
     connect(&FView->TestResults(), &TTestResults::TestEnded, this, [this] {

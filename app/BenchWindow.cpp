@@ -126,7 +126,16 @@ TBenchTile* TBenchWindow::AddTester(const QString& port) {
     view->BecomeBenchView();
     view->ApplySessionChoices(FRemembered, FOptions);
     auto* tile = new TBenchTile(port, std::move(view), centralWidget());
-    connect(tile, &TBenchTile::RemoveWanted, this, [this, tile] { RemoveTester(tile); });
+    connect(tile, &TBenchTile::RemoveWanted, this, [this, tile] {
+        if (tile->State() == TBenchTile::TState::Running &&
+            QMessageBox::question(this, "Bench",
+                                  QString("A test runs on %1. Remove its tile all the same? The "
+                                          "tester goes on to its own cutoff or time.")
+                                      .arg(tile->Port())) != QMessageBox::Yes) {
+            return;
+        }
+        RemoveTester(tile);
+    });
     FTiles.push_back(tile);
     LayOutTiles();
     return tile;
@@ -176,6 +185,8 @@ void TBenchWindow::ApplySetpoints() {
     read(eCurrent, cmdSetCurrent);
     read(eCutoff, cmdSetCutoffVoltage);
     read(eTime, cmdSetTestTime);
+    if (setpoints.empty())
+        throw Exception("Type a current, a cutoff voltage or a test time first.");
     int testers = 0;
     for (TBenchTile* tile : FTiles) {
         TForm1& view = tile->View();

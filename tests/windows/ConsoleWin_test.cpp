@@ -75,7 +75,7 @@ class ConsoleWinTest : public QObject {
         emit form->ceV->ButtonClick();
         QTRY_COMPARE_WITH_TIMEOUT(form->ceV->Text(), QString("3.00"), kBound);
         QTest::keyClick(form.get(), Qt::Key_F5);
-        QTRY_VERIFY_WITH_TIMEOUT(TestRunning, kBound);
+        QTRY_VERIFY_WITH_TIMEOUT(form->TestRunning(), kBound);
         // Rows of the running test, however many came while the setpoints were given.
         const qsizetype rowsAtStart = tap.rows.size();
         QTRY_VERIFY_WITH_TIMEOUT(tap.rows.size() >= rowsAtStart + 30, kBound);
