@@ -230,6 +230,13 @@ TEST(LogFilePathTest, NameComesFromTheDateAndTimeInTheExecutablesFolder) {
     EXPECT_EQ(LogFilePath("/a/b", At(2027, 12, 31, 23, 59, 59, 999)), "/a/Log_20271231_235959.csv");
 }
 
+// A port under a folder (a terminal picked by hand) names the log, never a folder of its own.
+TEST(LogFilePathTest, APortNamesTheLogInTheSameFolder) {
+    EXPECT_EQ(LogFilePathIn("/logs", OpenTime(), "ttyUSB0"),
+              "/logs/Log_20270203_090507_ttyUSB0.csv");
+    EXPECT_EQ(LogFilePathIn("/logs", OpenTime(), "pts/3"), "/logs/Log_20270203_090507_pts-3.csv");
+}
+
 // An installed program must leave the system's program folder alone (and an ordinary user could
 // not write there): its logs go to the user's documents, in a folder made when missing. A build
 // folder keeps its logs.

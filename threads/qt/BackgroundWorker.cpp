@@ -53,8 +53,7 @@ void TBackgroundWorker::Run() {
         }
         FChanged.notify_all();
         if (stopped) break;
-        QMetaObject::invokeMethod(
-            this, [this] { Deliver(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(this, "Deliver", Qt::QueuedConnection);
     }
     platform::SetThreadStopSignal(nullptr);
 }
