@@ -6,3 +6,6 @@ template <class... Handlers>
 struct TOverloaded : Handlers... {
     using Handlers::operator()...;
 };
+// Spelled out for compilers that deduce no template arguments of an aggregate (Clang before 17).
+template <class... Handlers>
+TOverloaded(Handlers...) -> TOverloaded<Handlers...>;
