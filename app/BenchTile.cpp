@@ -124,10 +124,7 @@ TBenchTile::TBenchTile(const QString& port, std::unique_ptr<TForm1> view, QWidge
         ShowVerdict();
         ShowState();
     });
-    connect(FView.get(), &TForm1::MessageShown, this, [this](const QString& text, bool problem) {
-        MessageLine->setStyleSheet(problem ? "color: red" : "");
-        MessageLine->setText(text);
-    });
+    connect(FView.get(), &TForm1::MessageShown, this, &TBenchTile::ShowMessage);
     connect(ConnectButton, &QPushButton::clicked, this,
             [this] { RunGuarded([this] { FView->PortConnected() ? Disconnect() : Connect(); }); });
     connect(StartButton, &QPushButton::clicked, this,
@@ -149,8 +146,7 @@ TBenchTile::TState TBenchTile::State() const {
 void TBenchTile::Connect() {
     if (FView->PortConnected() || FView->Connected()) return;
     if (!FView->SelectPort(FPort)) {
-        MessageLine->setStyleSheet("color: red");
-        MessageLine->setText(QString("Port %1 is not listed.").arg(FPort));
+        ShowMessage(QString("Port %1 is not listed.").arg(FPort), true);
         return;
     }
     FView->UpdateActions();  // the check mark as the link has it now
@@ -183,6 +179,11 @@ void TBenchTile::ShowState() {
     ConnectButton->setText(connected ? "Disconnect" : "Connect");
     StartButton->setText(state == TState::Running ? "Stop" : "Start");
     StartButton->setEnabled(connected);
+}
+
+void TBenchTile::ShowMessage(const QString& text, bool problem) {
+    MessageLine->setStyleSheet(problem ? "color: red" : "");
+    MessageLine->setText(text);
 }
 
 void TBenchTile::ShowVerdict() {

@@ -68,6 +68,7 @@ class TBenchTile : public QFrame {
   private:
     void ShowState();
     void ShowVerdict();
+    void ShowMessage(const QString& text, bool problem);
     void ShowReading(const TDeviceReading& reading);
 
     QString FPort;

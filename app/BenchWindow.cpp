@@ -218,14 +218,15 @@ void TBenchWindow::StopAll() {
 void TBenchWindow::StopAllAndWait() {
     StopAll();
     const QDeadlineTimer bound(kStopBoundMs);
-    auto running = [this] {
-        return std::any_of(FTiles.begin(), FTiles.end(), [](TBenchTile* tile) {
-            return tile->State() == TBenchTile::TState::Running;
-        });
-    };
-    while (running() && !bound.hasExpired()) {
+    while (AnyRunning() && !bound.hasExpired()) {
         QApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
     }
+}
+
+bool TBenchWindow::AnyRunning() const {
+    return std::any_of(FTiles.begin(), FTiles.end(), [](const TBenchTile* tile) {
+        return tile->State() == TBenchTile::TState::Running;
+    });
 }
 
 void TBenchWindow::Say(const QString& text) {
@@ -233,10 +234,7 @@ void TBenchWindow::Say(const QString& text) {
 }
 
 void TBenchWindow::closeEvent(QCloseEvent* event) {
-    const bool running = std::any_of(FTiles.begin(), FTiles.end(), [](TBenchTile* tile) {
-        return tile->State() == TBenchTile::TState::Running;
-    });
-    if (running) {
+    if (AnyRunning()) {
         QMessageBox question(QMessageBox::Question, "Bench",
                              "Tests are running. Stop them all before the bench closes, or leave "
                              "them running (each tester goes on to its own cutoff or time)?",

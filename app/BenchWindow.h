@@ -78,6 +78,7 @@ class TBenchWindow : public QMainWindow {
   private:
     void LayOutTiles();
     void Say(const QString& text);
+    bool AnyRunning() const;
     // Stop at every running tester, then waits (bounded) until none runs.
     void StopAllAndWait();
 
